@@ -1,0 +1,12 @@
+#pragma once
+
+// The whole run: the console dialogue for the grid size, the field storage,
+// the set-up, the time loop with its reports and its stop, the finish.
+// Returns the exit status; errors travel up as exceptions.
+int Main_Program();
+
+// Refuses a grid size outside [low, high] with a message naming the range.
+void Check_Grid_Size(const char* name, int value, int low, int high);
+
+inline constexpr int Max_N = 2147483646; // n + 1 is written as a 32-bit integer
+inline constexpr int Max_M = 1290;       // m cubed must fit in 32 bits

@@ -1,0 +1,9 @@
+#pragma once
+#include "driver/lattice.hpp"
+
+// Shifts each moving direction of a nine-direction distribution one node
+// along its lattice vector, walls included. Values that would leave the
+// lattice are dropped; entries no shift reaches keep their value. Done in
+// place, each shift running against its direction of motion so that every
+// source is read before it is overwritten.
+void Stream_Distribution(int n, int m, Field& F);

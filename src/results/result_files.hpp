@@ -1,0 +1,33 @@
+#pragma once
+#include "driver/lattice.hpp"
+
+#include <stdexcept>
+#include <string>
+
+// A result file that cannot be created, written or put in place.
+struct Output_Error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Rewrites the five result files from the current fields and sets Nu_Hot.
+void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                    const Field& V, const Field& T, float& Nu_Hot);
+
+// The final snapshot and the closing lines.
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot);
+
+// The text of each file, as Output_Results writes it.
+void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
+                 const Field& T, const Field& Stream, std::string& out);
+void Nu_Text(float Nu_Hot, std::string& out);
+void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, const Field& T,
+                   std::string& v_text, std::string& t_text, std::string& u_text);
+
+// Replaces the file `name` by `text` in one piece: written to a temporary
+// file beside it, then renamed over it, so the file is always either the old
+// or the new snapshot. Throws Output_Error naming the file.
+void Replace_File(const char* name, const std::string& text);
+
+// For signal handlers: removes a temporary file that is being written.
+void Remove_Partial_File_From_Signal();

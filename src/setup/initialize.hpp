@@ -1,0 +1,26 @@
+#pragma once
+#include "driver/lattice.hpp"
+
+#include <string>
+
+// Reads the parameter file, derives the lattice constants, fills the initial
+// state, pauses for one console line and prints the start banner.
+void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float& T_Ref,
+                float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
+                float& Tau_F, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
+                Field& T_Old);
+
+// The fluid at rest with unit density at T_Init, the side walls at their
+// temperatures, both distributions at their equilibrium at rest.
+void Initial_State(int n, int m, float T_Hot, float T_Cold, float T_Init, Field& Rho, Field& U,
+                   Field& V, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
+                   Field& T_Old);
+
+// Halts until the user answers with a line; an answer of two or more
+// characters is run as a command first. The end of the input goes on.
+void Pause();
+
+// What the pause does with the line it read: the text to run, or "" for none.
+std::string Pause_Command(const std::string& line);
+
+inline constexpr const char* Parameter_File_Name = "Input_Parameters.Input";
