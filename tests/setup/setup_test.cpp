@@ -1,0 +1,107 @@
+#include "setup/initialize.hpp"
+#include "setup/parameters.hpp"
+#include "setup/setup_errors.hpp"
+#include "support/fields.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+Physical_Parameters Params(float Pr, float Ra, float hot, float cold, float init, float tau_t) {
+    return Physical_Parameters{Pr, Ra, hot, cold, init, tau_t};
+}
+
+TEST(DerivedConstants, RoundingChainOfTheRelaxationTimes) {
+    Derived_Constants d = Derive_Constants(Params(0.71f, 1e4f, 1, 0, 0, 0.8f), 10);
+    EXPECT_EQ(d.Diffusivity, 0.1f);
+    EXPECT_EQ(d.Viscosity, 0.071f);
+    EXPECT_EQ(d.Tau_F, 0.713f);
+}
+
+TEST(DerivedConstants, ViscosityAndTauFTakeTheUnroundedValues) {
+    // With Tau_T = 0x1.05e53ap-1 (0.5115145) and Pr = 0.71, rounding the
+    // diffusivity or the viscosity before the next step changes the last bit.
+    Derived_Constants d = Derive_Constants(Params(0.71f, 1e4f, 1, 0, 0, 0x1.05e53ap-1f), 10);
+    EXPECT_EQ(d.Viscosity, 0x1.652fp-9f); // rounded chain: 0x1.652f02p-9
+    EXPECT_EQ(d.Tau_F, 0x1.042f8ep-1f);   // rounded chain: 0x1.042f8cp-1
+}
+
+TEST(DerivedConstants, BuoyancyReferenceVelocityAndTemperature) {
+    Physical_Parameters p = Params(0.71f, 1e5f, 1.5f, 0.25f, 0, 0.8f);
+    const int m = 40;
+    Derived_Constants d = Derive_Constants(p, m);
+    // Ra = G_Beta (T_Hot - T_Cold) m^3 / (Viscosity Diffusivity), with the
+    // stored viscosity and diffusivity.
+    long double g_beta = (long double)p.Ra * d.Viscosity * d.Diffusivity / (1.25L * m * m * m);
+    EXPECT_NEAR(d.G_Beta, float(g_beta), 1e-6 * std::fabs(double(g_beta)));
+    // U_Ref is the buoyancy velocity sqrt(G_Beta (T_Hot - T_Cold) m).
+    long double u_ref = std::sqrt(g_beta * 1.25L * m);
+    EXPECT_NEAR(d.U_Ref, float(u_ref), 1e-6 * double(u_ref));
+    EXPECT_EQ(d.T_Ref, 0.875f);
+}
+
+TEST(DerivedConstants, ReversedWallsGiveANegativeBuoyancyCoefficient) {
+    Derived_Constants d = Derive_Constants(Params(0.71f, 1e4f, 0, 1, 0, 0.8f), 10);
+    EXPECT_LT(d.G_Beta, 0.0f);
+    EXPECT_GT(d.U_Ref, 0.0f);
+}
+
+TEST(DerivedConstants, NegativeRayleighOrPrandtlIsAClearError) {
+    for (auto p : {Params(0.71f, -1e4f, 1, 0, 0, 0.8f), Params(-0.71f, 1e4f, 1, 0, 0, 0.8f)}) {
+        try {
+            Derive_Constants(p, 10);
+            ADD_FAILURE() << "no error";
+        } catch (const Parameter_Error& e) {
+            EXPECT_NE(std::string(e.what()).find("negative Ra * Diffusivity / Viscosity"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(DerivedConstants, MCubedFitsUpToTheLimit) {
+    Derived_Constants d = Derive_Constants(Params(0.71f, 1e6f, 1, 0, 0, 0.8f), 1290);
+    EXPECT_GT(d.G_Beta, 0.0f);
+}
+
+TEST(InitialState, FieldsAtRestWithTheWallTemperatures) {
+    Run_State s(6, 4);
+    s.Initial(1.0f, 0.0f, 0.5f);
+    for (int j = 0; j <= s.m; ++j) {
+        for (int i = 0; i <= s.n; ++i) {
+            std::size_t c = Node(s.n, i, j);
+            float expected_t = i == 0 ? 1.0f : i == s.n ? 0.0f : 0.5f;
+            EXPECT_EQ(s.T[c], expected_t);
+            EXPECT_EQ(s.T_Old[c], 0.5f); // copied before the walls were set
+            EXPECT_EQ(s.Rho[c], 1.0f);
+            EXPECT_EQ(Bits(s.U[c]), 0u);
+            EXPECT_EQ(Bits(s.V_Old[c]), 0u);
+            for (int k = 0; k <= 8; ++k) {
+                EXPECT_EQ(Bits(s.f(k, i, j)), Bits(W[k]));
+                EXPECT_EQ(Bits(s.Feq[Dist(s.n, k, i, j)]), Bits(W[k]));
+                EXPECT_EQ(s.g(k, i, j), float(double(expected_t) * W[k]));
+            }
+        }
+        EXPECT_EQ(s.g(0, 0, j), 4.0f / 9.0f);
+        EXPECT_EQ(s.g(5, s.n, j), 0.0f);
+    }
+}
+
+TEST(Pause, OnlyTwoOrMoreCharactersAreACommand) {
+    EXPECT_EQ(Pause_Command(""), "");
+    EXPECT_EQ(Pause_Command("   \t "), "");
+    EXPECT_EQ(Pause_Command("x"), "");
+    EXPECT_EQ(Pause_Command("x   "), "");
+    EXPECT_EQ(Pause_Command("ls"), "ls");
+    EXPECT_EQ(Pause_Command("  ls -l \t\t "), "  ls -l");
+}
+
+TEST(Pause, KeepsTheFirst128Characters) {
+    std::string line = "echo " + std::string(200, 'a');
+    EXPECT_EQ(Pause_Command(line), line.substr(0, 128));
+    // Blanks cut only after the line is shortened.
+    std::string padded = "ab" + std::string(126, ' ') + "cd";
+    EXPECT_EQ(Pause_Command(padded), "ab");
+}
+
+} // namespace
