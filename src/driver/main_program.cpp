@@ -1,13 +1,17 @@
 #include "driver/main_program.hpp"
 
+#include "driver/fast_workspace.hpp"
 #include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
+#include "flow/flow_step_fast.hpp"
 #include "results/residuals.hpp"
+#include "results/residuals_fast.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
 #include "textio/line_reader.hpp"
 #include "textio/record.hpp"
 #include "thermal/thermal_step.hpp"
+#include "thermal/thermal_step_fast.hpp"
 
 #include <string>
 
@@ -19,7 +23,6 @@ namespace {
 constexpr int Max_Steps = 1000000;
 constexpr int Report_Interval = 50;
 constexpr float Report_Threshold = 0.01f;
-constexpr float Stop_Threshold = 1e-7f;
 
 void Report(int Step, float Nu_Hot, float Residual_T, float Residual_Flow) {
     Record(Console_Destination())
@@ -49,7 +52,7 @@ void Check_Grid_Size(const char* name, int value, int low, int high) {
                                   std::to_string(high));
 }
 
-int Main_Program() {
+int Main_Program(Solver solver) {
     textio::Line_Source& console = textio::Console_Source();
     Record(Console_Destination()).text("* Please Enter Dimensions(n And m Respectively).*").end();
     Record(Console_Destination()).text("n=").end();
@@ -78,15 +81,38 @@ int Main_Program() {
     Initialize(n, m, T_Hot, T_Cold, T_Init, T_Ref, Tau_T, G_Beta, U_Ref, Rho, U, V, Tau_F, F, Feq,
                T, G, U_Old, V_Old, T_Old);
 
+    // The two solvers of a time step and the residuals, fast or reference.
+    const bool fast = solver == Solver::Fast;
+    Fast_Workspace work;
+    if (fast)
+        work.Size_For(n, m);
+    auto advance = [&] {
+        if (fast) {
+            Flow_Step_Fast(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, work);
+            Thermal_Step_Fast(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold, work);
+        } else {
+            Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
+            Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
+        }
+    };
+    auto residuals = [&](int Step) {
+        // The residuals of the step before a report are printed: exact then.
+        bool printed_next = (Step + 1) % Report_Interval == 0;
+        if (fast)
+            Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
+                                   printed_next);
+        else
+            Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+    };
+
     for (int Step = 1; Step <= Max_Steps; ++Step) {
-        Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
-        Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
+        advance();
         int r = Step - (Step / Report_Interval) * Report_Interval;
         if (float(r) < Report_Threshold) {
             Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
         }
-        Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+        residuals(Step);
         if (Residual_T < Stop_Threshold)
             break;
         if (Residual_Flow < Stop_Threshold)

@@ -1,0 +1,41 @@
+#pragma once
+// Working storage of the fast time step, obtained once before the time loop.
+#include "driver/row_planes.hpp"
+
+struct Fast_Workspace {
+    int n = -1, m = -1;
+    Row_Planes ring[3]; // collided rows j-1, j, j+1 of the distribution being streamed
+    Row_Planes eq;      // equilibrium of the row being collided
+    Row_Planes dest[2]; // rows after streaming and walls (thermal keeps two)
+
+    void Size_For(int n_, int m_) {
+        if (n_ == n && m_ == m)
+            return;
+        n = n_;
+        m = m_;
+        for (Row_Planes& p : ring)
+            p.Resize(n + 1);
+        eq.Resize(n + 1);
+        for (Row_Planes& p : dest)
+            p.Resize(n + 1);
+    }
+};
+
+// The nine streamed values of the interior nodes i = 1..n-1 of an interior
+// row j: views into the collided rows, direction k read at (i - Ex, j - Ey).
+struct Row_View {
+    const float* plane[9];
+};
+Row_View Streamed_Interior(const Row_Planes& below, const Row_Planes& here,
+                           const Row_Planes& above);
+
+// The nine streamed values of one node i of row j (any node), before the
+// wall conditions.
+void Streamed_Node(int n, int m, int i, int j, const Row_Planes& below, const Row_Planes& here,
+                   const Row_Planes& above, float out[9]);
+
+// Streams one destination row j of a distribution from the collided rows
+// below, at and above it (`below` is unused for j = 0, `above` for j = m).
+// Entries whose source lies off the lattice keep the value of the row itself.
+void Stream_Row(int n, int m, int j, const Row_Planes& below, const Row_Planes& here,
+                const Row_Planes& above, Row_Planes& dest);

@@ -1,0 +1,28 @@
+#pragma once
+// One row of a nine-direction distribution held as nine planes, one a
+// direction (structure of arrays), so that loops over the nodes of a row
+// vectorise. The field arrays themselves keep the nine values of a node side
+// by side; these helpers move a row between the two layouts.
+#include <cstddef>
+#include <vector>
+
+struct Row_Planes {
+    std::size_t stride = 0; // floats from one plane to the next
+    std::vector<float> data;
+
+    void Resize(int nodes) {
+        stride = (std::size_t(nodes) + 15) / 16 * 16;
+        data.assign(9 * stride, 0.0f);
+    }
+    float* operator[](int k) { return data.data() + std::size_t(k) * stride; }
+    const float* operator[](int k) const { return data.data() + std::size_t(k) * stride; }
+};
+
+// planes[k][q] = nodes[9 q + k] for q = 0..count-1, writing at plane offset `at`.
+void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at = 0);
+
+// nodes[9 q + k] = planes[k][at + q] for q = 0..count-1.
+void Nodes_From_Planes(const Row_Planes& planes, int at, int count, float* nodes);
+
+// nodes[9 q + k] = planes[k][q] for q = 0..count-1, planes given one by one.
+void Nodes_From_Planes(const float* const* planes, int count, float* nodes);

@@ -1,0 +1,73 @@
+#include "driver/fast_workspace.hpp"
+#include "driver/lattice.hpp"
+
+namespace {
+
+// dest[i] = src[i + shift] where the source lies on the row, else keep[i].
+void Shift(int n, const float* src, int shift, const float* keep, float* dest) {
+    if (shift == 0) {
+        for (int i = 0; i <= n; ++i)
+            dest[i] = src[i];
+    } else if (shift < 0) { // from the left neighbour
+        dest[0] = keep[0];
+        for (int i = 1; i <= n; ++i)
+            dest[i] = src[i - 1];
+    } else { // from the right neighbour
+        for (int i = 0; i <= n - 1; ++i)
+            dest[i] = src[i + 1];
+        dest[n] = keep[n];
+    }
+}
+
+void Keep(int n, const float* keep, float* dest) {
+    for (int i = 0; i <= n; ++i)
+        dest[i] = keep[i];
+}
+
+} // namespace
+
+void Stream_Row(int n, int m, int j, const Row_Planes& below, const Row_Planes& here,
+                const Row_Planes& above, Row_Planes& dest) {
+    // Direction k arrives from (i - Ex(k), j - Ey(k)).
+    Keep(n, here[0], dest[0]);
+    Shift(n, here[1], -1, here[1], dest[1]);
+    Shift(n, here[3], +1, here[3], dest[3]);
+    if (j >= 1) {
+        Shift(n, below[2], 0, here[2], dest[2]);
+        Shift(n, below[5], -1, here[5], dest[5]);
+        Shift(n, below[6], +1, here[6], dest[6]);
+    } else {
+        Keep(n, here[2], dest[2]);
+        Keep(n, here[5], dest[5]);
+        Keep(n, here[6], dest[6]);
+    }
+    if (j <= m - 1) {
+        Shift(n, above[4], 0, here[4], dest[4]);
+        Shift(n, above[7], +1, here[7], dest[7]);
+        Shift(n, above[8], -1, here[8], dest[8]);
+    } else {
+        Keep(n, here[4], dest[4]);
+        Keep(n, here[7], dest[7]);
+        Keep(n, here[8], dest[8]);
+    }
+}
+
+Row_View Streamed_Interior(const Row_Planes& below, const Row_Planes& here,
+                           const Row_Planes& above) {
+    // Offsets put node i = 1 at index 0 of each view.
+    return Row_View{{here[0] + 1, here[1], below[2] + 1, here[3] + 2, above[4] + 1, below[5],
+                     below[6] + 2, above[7] + 2, above[8]}};
+}
+
+void Streamed_Node(int n, int m, int i, int j, const Row_Planes& below, const Row_Planes& here,
+                   const Row_Planes& above, float out[9]) {
+    for (int k = 0; k <= 8; ++k) {
+        const int si = i - int(Ex[k]), sj = j - int(Ey[k]);
+        if (si < 0 || si > n || sj < 0 || sj > m) {
+            out[k] = here[k][i]; // nothing arrives: the entry keeps its value
+            continue;
+        }
+        const Row_Planes& src = sj < j ? below : sj > j ? above : here;
+        out[k] = src[k][si];
+    }
+}

@@ -1,0 +1,10 @@
+#pragma once
+#include "driver/fast_workspace.hpp"
+#include "driver/lattice.hpp"
+
+// The flow step in one sweep over the rows, giving the same values as
+// Flow_Step: each row is collided into a ring of three rows, the row below
+// it is then streamed, reflected at the walls and summed for the density and
+// the velocity, and written back.
+void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
+                    float Tau_F, Field& F, Field& Feq, const Field& T, Fast_Workspace& work);

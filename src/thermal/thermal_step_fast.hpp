@@ -1,0 +1,9 @@
+#pragma once
+#include "driver/fast_workspace.hpp"
+#include "driver/lattice.hpp"
+
+// The thermal step in one sweep over the rows, giving the same values as
+// Thermal_Step. The bottom row is finished after the row above it, whose
+// values the insulated wall copies.
+void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V, Field& T,
+                       Field& G, float T_Hot, float T_Cold, Fast_Workspace& work);
