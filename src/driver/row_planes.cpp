@@ -33,16 +33,25 @@ inline void Transpose8(__m256 r[8]) {
 void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at) {
     int q = 0;
 #if defined(__AVX2__)
-    const __m256i rest = _mm256_setr_epi32(0, 9, 18, 27, 36, 45, 54, 63);
-    for (; q + 8 <= count; q += 8) {
-        const float* base = nodes + 9 * q;
-        __m256 r[8];
-        for (int p = 0; p < 8; ++p)
-            r[p] = _mm256_loadu_ps(base + 9 * p + 1);
-        Transpose8(r);
-        for (int k = 1; k <= 8; ++k)
-            _mm256_storeu_ps(planes[k] + at + q, r[k - 1]);
-        _mm256_storeu_ps(planes[0] + at + q, _mm256_i32gather_ps(base, rest, 4));
+    if (count >= 8) {
+        const __m256i rest = _mm256_setr_epi32(0, 9, 18, 27, 36, 45, 54, 63);
+        float* const out = planes[0] + at;
+        const std::size_t stride = planes.stride;
+        auto block = [&](int b) {
+            const float* base = nodes + 9 * b;
+            __m256 r[8];
+            for (int p = 0; p < 8; ++p)
+                r[p] = _mm256_loadu_ps(base + 9 * p + 1);
+            Transpose8(r);
+            for (int k = 1; k <= 8; ++k)
+                _mm256_storeu_ps(out + k * stride + b, r[k - 1]);
+            _mm256_storeu_ps(out + b, _mm256_i32gather_ps(base, rest, 4));
+        };
+        for (; q + 8 <= count; q += 8)
+            block(q);
+        if (q < count) // the last block again, overlapping: the same values
+            block(count - 8);
+        return;
     }
 #endif
     for (; q < count; ++q)
@@ -53,17 +62,27 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
 void Nodes_From_Planes(const float* const* planes, int count, float* nodes) {
     int q = 0;
 #if defined(__AVX2__)
-    for (; q + 8 <= count; q += 8) {
-        float* base = nodes + 9 * q;
-        __m256 r[8];
-        for (int k = 1; k <= 8; ++k)
-            r[k - 1] = _mm256_loadu_ps(planes[k] + q);
-        Transpose8(r);
-        for (int p = 0; p < 8; ++p)
-            _mm256_storeu_ps(base + 9 * p + 1, r[p]);
-        const float* rest = planes[0] + q;
-        for (int p = 0; p < 8; ++p)
-            base[9 * p] = rest[p];
+    if (count >= 8) {
+        const float *p0 = planes[0], *p1 = planes[1], *p2 = planes[2], *p3 = planes[3],
+                    *p4 = planes[4], *p5 = planes[5], *p6 = planes[6], *p7 = planes[7],
+                    *p8 = planes[8];
+        auto block = [&](int b) {
+            float* base = nodes + 9 * b;
+            __m256 r[8] = {_mm256_loadu_ps(p1 + b), _mm256_loadu_ps(p2 + b),
+                           _mm256_loadu_ps(p3 + b), _mm256_loadu_ps(p4 + b),
+                           _mm256_loadu_ps(p5 + b), _mm256_loadu_ps(p6 + b),
+                           _mm256_loadu_ps(p7 + b), _mm256_loadu_ps(p8 + b)};
+            Transpose8(r);
+            for (int p = 0; p < 8; ++p)
+                _mm256_storeu_ps(base + 9 * p + 1, r[p]);
+            for (int p = 0; p < 8; ++p)
+                base[9 * p] = p0[b + p];
+        };
+        for (; q + 8 <= count; q += 8)
+            block(q);
+        if (q < count) // the last block again, overlapping: the same values
+            block(count - 8);
+        return;
     }
 #endif
     for (; q < count; ++q)

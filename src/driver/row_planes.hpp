@@ -18,6 +18,17 @@ struct Row_Planes {
     const float* operator[](int k) const { return data.data() + std::size_t(k) * stride; }
 };
 
+// Nine planes at a fixed stride, passed by value into the kernels so that
+// the compiler addresses all nine from one base register.
+struct Plane_Set {
+    float* base;
+    std::size_t stride;
+    float* operator[](int k) const { return base + std::size_t(k) * stride; }
+};
+inline Plane_Set Planes_At(Row_Planes& p, int offset) {
+    return {p[0] + offset, p.stride};
+}
+
 // planes[k][q] = nodes[9 q + k] for q = 0..count-1, writing at plane offset `at`.
 void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at = 0);
 

@@ -61,13 +61,16 @@ Row_View Streamed_Interior(const Row_Planes& below, const Row_Planes& here,
 
 void Streamed_Node(int n, int m, int i, int j, const Row_Planes& below, const Row_Planes& here,
                    const Row_Planes& above, float out[9]) {
-    for (int k = 0; k <= 8; ++k) {
-        const int si = i - int(Ex[k]), sj = j - int(Ey[k]);
-        if (si < 0 || si > n || sj < 0 || sj > m) {
-            out[k] = here[k][i]; // nothing arrives: the entry keeps its value
-            continue;
-        }
-        const Row_Planes& src = sj < j ? below : sj > j ? above : here;
-        out[k] = src[k][si];
-    }
+    // Direction k arrives from (i - Ex, j - Ey); where that lies off the
+    // lattice, nothing arrives and the entry keeps its value.
+    const bool left = i >= 1, right = i <= n - 1, down = j >= 1, up = j <= m - 1;
+    out[0] = here[0][i];
+    out[1] = left ? here[1][i - 1] : here[1][i];
+    out[2] = down ? below[2][i] : here[2][i];
+    out[3] = right ? here[3][i + 1] : here[3][i];
+    out[4] = up ? above[4][i] : here[4][i];
+    out[5] = left && down ? below[5][i - 1] : here[5][i];
+    out[6] = right && down ? below[6][i + 1] : here[6][i];
+    out[7] = right && up ? above[7][i + 1] : here[7][i];
+    out[8] = left && up ? above[8][i - 1] : here[8][i];
 }

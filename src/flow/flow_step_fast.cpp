@@ -15,7 +15,7 @@ namespace {
 template <class Real>
 [[gnu::always_inline]] inline void
 Collide_Nodes(int x, const float* rho, const float* u, const float* v, const float* t, double T_Ref,
-              double G_Beta, double zero_G, double Tau_F, float* const* f, float* const* feq) {
+              double G_Beta, double zero_G, double Tau_F, Plane_Set f, Plane_Set feq) {
     using L = Lanes<Real>;
     using Single = typename L::Single;
     const double w0 = W[0], w1 = W[1], w5 = W[5];
@@ -51,7 +51,7 @@ Collide_Nodes(int x, const float* rho, const float* u, const float* v, const flo
 }
 
 void Collide_Row(int count, const float* rho, const float* u, const float* v, const float* t,
-                 float T_Ref, float G_Beta, float Tau_F, float* const* f, float* const* feq) {
+                 float T_Ref, float G_Beta, float Tau_F, Plane_Set f, Plane_Set feq) {
     const double zero_G = 0.0 * double(G_Beta);
     int x = 0;
     for (; x + 4 <= count; x += 4)
@@ -146,13 +146,8 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
         Planes_From_Nodes(nodes_of_row(F, j), n + 1, p);
         if (j >= 1 && j <= m - 1 && n >= 2) {
             const std::size_t c = row * std::size_t(j) + 1;
-            float* f[9];
-            float* q[9];
-            for (int k = 0; k <= 8; ++k) {
-                f[k] = p[k] + 1;
-                q[k] = work.eq[k];
-            }
-            Collide_Row(n - 1, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, Tau_F, f, q);
+            Collide_Row(n - 1, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, Tau_F, Planes_At(p, 1),
+                        Planes_At(work.eq, 0));
             Nodes_From_Planes(work.eq, 0, n - 1, &Feq[9 * c]);
         }
     };

@@ -13,7 +13,7 @@ namespace {
 // flow step.
 template <class Real>
 [[gnu::always_inline]] inline void Collide_Nodes(int x, const float* u, const float* v,
-                                                 const float* t, double Tau_T, float* const* g) {
+                                                 const float* t, double Tau_T, Plane_Set g) {
     using L = Lanes<Real>;
     using Single = typename L::Single;
     const Single us = L::Load_Single(u + x), vs = L::Load_Single(v + x);
@@ -40,7 +40,7 @@ template <class Real>
 }
 
 void Collide_Row(int count, const float* u, const float* v, const float* t, float Tau_T,
-                 float* const* g) {
+                 Plane_Set g) {
     int x = 0;
     for (; x + 4 <= count; x += 4)
         Collide_Nodes<V4d>(x, u, v, t, Tau_T, g);
@@ -115,10 +115,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
         Planes_From_Nodes(nodes_of_row(j), n + 1, p);
         if (n >= 2) {
             const std::size_t c = row * std::size_t(j) + 1;
-            float* g[9];
-            for (int k = 0; k <= 8; ++k)
-                g[k] = p[k] + 1;
-            Collide_Row(n - 1, &U[c], &V[c], &T[c], Tau_T, g);
+            Collide_Row(n - 1, &U[c], &V[c], &T[c], Tau_T, Planes_At(p, 1));
         }
     };
     // A row held whole: its temperature, then its distributions back.
