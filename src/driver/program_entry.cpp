@@ -1,6 +1,7 @@
 #include "driver/program_entry.hpp"
 
 #include "driver/run_time.hpp"
+#include "results/result_files.hpp"
 #include "textio/console.hpp"
 
 #include <csignal>
@@ -32,6 +33,7 @@ int Program_Entry(Solver solver) {
     } catch (const std::exception& e) {
         Report_Error(e.what());
     }
+    Remove_Temporary_Files();
     textio::Console_Close();
     return status;
 }

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,14 +24,39 @@ volatile std::sig_atomic_t partial_active = 0;
 void Remove_Partial_File_From_Signal() {
     if (partial_active)
         ::unlink(partial_path);
+    for (const char* tmp : Temporary_File_Names)
+        ::unlink(tmp);
 }
+
+namespace {
+
+bool Exchange(const char* from, const char* to) {
+#if defined(RENAME_EXCHANGE)
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+#endif
+    return ::rename(from, to) == 0; // where exchanging is not supported
+}
+
+} // namespace
 
 void Replace_File(const char* name, const std::string& text) {
     std::string tmp = std::string(name) + ".tmp";
     if (tmp.size() >= sizeof partial_path)
         Fail("cannot create", name, ENAMETOOLONG);
+    // Only ever exchange with a regular file: a directory or a device of
+    // that name is the user's and is left alone.
+    struct stat st {};
+    const bool exists = ::lstat(name, &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
+        Fail("cannot replace", name, S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
     std::memcpy(partial_path, tmp.c_str(), tmp.size() + 1);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The temporary file is overwritten in place rather than truncated: a
+    // file system that flushes a file truncated or renamed over another
+    // (ext4 does) would otherwise stall every report on the disk.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         Fail("cannot create", tmp.c_str(), errno);
     partial_active = 1;
@@ -39,29 +66,43 @@ void Replace_File(const char* name, const std::string& text) {
         partial_active = 0;
         Fail(what, name, err);
     };
+    struct stat tst {};
+    if (::fstat(fd, &tst) != 0 || !S_ISREG(tst.st_mode))
+        abandon("cannot create", EEXIST);
     const char* p = text.data();
     std::size_t left = text.size();
+    off_t at = 0;
     while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
+        ssize_t w = ::pwrite(fd, p, left, at);
         if (w < 0) {
             if (errno == EINTR)
                 continue;
             abandon("cannot write", errno);
         }
         p += w;
+        at += w;
         left -= std::size_t(w);
     }
+    if (tst.st_size > off_t(text.size()) && ::ftruncate(fd, off_t(text.size())) != 0)
+        abandon("cannot write", errno);
     if (::close(fd) != 0) {
         int err = errno;
         ::unlink(tmp.c_str());
         partial_active = 0;
         Fail("cannot write", name, err);
     }
-    if (::rename(tmp.c_str(), name) != 0) {
+    // One atomic step: the name now holds the new snapshot, and the
+    // temporary name the previous one, to be overwritten next time.
+    if (!(exists ? Exchange(tmp.c_str(), name) : ::rename(tmp.c_str(), name) == 0)) {
         int err = errno;
         ::unlink(tmp.c_str());
         partial_active = 0;
         Fail("cannot replace", name, err);
     }
     partial_active = 0;
+}
+
+void Remove_Temporary_Files() {
+    for (const char* tmp : Temporary_File_Names)
+        ::unlink(tmp);
 }

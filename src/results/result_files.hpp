@@ -29,5 +29,16 @@ void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, co
 // or the new snapshot. Throws Output_Error naming the file.
 void Replace_File(const char* name, const std::string& text);
 
-// For signal handlers: removes a temporary file that is being written.
+// The five result files, in the order they are written, and the temporary
+// file beside each that takes the next snapshot.
+inline constexpr const char* Result_File_Names[] = {
+    "Result.dat", "Nu.dat", "V_Velocity_MidLine.dat", "TEMPERATURE_MidLine.dat",
+    "U_Velocity_Vertical_MidLine.dat"};
+inline constexpr const char* Temporary_File_Names[] = {
+    "Result.dat.tmp", "Nu.dat.tmp", "V_Velocity_MidLine.dat.tmp", "TEMPERATURE_MidLine.dat.tmp",
+    "U_Velocity_Vertical_MidLine.dat.tmp"};
+
+// Removes the temporary files (at the end of a run, whatever the end). The
+// signal form uses only async-signal-safe calls.
+void Remove_Temporary_Files();
 void Remove_Partial_File_From_Signal();
