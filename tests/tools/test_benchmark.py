@@ -82,7 +82,7 @@ class TestHotWallNusselt:
     def test_conduction_gives_one_on_any_aspect_ratio(self, tmp_path):
         for n, m in [(10, 10), (24, 12), (8, 20)]:
             res = write_field(tmp_path, n, m, lambda i: 1.0 - i / n, 1.0, 0.0)
-            nu, local = benchmark.hot_wall_nusselt(res, 1.0, 0.0)
+            nu, local = benchmark.hot_wall_nusselt(res, 1.0, 0.0, wall_at=0.0)
             assert nu == pytest.approx(1.0, rel=1e-5)  # 7 digits in the file
             assert local.shape == (m + 1,)
 
@@ -92,16 +92,33 @@ class TestHotWallNusselt:
         n, m, a, b = 16, 16, 0.2, 0.004
         res = write_field(tmp_path, n, m, lambda i: 3.0 - a * i + b * i * i,
                           3.0, 1.0)
-        nu, _ = benchmark.hot_wall_nusselt(res, 3.0, 1.0)
+        nu, _ = benchmark.hot_wall_nusselt(res, 3.0, 1.0, wall_at=0.0)
         assert nu == pytest.approx(a * n / 2.0, rel=1e-5)
 
     def test_wall_half_a_spacing_out(self, tmp_path):
-        # linear through T_Hot at s = 0.5 and T_Cold at s = n - 0.5
+        # the default: linear through T_Hot at s = 0.5 and T_Cold at
+        # s = n - 0.5 is pure conduction over the width n - 1
         n, m = 10, 10
         res = write_field(tmp_path, n, m,
                           lambda i: 1.0 - (i - 0.5) / (n - 1.0), 1.0, 0.0)
-        nu, _ = benchmark.hot_wall_nusselt(res, 1.0, 0.0, wall_at=0.5)
+        nu, _ = benchmark.hot_wall_nusselt(res, 1.0, 0.0)
         assert nu == pytest.approx(1.0, rel=1e-5)  # 7 digits in the file
+        # the same field read with the wall on the nodes is not conduction
+        assert benchmark.hot_wall_nusselt(res, 1.0, 0.0, wall_at=0.0)[0] < 0.9
+
+    def test_mean_over_the_wall_height_only(self, tmp_path):
+        # gradient growing linearly with the row: the mean over the wall
+        # height [0.5, m - 0.5] is the value at mid-height
+        n, m, a0, c = 12, 9, 0.05, 0.1
+        U = [[0.0] * (n + 1) for _ in range(m + 1)]
+        R = [[1.0] * (n + 1) for _ in range(m + 1)]
+        T = [[1.0] + [1.0 - a0 * (1 + c * j) * (i - 0.5) for i in range(1, n + 1)]
+             for j in range(m + 1)]
+        fakesolver.write_run(str(tmp_path), n, m, field=(U, U, R, T))
+        res = records.read_result(str(tmp_path))
+        nu, local = benchmark.hot_wall_nusselt(res, 1.0, 0.0)
+        assert local[0] == pytest.approx(a0 * (n - 1), rel=1e-5)
+        assert nu == pytest.approx(a0 * (1 + c * m / 2) * (n - 1), rel=1e-5)
 
     def test_equal_wall_temperatures(self, tmp_path):
         res = write_field(tmp_path, 8, 8, lambda i: 1.0, 1.0, 0.0)
@@ -124,3 +141,12 @@ def test_profile_maxima_of_a_run_folder(tmp_path):
     assert got["x"] == pytest.approx(0.75, abs=2e-3)
     # v on the mid-row y = 0.5 carries the factor sin(pi/2) = 1
     assert got["v_max"] == pytest.approx(scale, rel=2e-3)
+
+
+def test_positions_in_the_frame_of_walls_inside_the_end_nodes():
+    # 11 nodes written as i/10; walls at nodes 0.5 and 9.5
+    pos = np.arange(11) / 10.0
+    got = benchmark.to_wall_frame(pos, 11, 0.5)
+    assert got[0] == pytest.approx(-0.5 / 9) and got[-1] == pytest.approx(1 + 0.5 / 9)
+    assert benchmark.to_wall_frame([0.05, 0.95], 11, 0.5) == pytest.approx([0.0, 1.0])
+    assert benchmark.to_wall_frame(pos, 11, 0.0) == pytest.approx(pos)

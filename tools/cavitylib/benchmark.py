@@ -90,10 +90,19 @@ def parabolic_trough(x, y):
     return xp, -yp
 
 
-def profile_maxima(folder, ra=None, pr=None):
+def to_wall_frame(pos, count, wall_at):
+    """Positions written as index / (count - 1) mapped to the frame whose
+    walls lie ``wall_at`` spacings inside the end nodes (0 and 1 there)."""
+    cells = count - 1.0
+    return (np.asarray(pos, dtype=float) * cells - wall_at) / (cells - 2.0 * wall_at)
+
+
+def profile_maxima(folder, ra=None, pr=None, wall_at=0.0):
     """u_max on the vertical mid-line and v_max on the horizontal mid-line
     of a run folder, in units of alpha/L, each with its interpolated
-    position. Ra and Pr default to the folder's parameter file."""
+    position. Ra and Pr default to the folder's parameter file. Positions
+    are as the files write them (j/m, i/n) unless ``wall_at`` puts the
+    walls inside the end nodes (see hot_wall_nusselt)."""
     if ra is None or pr is None:
         p = records.read_parameters(folder)
         ra = p["Ra"] if ra is None else ra
@@ -101,29 +110,41 @@ def profile_maxima(folder, ra=None, pr=None):
     prof = records.read_midlines(folder)
     y, u = prof["u"]
     x, v = prof["v"]
+    if wall_at:
+        y = to_wall_frame(y, y.size, wall_at)
+        x = to_wall_frame(x, x.size, wall_at)
     yu, umax = parabolic_peak(y, to_alpha_units(u, ra, pr))
     xv, vmax = parabolic_peak(x, to_alpha_units(v, ra, pr))
     return {"u_max": umax, "y": yu, "v_max": vmax, "x": xv}
 
 
-def hot_wall_nusselt(result, t_hot, t_cold, wall_at=0.0):
+def hot_wall_nusselt(result, t_hot, t_cold, wall_at=0.5):
     """Mean hot-wall Nusselt number of a Result, second order in space.
 
-    The wall is taken at ``wall_at`` lattice spacings from node column 0
-    (0: on the wall nodes, where the temperature is held; 0.5: half-way to
-    the first fluid column) and carries t_hot. The wall gradient is the
-    derivative at the wall of the parabola through the wall value and the
-    temperatures of columns 1 and 2; the local value is scaled by the cavity
-    width (distance between the hot and cold walls) over T_Hot - T_Cold and
-    averaged over the height with the trapezoid rule.
+    The wall carrying t_hot is taken ``wall_at`` lattice spacings from node
+    column 0, and likewise the cold wall from column n and the bottom and
+    top walls from rows 0 and m. The default 0.5 is where the solver's
+    walls act: its temperature held on the wall nodes extrapolates from the
+    fluid columns to T_Hot half a spacing out, not at column 0 (checked on
+    a 16 x 16 run: T = 1, 0.964, 0.892, 0.821 on columns 0 to 3). Give 0 to
+    put the wall on the nodes.
+
+    The wall gradient is the derivative at the wall of the parabola through
+    the wall value and the temperatures of columns 1 and 2; the local value
+    is scaled by the cavity width (distance between the hot and cold walls,
+    n - 2 wall_at) over T_Hot - T_Cold and averaged over the wall's height
+    (m - 2 wall_at) with the trapezoid rule, the local values at the wall
+    ends interpolated linearly between rows.
 
     Returns (mean Nu, local Nu per node row).
     """
     dt = float(t_hot) - float(t_cold)
     if dt == 0:
         raise ValueError("T_Hot equals T_Cold: no Nusselt number")
-    if result.n < 3:
-        raise ValueError("need at least 4 node columns")
+    if result.n < 3 or result.m < 2:
+        raise ValueError("need at least 4 node columns and 3 rows")
+    if not 0.0 <= wall_at < 1.0:
+        raise ValueError("wall_at must be in [0, 1)")
     T = result.T
     # positions in lattice spacings
     s0, s1, s2 = float(wall_at), 1.0, 2.0
@@ -135,6 +156,12 @@ def hot_wall_nusselt(result, t_hot, t_cold, wall_at=0.0):
           + t2 * (s0 - s1) / ((s2 - s0) * (s2 - s1)))
     width = result.n - 2.0 * wall_at
     local = -dT * width / dt
-    y = result.Y[:, 0]
-    mean = np.trapz(local, y) / (y[-1] - y[0])
+    m = result.m
+    lo, hi = float(wall_at), m - float(wall_at)
+    rows = np.arange(m + 1, dtype=float)
+    inner = (rows > lo) & (rows < hi)
+    ys = np.concatenate(([lo], rows[inner], [hi]))
+    vals = np.concatenate(([np.interp(lo, rows, local)], local[inner],
+                           [np.interp(hi, rows, local)]))
+    mean = np.trapz(vals, ys) / (hi - lo)
     return float(mean), local
