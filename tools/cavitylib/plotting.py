@@ -126,7 +126,8 @@ def plot_streamlines(run, path, size=(5.0, 4.2), dpi=200, lines=14):
     plv = _levels(psi, lines + 2)
     if plv is not None:
         plv = plv[1:-1]
-        ax.contour(r.X, r.Y, psi, levels=plv, colors="w", linewidths=0.8)
+        ax.contour(r.X, r.Y, psi, levels=plv, colors="w", linewidths=0.8,
+                   linestyles="solid")
     name = r"$\psi/\alpha$" if run.diff else "stream function (lattice units)"
     lo, hi = float(np.min(psi)), float(np.max(psi))
     ax.text(0.02, 0.02, "%s: %.4g to %.4g" % (name, lo, hi), transform=ax.transAxes,

@@ -113,7 +113,9 @@ def case_warnings(case):
         out.append("T_Init equals (T_Hot + T_Cold) / 2: the first step sees "
                    "no buoyancy, the flow residual is 0 and the run stops "
                    "after one step")
-    if case["T_Hot"] - case["T_Cold"] != 1.0:
+    if case["T_Hot"] == case["T_Cold"]:
+        out.append("T_Hot equals T_Cold: the set-up divides by zero")
+    elif case["T_Hot"] - case["T_Cold"] != 1.0:
         out.append("T_Hot - T_Cold is not 1: Nu.dat is not normalised by the "
                    "temperature difference")
     if case["Tau_T"] <= 0.5:
