@@ -27,7 +27,32 @@ void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     ::_exit(1);
 }
 
+// Async-signal-safe: unlink, then raise with the default action, which
+// SA_RESETHAND has put back; the signal is delivered when the handler returns.
+void On_Interruption(int sig) {
+    int saved = errno;
+    Remove_Partial_File_From_Signal();
+    ::raise(sig);
+    errno = saved;
+}
+
 } // namespace
+
+void Enable_Interruption_Cleanup() {
+    struct sigaction sa {};
+    sa.sa_handler = On_Interruption;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&sa.sa_mask, sig);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored by whoever started the run stays ignored.
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
 
 const char* Floating_Point_Kind(int si_code) {
     switch (si_code) {

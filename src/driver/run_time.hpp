@@ -17,6 +17,10 @@ struct Run_Time_Error : std::runtime_error {
 // Underflow and denormals pass and are kept (no flush to zero).
 void Enable_Floating_Point_Traps();
 
+// SIGTERM, SIGINT and SIGHUP remove a result file's temporary file being
+// written, then end the run as the signal would have (status 128 + signal).
+void Enable_Interruption_Cleanup();
+
 // The report of the trap handler for a SIGFPE si_code.
 const char* Floating_Point_Kind(int si_code);
 
