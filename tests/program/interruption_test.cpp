@@ -102,7 +102,7 @@ struct Trial {
     }
 };
 
-TEST(Interruption, TwoHundredKillsLeaveOnlyCompleteFiles) {
+TEST(Interruption, KillsAtRandomMomentsLeaveOnlyCompleteFiles) {
     unsigned seed = std::random_device{}();
     if (const char* s = std::getenv("CAVITY_KILL_SEED"))
         seed = unsigned(std::stoul(s));
@@ -121,7 +121,9 @@ TEST(Interruption, TwoHundredKillsLeaveOnlyCompleteFiles) {
         t.Wait();
     }
 
-    const int kills = 200;
+    // 200 in a plain build; the sanitizer build, three times slower, checks
+    // the same paths with fewer.
+    const int kills = program::Address_Sanitized ? 50 : 200;
     int mid_rewrite = 0, snapshots = 0;
     for (int k = 0; k < kills; ++k) {
         SCOPED_TRACE("kill " + std::to_string(k));
@@ -166,7 +168,7 @@ TEST(Interruption, TwoHundredKillsLeaveOnlyCompleteFiles) {
     }
     // The aimed kills must really have landed inside the rewriting, or the
     // test proves nothing about it.
-    EXPECT_GE(mid_rewrite, 5);
+    EXPECT_GE(mid_rewrite, kills / 40);
     RecordProperty("kills", kills);
     RecordProperty("kills_while_rewriting", mid_rewrite);
     RecordProperty("complete_files_checked", snapshots);

@@ -1,6 +1,8 @@
 #pragma once
 // Starts the real program in a folder without a shell, so that a test can
 // signal it and read its exit status and resource use exactly.
+#include "support/sanitizer.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -17,20 +19,6 @@
 extern char** environ;
 
 namespace program {
-
-// True in a build with AddressSanitizer, whose shadow memory changes what a
-// process maps and holds.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool Address_Sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool Address_Sanitized = true;
-#else
-inline constexpr bool Address_Sanitized = false;
-#endif
-#else
-inline constexpr bool Address_Sanitized = false;
-#endif
 
 // Runs the program in `dir` with console.in as standard input and
 // console.out and console.err as its outputs; returns its process id.
