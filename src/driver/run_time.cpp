@@ -101,7 +101,10 @@ std::uint64_t Bytes_Needed(int n, int m) {
     // Headers and records of the four small files.
     std::uint64_t small_files =
         66 + 18 + 2 * (17 + 34 * (std::uint64_t(n) + 1)) + 17 + 34 * (std::uint64_t(m) + 1);
-    return nodes * Bytes_A_Node + small_files + Fixed_Bytes;
+    // The fast time step's six rows of nine planes, each row padded to 16.
+    std::uint64_t row_floats = (std::uint64_t(n) + 1 + 15) / 16 * 16;
+    std::uint64_t step_rows = 6 * 9 * 4 * row_floats;
+    return nodes * Bytes_A_Node + small_files + step_rows + Fixed_Bytes;
 }
 
 std::uint64_t Physical_Memory() {

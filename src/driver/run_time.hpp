@@ -17,8 +17,9 @@ struct Run_Time_Error : std::runtime_error {
 // Underflow and denormals pass and are kept (no flush to zero).
 void Enable_Floating_Point_Traps();
 
-// SIGTERM, SIGINT and SIGHUP remove a result file's temporary file being
-// written, then end the run as the signal would have (status 128 + signal).
+// SIGTERM, SIGINT and SIGHUP remove the temporary result files (one may be
+// half written), then end the run as the signal would have (status 128 +
+// signal). A signal that the caller left ignored stays ignored.
 void Enable_Interruption_Cleanup();
 
 // The report of the trap handler for a SIGFPE si_code.
@@ -31,8 +32,8 @@ void Allocate_Field(Field& f, std::size_t count, const char* name);
 // Bytes a run on an n x m grid holds at its peak: the ten field arrays
 // (136 bytes a node), the working storage of the result files (the stream
 // function, 4 bytes a node, and the texts of the five files, 116 bytes a node
-// for "Result.dat") and Fixed_Bytes for the program itself and its longest
-// input line.
+// for "Result.dat"), the rows of the fast time step (216 bytes a column) and
+// Fixed_Bytes for the program itself and its longest input line.
 inline constexpr std::uint64_t Bytes_A_Node = 136 + 4 + 116;
 inline constexpr std::uint64_t Fixed_Bytes = std::uint64_t(16) << 20;
 std::uint64_t Bytes_Needed(int n, int m);

@@ -11,12 +11,19 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(MemoryCheck, NeedsEveryByteTheRunHolds) {
-    // 256 bytes a node, the four small files, the program itself.
+    // 256 bytes a node, the four small files, six padded rows of nine
+    // planes for the time step, the program itself.
     EXPECT_EQ(Bytes_Needed(1, 1),
-              4 * 256 + (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) + Fixed_Bytes);
+              4 * 256 + (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) + 6 * 9 * 4 * 16 + Fixed_Bytes);
     std::uint64_t nodes = 1001 * 501;
-    EXPECT_EQ(Bytes_Needed(1000, 500),
-              nodes * 256 + 66 + 18 + 2 * (17 + 34 * 1001) + 17 + 34 * 501 + Fixed_Bytes);
+    EXPECT_EQ(Bytes_Needed(1000, 500), nodes * 256 + 66 + 18 + 2 * (17 + 34 * 1001) + 17 +
+                                           34 * 501 + 6 * 9 * 4 * 1008 + Fixed_Bytes);
+}
+
+TEST(MemoryCheck, WideGridCountsItsRows) {
+    // One node high and very wide: the rows of the time step weigh almost
+    // as much as the fields.
+    EXPECT_GT(Bytes_Needed(100000000, 1), std::uint64_t(200000000) * 256 + 100000000ull * 216);
 }
 
 TEST(MemoryCheck, LargestGridDoesNotWrapAround) {
