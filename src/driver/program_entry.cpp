@@ -25,6 +25,7 @@ int Program_Entry(Solver solver) {
     // than kill the run.
     std::signal(SIGXFSZ, SIG_IGN);
     Enable_Floating_Point_Traps();
+    Enable_Interruption_Cleanup();
     int status = 1;
     try {
         status = Main_Program(solver);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 // Storage that cannot be obtained, or a grid the machine cannot hold.
 struct Run_Time_Error : std::runtime_error {
@@ -16,6 +17,11 @@ struct Run_Time_Error : std::runtime_error {
 // Underflow and denormals pass and are kept (no flush to zero).
 void Enable_Floating_Point_Traps();
 
+// SIGTERM, SIGINT and SIGHUP remove the temporary result files (one may be
+// half written), then end the run as the signal would have (status 128 +
+// signal). A signal that the caller left ignored stays ignored.
+void Enable_Interruption_Cleanup();
+
 // The report of the trap handler for a SIGFPE si_code.
 const char* Floating_Point_Kind(int si_code);
 
@@ -23,12 +29,30 @@ const char* Floating_Point_Kind(int si_code);
 // the array.
 void Allocate_Field(Field& f, std::size_t count, const char* name);
 
-// Bytes a run on an n x m grid needs: the ten field arrays (136 bytes a node)
-// and the working storage of the result files.
+// Bytes a run on an n x m grid holds at its peak: the ten field arrays
+// (136 bytes a node), the working storage of the result files (the stream
+// function, 4 bytes a node, and the texts of the five files, 116 bytes a node
+// for "Result.dat"), the rows of the fast time step (216 bytes a column) and
+// Fixed_Bytes for the program itself and its longest input line.
+inline constexpr std::uint64_t Bytes_A_Node = 136 + 4 + 116;
+inline constexpr std::uint64_t Fixed_Bytes = std::uint64_t(16) << 20;
 std::uint64_t Bytes_Needed(int n, int m);
 
 // Physical memory of the machine, 0 if unknown.
 std::uint64_t Physical_Memory();
+
+// The memory limit of the process's control group (cgroup v2 memory.max or
+// v1 memory.limit_in_bytes, the lowest along its path), 0 if there is none.
+// The arguments are the cgroup file system root and the text of
+// /proc/self/cgroup.
+std::uint64_t Control_Group_Limit(const std::string& cgroup_root, const std::string& self_cgroup);
+std::uint64_t Control_Group_Limit();
+
+// The message for a grid that does not fit, or "" if it fits. `limit` is the
+// control-group limit (0 for none); a limit not below the physical memory
+// does not count.
+std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t physical,
+                            std::uint64_t limit);
 
 // Throws Run_Time_Error with both figures if the grid does not fit.
 void Check_Memory(int n, int m);

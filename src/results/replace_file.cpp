@@ -1,5 +1,6 @@
 #include "results/result_files.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -52,14 +53,21 @@ void Replace_File(const char* name, const std::string& text) {
     const bool exists = ::lstat(name, &st) == 0;
     if (exists && !S_ISREG(st.st_mode))
         Fail("cannot replace", name, S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
+    // Registered before it is opened, so that a signal at any moment after
+    // the file is created finds it; removing a file not yet there does no harm.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     std::memcpy(partial_path, tmp.c_str(), tmp.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    partial_active = 1;
     // The temporary file is overwritten in place rather than truncated: a
     // file system that flushes a file truncated or renamed over another
     // (ext4 does) would otherwise stall every report on the disk.
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        Fail("cannot create", tmp.c_str(), errno);
-    partial_active = 1;
+    if (fd < 0) {
+        int err = errno;
+        partial_active = 0;
+        Fail("cannot create", tmp.c_str(), err);
+    }
     auto abandon = [&](const char* what, int err) {
         ::close(fd);
         ::unlink(tmp.c_str());

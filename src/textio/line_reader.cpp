@@ -68,6 +68,9 @@ std::string Next_Token(Line_Source& src, const char* what) {
         std::size_t p = 0;
         while (p < line.size() && Is_Blank(line[p]))
             ++p;
+        if (p == line.size() && src.line_cut)
+            throw Input_Error("input error: " + Where(src, what) + ": no item in the first " +
+                              std::to_string(Max_Line_Kept) + " characters of the line");
         if (p == line.size())
             continue;
         std::size_t q = p;
@@ -76,6 +79,10 @@ std::string Next_Token(Line_Source& src, const char* what) {
         if (q == p)
             throw Input_Error("input error: " + Where(src, what) + ": no number before " +
                               Shown(line.substr(p, 1)));
+        if (q == line.size() && src.line_cut)
+            throw Input_Error("input error: " + Where(src, what) + ": the item " +
+                              Shown(line.substr(p, q - p)) + " is longer than " +
+                              std::to_string(Max_Line_Kept - p) + " characters");
         return line.substr(p, q - p);
     }
 }
@@ -98,38 +105,54 @@ void Close_Source(Line_Source& src) {
     if (src.file && src.file != stdin)
         std::fclose(src.file);
     src.file = nullptr;
-    std::free(src.buffer);
-    src.buffer = nullptr;
-    src.capacity = 0;
 }
+
+namespace {
+
+[[noreturn]] void Read_Failed(const Line_Source& src, const char* what, int err) {
+    throw Input_Error("input error: " + std::string(what) + " (" + src.name +
+                      "): cannot read: " + std::strerror(err));
+}
+
+} // namespace
 
 bool Next_Line(Line_Source& src, std::string& line, const char* what) {
     if (src.keyboard)
         Console_Flush();
+    std::FILE* f = src.file;
     errno = 0;
-    ssize_t len = ::getline(&src.buffer, &src.capacity, src.file);
-    if (len < 0) {
-        if (std::ferror(src.file))
-            throw Input_Error("input error: " + std::string(what) + " (" + src.name +
-                              "): cannot read: " + std::strerror(errno));
-        return false;
+    int c = 0;
+    if (src.line_cut) { // pass over the rest of the previous line
+        while ((c = getc_unlocked(f)) != EOF && c != '\n') {
+        }
+        src.line_cut = false;
+        if (std::ferror(f))
+            Read_Failed(src, what, errno);
     }
+    line.clear();
+    bool any = false;
+    while ((c = getc_unlocked(f)) != EOF) {
+        any = true;
+        if (c == '\n')
+            break;
+        if (line.size() == Max_Line_Kept) {
+            src.line_cut = true;
+            break;
+        }
+        line.push_back(char(c));
+    }
+    if (std::ferror(f))
+        Read_Failed(src, what, errno);
+    if (!any)
+        return false;
     ++src.line_number;
     if (src.keyboard)
         Console_Keyboard_Read();
-    std::size_t n = std::size_t(len);
-    if (n > 0 && src.buffer[n - 1] == '\n')
-        --n;
-    if (n > 0 && src.buffer[n - 1] == '\r')
-        --n;
-    const char* start = src.buffer;
+    if (!src.line_cut && !line.empty() && line.back() == '\r')
+        line.pop_back();
     // A byte-order mark that an editor put at the start of a file.
-    if (!src.keyboard && src.line_number == 1 && n >= 3 &&
-        std::memcmp(start, "\xEF\xBB\xBF", 3) == 0) {
-        start += 3;
-        n -= 3;
-    }
-    line.assign(start, n);
+    if (src.line_number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        line.erase(0, 3);
     return true;
 }
 

@@ -15,13 +15,16 @@ struct Input_Error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The part of a line that is kept; the rest of a longer line is passed over
+// unread, so no input, however long its lines, takes more memory than this.
+inline constexpr std::size_t Max_Line_Kept = std::size_t(4) << 20;
+
 struct Line_Source {
     std::FILE* file;
     std::string name;      // "console" or the file name, for messages
     bool keyboard = false; // reads end the open console line
     int line_number = 0;   // of the last line read
-    char* buffer = nullptr;
-    std::size_t capacity = 0;
+    bool line_cut = false; // the last line was cut at Max_Line_Kept; its rest is unread
 };
 
 // The one source for standard input, shared by every console read.
@@ -29,8 +32,10 @@ Line_Source& Console_Source();
 Line_Source Open_File_Source(const std::string& path); // throws Input_Error
 void Close_Source(Line_Source& src);
 
-// Reads the next line without its line end (LF, and a CR before it). Returns
-// false at the end of the input. Throws Input_Error on a read error.
+// Reads the next line without its line end (LF, and a CR before it) and
+// without a byte-order mark at the start of the first line; a line longer
+// than Max_Line_Kept is cut there. Returns false at the end of the input.
+// Throws Input_Error on a read error.
 bool Next_Line(Line_Source& src, std::string& line, const char* what);
 
 // The reads; `what` names the quantity for the error message.

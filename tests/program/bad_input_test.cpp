@@ -1,5 +1,5 @@
 // Bad input of every kind, each run end to end: the exit status, the one-line
-// message and no result file written.
+// message, and the result files of an earlier run left as they were.
 #include "support/program_run.hpp"
 
 #include <gtest/gtest.h>
@@ -13,10 +13,15 @@ const std::string Good = Parameter_File("0.71", "1e4", "1", "0", "0.5", "0.8");
 
 struct Bad_Case {
     std::string name;
-    std::string parameters; // "-" for no parameter file
+    std::string parameters; // "-" for no parameter file, "<dir>" for a directory in its place
     std::string console;
     std::string message; // the whole of standard error, without its line end
 };
+
+// Keeps test names short in the listings: the inputs can be megabytes.
+void PrintTo(const Bad_Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::string Lines(std::initializer_list<const char*> lines) {
     std::string s;
@@ -47,10 +52,21 @@ std::vector<Bad_Case> Cases() {
         {"MegabyteOfDigits", Good, mb + "\n",
          "input error: n (console line 1): \"" + mb.substr(0, 40) +
              "...\" is outside the 32-bit integer range"},
-        {"TooBigForThisMachine", Good, "2147483646\n1290\n", ""}, // message checked below
+        {"TrailingLetters", Good, "5abc\n",
+         "input error: n (console line 1): \"5abc\" is not an integer"},
+        {"BinaryOnTheConsole", Good,
+         std::string("\xff\xfe\x00"
+                     "5\n",
+                     5),
+         "input error: n (console line 1): \"\\xff\\xfe\\x005\" is not an integer"},
+        {"EndlessLineOnTheConsole", Good, std::string(5 << 20, '\0'), ""}, // checked below
+        {"TooBigForThisMachine", Good, "2147483646\n1290\n", ""},          // message checked below
         // The parameter file.
         {"MissingFile", "-", "4\n4\n\n",
          "input error: cannot open Input_Parameters.Input: No such file or directory"},
+        {"FileIsADirectory", "<dir>", "4\n4\n\n",
+         "input error: the label line of Pr (Input_Parameters.Input): cannot read: Is a "
+         "directory"},
         {"EmptyFile", "", "4\n4\n\n",
          "input error: the label line of Pr (Input_Parameters.Input): the file is empty"},
         {"ValueNotANumber",
@@ -76,11 +92,35 @@ std::vector<Bad_Case> Cases() {
          "4\n4\n\n",
          "input error: Pr (Input_Parameters.Input line 2): \"\\x00\\x01\\x02\\xff\" is not a "
          "number"},
+        {"SavedAsUtf16",
+         std::string("\xff\xfeP\0r\0\n\0"
+                     "0\0.\0"
+                     "7\0"
+                     "1\0\n\0",
+                     16),
+         "4\n4\n\n",
+         "input error: Pr (Input_Parameters.Input line 2): \"\\x000\\x00.\\x007\\x001\\x00\" is "
+         "not "
+         "a number"},
+        {"CommentGluedToTheValue", Lines({"Pr", "0.71Prandtl"}), "4\n4\n\n",
+         "input error: Pr (Input_Parameters.Input line 2): \"0.71Prandtl\" is not a number"},
+        // A decimal comma separates two values, as in "40,60": Pr is 0.
+        {"DecimalComma", Parameter_File("0,71", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
+         "floating-point error: divide by zero"},
         // Physics the run cannot start from.
         {"EqualWallTemperatures", Parameter_File("0.71", "1e4", "1", "1", "0", "0.8"), "4\n4\n\n",
          "floating-point error: divide by zero"},
         {"ZeroDiffusivity", Parameter_File("0.71", "1e4", "1", "0", "0", "0.5"), "4\n4\n\n",
          "floating-point error: invalid"},
+        {"ZeroPrandtl", Parameter_File("0", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
+         "floating-point error: divide by zero"},
+        // No buoyancy velocity scale: the first result record divides 0 by 0.
+        {"ZeroRayleigh", Parameter_File("0.71", "0", "1", "0", "0", "0.8"), "4\n4\n\n",
+         "floating-point error: invalid"},
+        {"HugeRayleigh", Parameter_File("0.71", "1e30", "1", "0", "0", "0.8"), "12\n8\n\n",
+         "floating-point error: invalid"},
+        {"TauBelowOneHalf", Parameter_File("0.71", "1e4", "1", "0", "0", "0.4"), "12\n8\n\n",
+         "floating-point error: overflow"},
         {"NegativeRayleigh", Parameter_File("0.71", "-1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
          "parameter error: Ra = -10000 and Pr = 0.71 give a negative Ra * Diffusivity / "
          "Viscosity, so the reference velocity sqrt(Ra * Diffusivity / Viscosity) * Viscosity / "
@@ -109,18 +149,34 @@ std::vector<Bad_Case> Cases() {
 
 class BadInput : public testing::TestWithParam<Bad_Case> {};
 
-TEST_P(BadInput, EndsWithOneLineMessageAndWritesNoFile) {
+TEST_P(BadInput, EndsWithOneLineMessageAndLeavesTheFilesAlone) {
     const Bad_Case& bad = GetParam();
-    Program_Run run(bad.parameters == "-" ? nullptr : &bad.parameters);
+    bool given = bad.parameters != "-" && bad.parameters != "<dir>";
+    Program_Run run(given ? &bad.parameters : nullptr);
+    if (bad.parameters == "<dir>")
+        program::fs::create_directory(run.dir / "Input_Parameters.Input");
+    // The files of an earlier run in the folder.
+    for (const char* f : program::Result_Files)
+        program::Write_File(run.dir / f, std::string("earlier ") + f + "\r\n");
+
     EXPECT_EQ(run.Start(bad.console), 1);
-    if (bad.message.empty()) {
+    if (bad.name == "TooBigForThisMachine") {
         EXPECT_EQ(run.err.rfind("run-time error: a 2147483646 x 1290 grid needs ", 0), 0u)
             << run.err;
-        EXPECT_NE(run.err.find(" GB of memory; this machine has "), std::string::npos);
+        EXPECT_NE(run.err.find(" of memory; "), std::string::npos); // figures: memory_test
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1);
+    } else if (bad.name == "EndlessLineOnTheConsole") {
+        std::string shown;
+        for (int k = 0; k < 40; ++k)
+            shown += "\\x00";
+        EXPECT_EQ(run.err, "input error: n (console line 1): the item \"" + shown +
+                               "...\" is longer than 4194304 characters\n");
     } else {
         EXPECT_EQ(run.err, bad.message + "\n");
     }
-    EXPECT_EQ(run.Stray_Files(), 0);
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(run.File(f), std::string("earlier ") + f + "\r\n") << f;
+    EXPECT_EQ(run.Stray_Files(), 5); // no temporary file
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, testing::ValuesIn(Cases()),
@@ -134,6 +190,10 @@ struct Odd_Case {
     std::string parameters;
     std::string console;
 };
+
+void PrintTo(const Odd_Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OddInput : public testing::TestWithParam<Odd_Case> {};
 
@@ -161,6 +221,15 @@ INSTANTIATE_TEST_SUITE_P(
         Odd_Case{"WindowsLineEnds", Windows(Good), "6\n5\n\n"},
         Odd_Case{"ConsoleWindowsLineEnds", Good, "6\r\n5\r\n\r\n"},
         Odd_Case{"ByteOrderMark", "\xEF\xBB\xBF" + Good, "6\n5\n\n"},
+        Odd_Case{"ByteOrderMarkOnTheConsole", Good,
+                 "\xEF\xBB\xBF"
+                 "6\n5\n\n"},
+        Odd_Case{"WindowsLineEndsAndByteOrderMark", "\xEF\xBB\xBF" + Windows(Good),
+                 "\xEF\xBB\xBF"
+                 "6\r\n5\r\n\r\n"},
+        Odd_Case{"CommaAfterTheAnswer", Good, "6,60\n5\n\n"},
+        Odd_Case{"SignsAndSpacing", Parameter_File(" +0.71", "+1.0e+4 ", "1.0", "-0", "5e-1", ".8"),
+                 "+6\n  5\t\n\n"},
         Odd_Case{"TabsAndComments",
                  Lines({"Pr", "\t0.71\tPrandtl", "Ra", "  1.0E+04   Rayleigh number", "", "1.", "",
                         "0 cold", "", "0.5e0", "", "8.0d-1"}),

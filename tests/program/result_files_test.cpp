@@ -1,5 +1,6 @@
 // The result files of whole runs: where they go wrong, the run says so.
 #include "support/program_run.hpp"
+#include "support/result_check.hpp"
 
 #include <gtest/gtest.h>
 
@@ -46,20 +47,47 @@ TEST(ResultFilesOnDisk, FileSizeLimitIsAnErrorAndLeavesNoTemporaryFile) {
     EXPECT_EQ(run.Stray_Files(), 0);
 }
 
-TEST(ResultFilesOnDisk, OverflowLeavesTheFilesOfTheLastReport) {
-    // Negative diffusivity: stable for a while, then the run blows up.
-    std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.48");
+// A run that overflows after some reports: the report, status 1, and the five
+// files of the last report whole, with the Nusselt number it printed.
+void Check_Overflow_Keeps_Last_Report(const std::string& params, int n, int m) {
     Program_Run run(&params);
-    EXPECT_EQ(run.Start("12\n8\n\n"), 1);
+    EXPECT_EQ(run.Start(std::to_string(n) + "\n" + std::to_string(m) + "\n\n"), 1);
     EXPECT_EQ(run.err, "floating-point error: overflow\n");
     std::size_t last = run.out.rfind("Nu On Hot Wall==");
     ASSERT_NE(last, std::string::npos) << "no report before the overflow";
     std::string nu_printed = run.out.substr(last + 16, 15);
     EXPECT_EQ(run.File("Nu.dat"), " " + nu_printed + "\r\n");
-    EXPECT_EQ(run.File("Result.dat").size(), 32u + 34u + 116u * 13u * 9u);
-    EXPECT_EQ(run.Stray_Files(), 5);
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(program::Snapshot_Fault(f, run.File(f), n, m), "") << f;
+    EXPECT_EQ(run.Stray_Files(), 5); // no temporary file left
     // The standard output ends on a fresh line before the report.
     EXPECT_EQ(run.out.substr(run.out.size() - 2), "\r\n");
+}
+
+TEST(ResultFilesOnDisk, OverflowLeavesTheFilesOfTheLastReport) {
+    // Negative diffusivity: stable for a while, then the run blows up.
+    Check_Overflow_Keeps_Last_Report(Parameter_File("0.71", "1e4", "1", "0", "0", "0.48"), 12, 8);
+}
+
+TEST(ResultFilesOnDisk, HighRayleighOverflowLeavesTheFilesOfTheLastReport) {
+    Check_Overflow_Keeps_Last_Report(Parameter_File("0.71", "3e5", "1", "0", "0", "0.8"), 40, 40);
+}
+
+TEST(ResultFilesOnDisk, SnapshotCheckSeesAHalfWrittenFile) {
+    // The check used by the overflow and interruption tests must see a cut.
+    Program_Run run(&Quick);
+    ASSERT_EQ(run.Start("6\n4\n\n"), 0) << run.err;
+    for (const char* f : program::Result_Files) {
+        std::string whole = run.File(f);
+        ASSERT_EQ(program::Snapshot_Fault(f, whole, 6, 4), "") << f;
+        EXPECT_NE(program::Snapshot_Fault(f, whole.substr(0, whole.size() - 1), 6, 4), "") << f;
+        std::string garbled = whole;
+        garbled[garbled.size() - 5] = 'x';
+        EXPECT_NE(program::Snapshot_Fault(f, garbled, 6, 4), "") << f;
+        if (std::string(f) != "Nu.dat") { // the other files depend on n or m
+            EXPECT_NE(program::Snapshot_Fault(f, whole, 7, 5), "") << f;
+        }
+    }
 }
 
 } // namespace

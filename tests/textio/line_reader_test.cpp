@@ -175,4 +175,64 @@ TEST(LineReader, VeryLongLineIsReadWhole) {
     EXPECT_EQ(textio::Read_Integer(t.src, "m"), 34);
 }
 
+TEST(LineReader, LineLongerThanWhatIsKeptIsCutAndItsRestPassedOver) {
+    // The value first, then more than the kept part of the line: the rest,
+    // digits included, must not leak into the next read.
+    std::string rest(textio::Max_Line_Kept + 100, '9');
+    Text_Source t("12 " + rest + "\n34\n");
+    EXPECT_EQ(textio::Read_Integer(t.src, "n"), 12);
+    EXPECT_TRUE(t.src.line_cut);
+    EXPECT_EQ(textio::Read_Integer(t.src, "m"), 34);
+    EXPECT_EQ(t.src.line_number, 2);
+}
+
+TEST(LineReader, LabelLongerThanWhatIsKeptIsOneLine) {
+    Text_Source t(std::string(textio::Max_Line_Kept * 2 + 5, 'L') + "\n0.71\n");
+    textio::Skip_Line(t.src, "label");
+    EXPECT_EQ(textio::Read_Real(t.src, "Pr"), 0.71f);
+    EXPECT_EQ(t.src.line_number, 2);
+}
+
+TEST(LineReader, LineExactlyAsLongAsWhatIsKeptIsWhole) {
+    std::string digits(textio::Max_Line_Kept, '0');
+    digits.back() = '7';
+    Text_Source t(digits + "\n8\n");
+    EXPECT_EQ(textio::Read_Integer(t.src, "n"), 7);
+    EXPECT_FALSE(t.src.line_cut);
+    EXPECT_EQ(textio::Read_Integer(t.src, "m"), 8);
+}
+
+TEST(LineReader, ItemLongerThanWhatIsKeptIsAnError) {
+    // Endless input without a line end (a device, a binary file) must end
+    // with an error, not fill the memory.
+    Text_Source t(std::string(textio::Max_Line_Kept + 10, '\0'));
+    std::string shown;
+    for (int k = 0; k < 40; ++k)
+        shown += "\\x00";
+    EXPECT_EQ(Error_Of([&] { textio::Read_Integer(t.src, "n"); }),
+              "input error: n (params.txt line 1): the item \"" + shown + "...\" is longer than " +
+                  std::to_string(textio::Max_Line_Kept) + " characters");
+    Text_Source blanks(std::string(textio::Max_Line_Kept + 10, ' ') + "5\n");
+    EXPECT_EQ(Error_Of([&] { textio::Read_Integer(blanks.src, "n"); }),
+              "input error: n (params.txt line 1): no item in the first " +
+                  std::to_string(textio::Max_Line_Kept) + " characters of the line");
+}
+
+TEST(LineReader, ByteOrderMarkOnlyAtTheStartOfTheFirstLine) {
+    Text_Source t("\xEF\xBB\xBF"
+                  "6\n\xEF\xBB\xBF"
+                  "5\n");
+    EXPECT_EQ(textio::Read_Integer(t.src, "n"), 6);
+    EXPECT_EQ(Error_Of([&] { textio::Read_Integer(t.src, "m"); }),
+              "input error: m (params.txt line 2): \"\\xef\\xbb\\xbf5\" is not an integer");
+}
+
+TEST(LineReader, ReadErrorIsReported) {
+    // A directory opens for reading but cannot be read.
+    Line_Source src = textio::Open_File_Source("/");
+    EXPECT_EQ(Error_Of([&] { textio::Skip_Line(src, "the label line of Pr"); }),
+              "input error: the label line of Pr (/): cannot read: Is a directory");
+    textio::Close_Source(src);
+}
+
 } // namespace
