@@ -44,12 +44,12 @@ void Report(int Step, float Nu_Hot, float Residual_T, float Residual_Flow) {
 
 } // namespace
 
-void Check_Grid_Size(const char* name, int value, int low, int high) {
+void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
     if (value < low || value > high)
-        throw textio::Input_Error("input error: " + std::string(name) + " = " +
-                                  std::to_string(value) + " is out of range: " + name +
-                                  " must be from " + std::to_string(low) + " to " +
-                                  std::to_string(high));
+        throw textio::Input_Error("input error: " + std::string(name) + " (console line " +
+                                  std::to_string(line) + "): " + std::to_string(value) +
+                                  " is out of range: " + name + " must be from " +
+                                  std::to_string(low) + " to " + std::to_string(high));
 }
 
 int Main_Program(Solver solver) {
@@ -57,10 +57,10 @@ int Main_Program(Solver solver) {
     Record(Console_Destination()).text("* Please Enter Dimensions(n And m Respectively).*").end();
     Record(Console_Destination()).text("n=").end();
     int n = textio::Read_Integer(console, "n");
-    Check_Grid_Size("n", n, 1, Max_N);
+    Check_Grid_Size("n", n, 1, Max_N, console.line_number);
     Record(Console_Destination()).text("m=").end();
     int m = textio::Read_Integer(console, "m");
-    Check_Grid_Size("m", m, 1, Max_M);
+    Check_Grid_Size("m", m, 1, Max_M, console.line_number);
 
     Check_Memory(n, m);
     const std::size_t nodes = Node_Count(n, m);
