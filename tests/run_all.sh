@@ -1,22 +1,47 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the unit and end-to-end tests of the
-# default build. Installs what a fresh machine lacks.
+# Builds everything and runs every test; installs what a fresh Debian 12
+# machine lacks (as root, or through sudo):
+#   1. the default build (this machine's instruction set): unit, whole-program
+#      and recorded-run tests;
+#   2. the same suite built portable (no -march) and built with clang: the
+#      same bytes whatever the compiler and the instruction set;
+#   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
+#   4. the Python tools, on the real solver.
+# JOBS (default 2) sets the build parallelism; QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${JOBS:-2}
+export JOBS=$jobs
 
 need_packages=()
-for pkg in cmake g++ libgtest-dev libbenchmark-dev; do
+for pkg in cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy \
+           python3-matplotlib python3-pytest parallel bc; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need_packages+=("$pkg")
 done
 if [ ${#need_packages[@]} -gt 0 ]; then
   echo "== installing ${need_packages[*]}"
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq && $SUDO apt-get install -y -qq "${need_packages[@]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_packages[@]}"
 fi
 
-echo "== default build (this machine's instruction set)"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j "$jobs"
-ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+suite() { # name, build folder, cmake options...
+  local name=$1 dir=$2; shift 2
+  echo "== $name"
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+suite "default build" "$root/build"
+[ "${QUICK:-0}" = 1 ] && exit 0
+suite "portable build (no -march)" "$root/build-portable" -DCAVITY_PORTABLE=ON -DCAVITY_BENCHMARKS=OFF
+CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF
+
+bash "$root/tests/run_reliability.sh"
+
+echo "== Python tools"
+CAVITY_BIN="$root/build/cavity" bash "$root/tests/tools/run.sh"
+
+echo "== all tests passed"

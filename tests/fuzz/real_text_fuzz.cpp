@@ -46,7 +46,9 @@ void Check_One(float x) {
     double d = std::strtod(t.c_str(), nullptr), exact = double(x);
     if (exact != 0.0) {
         double unit = std::pow(10.0, std::floor(std::log10(std::fabs(d))) - 6);
-        Check(std::fabs(d - exact) <= 0.5 * unit * (1 + 1e-9), "rounded to 7 digits", x, t);
+        // An exact tie (8.0078125 -> 8.007813) lands on the bound itself, and
+        // the text read back as a double carries its own rounding.
+        Check(std::fabs(d - exact) <= 0.5 * unit * (1 + 1e-6), "rounded to 7 digits", x, t);
     }
 }
 
