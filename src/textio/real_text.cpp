@@ -152,15 +152,55 @@ int Integer_Text(std::int32_t v, char* out) {
 // two differ only when digits 8 to 17 are 4999999999 and the rest rounds them
 // up, and no float has such an expansion (checked over every float by
 // tests/textio/real_text_exhaustive.cpp). So the digits come from one exact
-// scaling of |x| to [1e6, 1e7):
-// - mostly (1e-6 <= |x| < 1e7), |x| * 10^k with k = 7 - E <= 12 in double,
-//   exact as M * 5^k < 2^53, so its floor and the half-up test are exact;
+// scaling of |x| = M * 2^e to [1e6, 1e7), by k = 7 - E decimal places:
+// - mostly (1e-10 <= |x| < 1e7, k <= 16), in 64 bits: 2 M 5^k < 2^63, and
+//   shifting it right by -(k + e) leaves twice the scaled value, floored,
+//   whose last bit is the half-up rounding bit;
 // - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
 // - below 1e-37, where those overflow, the 17-digit expansion rounded to 7.
 namespace {
 
-constexpr double Pow10_Double[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
-                                     1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+// The fast range: E from -9 to 7, k from 0 to 16.
+constexpr int Fast_Min_E = -9, Fast_Max_E = 7;
+
+struct Pow5_64_Table {
+    std::uint64_t v[Fast_Max_E - Fast_Min_E + 1];
+    constexpr Pow5_64_Table() : v() {
+        for (int k = 0; k <= Fast_Max_E - Fast_Min_E; ++k)
+            v[k] = std::uint64_t(Pow5(k));
+    }
+};
+constexpr Pow5_64_Table Pow5_64;
+
+// The bits of the smallest float >= 10^q (q from -10 to 7): |x| >= 10^q
+// exactly when the bits of |x| are at least these.
+constexpr std::uint32_t Float_Bits_Not_Below_Pow10(int q) {
+    if (q >= 0) // exact in a float
+        return std::bit_cast<std::uint32_t>(float(Pow10(q)));
+    std::uint64_t D = std::uint64_t(Pow10(-q));
+    // 10^q = 2^-s / D; the mantissa ceil(2^s / D) in [2^23, 2^24].
+    int s = 0;
+    while ((std::uint64_t(1) << s) / D < (std::uint64_t(1) << 23))
+        ++s;
+    std::uint64_t M = ((std::uint64_t(1) << s) + D - 1) / D;
+    if (M == (std::uint64_t(1) << 24)) {
+        M >>= 1;
+        --s;
+    }
+    return std::uint32_t(127 + 23 - s) << 23 | std::uint32_t(M - (std::uint64_t(1) << 23));
+}
+
+struct Pow10_Bits_Table {
+    std::uint32_t v[Fast_Max_E - Fast_Min_E + 2]; // 10^(Fast_Min_E - 1) .. 10^Fast_Max_E
+    constexpr Pow10_Bits_Table() : v() {
+        for (int q = Fast_Min_E - 1; q <= Fast_Max_E; ++q)
+            v[q - (Fast_Min_E - 1)] = Float_Bits_Not_Below_Pow10(q);
+    }
+};
+constexpr Pow10_Bits_Table Pow10_Bits;
+static_assert(Pow10_Bits.v[-1 - (Fast_Min_E - 1)] == 0x3dcccccdu); // 0.1f, above 0.1
+static_assert(Pow10_Bits.v[-6 - (Fast_Min_E - 1)] == 0x358637beu); // 1e-6f is below 1e-6
+static_assert(Pow10_Bits.v[7 - (Fast_Min_E - 1)] == 0x4b189680u);  // 1e7
 
 struct Digit_Pair_Table {
     char c[200];
@@ -249,14 +289,13 @@ bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
 inline Real_Digits Round7(float x, std::uint32_t mag) {
     Binary v = Split(mag);
     int E = Estimate_E(v);
-    int k = 7 - E;
-    if (unsigned(k) <= 12u) {
-        double a = double(std::bit_cast<float>(mag));
-        int low = a * Pow10_Double[k] >= double(Hi7) ? 1 : 0; // the guess was one low
-        if (k - low >= 0) {
-            double y = a * Pow10_Double[k - low];
-            std::uint64_t d = std::uint64_t(y);
-            return Make_Digits(d + (y - double(d) >= 0.5 ? 1 : 0), E + low);
+    if (E >= Fast_Min_E - 1 && E <= Fast_Max_E) {
+        int E_exact = E + (mag >= Pow10_Bits.v[E - (Fast_Min_E - 1)] ? 1 : 0);
+        int k = 7 - E_exact;
+        if (unsigned(k) <= unsigned(Fast_Max_E - Fast_Min_E)) {
+            // -(k + e) >= 0, as the scaled value is below 2^24 <= 2 M.
+            std::uint64_t twice = (v.M * Pow5_64.v[k] << 1) >> -(k + v.e);
+            return Make_Digits((twice + 1) >> 1, E_exact);
         }
     }
     return Round7_Wide(x, v, E);
