@@ -1,37 +1,46 @@
 #include "results/result_files.hpp"
 
 #include "results/diagnostics.hpp"
+#include "results/result_records.hpp"
 #include "textio/record.hpp"
+
+#include <cstring>
+#include <string_view>
 
 using textio::File_Destination;
 using textio::Record;
 
+namespace {
+
+// The header records by the record writer, then room for the data records:
+// a buffer already of the right size (the last call's) is overwritten in
+// place, without clearing or reallocating it.
+char* Headed_Text(std::string& out, const std::string& header, std::size_t data_size) {
+    out.resize(header.size() + data_size);
+    std::memcpy(out.data(), header.data(), header.size());
+    return out.data() + header.size();
+}
+
+std::string Header(std::string_view variables) {
+    std::string header;
+    Record(File_Destination(header)).text(variables).end();
+    return header;
+}
+
+} // namespace
+
 void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                  const Field& T, const Field& Stream, std::string& out) {
-    out.clear();
-    out.reserve(32 + 34 + 116 * Node_Count(n, m));
-    Record(File_Destination(out)).text("VARIABLES =X,Y,U,V,P,T,Stream").end();
-    Record(File_Destination(out))
+    std::string header = Header("VARIABLES =X,Y,U,V,P,T,Stream");
+    Record(File_Destination(header))
         .text("ZONE ")
         .text("I=")
         .integer(n + 1)
         .text("J=")
         .integer(m + 1)
         .end();
-    for (int j = 0; j <= m; ++j) {
-        for (int i = 0; i <= n; ++i) {
-            std::size_t c = Node(n, i, j);
-            Record(File_Destination(out))
-                .real(float(double(i) / double(m)))
-                .real(float(double(j) / double(m)))
-                .real(float(double(U[c]) / U_Ref))
-                .real(float(double(V[c]) / U_Ref))
-                .real(float(double(Rho[c]) / 3.0))
-                .real(T[c])
-                .real(Stream[c])
-                .end();
-        }
-    }
+    char* data = Headed_Text(out, header, Node_Record_Size * Node_Count(n, m));
+    Put_Node_Records(n, m, U_Ref, Rho, U, V, T, Stream, data);
 }
 
 void Nu_Text(float Nu_Hot, std::string& out) {
@@ -41,26 +50,11 @@ void Nu_Text(float Nu_Hot, std::string& out) {
 
 void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, const Field& T,
                    std::string& v_text, std::string& t_text, std::string& u_text) {
-    const int mid_row = m / 2, mid_column = n / 2;
-    v_text.clear();
-    t_text.clear();
-    u_text.clear();
-    Record(File_Destination(v_text)).text("VARIABLES =X,V").end();
-    Record(File_Destination(t_text)).text("VARIABLES =X,T").end();
-    Record(File_Destination(u_text)).text("VARIABLES =U,Y").end();
-    for (int i = 0; i <= n; ++i) {
-        float x = float(double(i) / double(n));
-        std::size_t c = Node(n, i, mid_row);
-        Record(File_Destination(v_text)).real(x).real(float(double(V[c]) / U_Ref)).end();
-        Record(File_Destination(t_text)).real(x).real(T[c]).end();
-    }
-    for (int j = 0; j <= m; ++j) {
-        std::size_t c = Node(n, mid_column, j);
-        Record(File_Destination(u_text))
-            .real(float(double(U[c]) / U_Ref))
-            .real(float(double(j) / double(m)))
-            .end();
-    }
+    const std::size_t columns = std::size_t(n) + 1, rows = std::size_t(m) + 1;
+    char* v_data = Headed_Text(v_text, Header("VARIABLES =X,V"), Pair_Record_Size * columns);
+    char* t_data = Headed_Text(t_text, Header("VARIABLES =X,T"), Pair_Record_Size * columns);
+    char* u_data = Headed_Text(u_text, Header("VARIABLES =U,Y"), Pair_Record_Size * rows);
+    Put_Midline_Records(n, m, U_Ref, U, V, T, v_data, t_data, u_data);
 }
 
 void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,

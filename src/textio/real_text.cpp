@@ -9,27 +9,6 @@ namespace {
 
 __extension__ typedef unsigned __int128 u128;
 
-constexpr std::uint64_t Pow10_64[20] = {1ULL,
-                                        10ULL,
-                                        100ULL,
-                                        1000ULL,
-                                        10000ULL,
-                                        100000ULL,
-                                        1000000ULL,
-                                        10000000ULL,
-                                        100000000ULL,
-                                        1000000000ULL,
-                                        10000000000ULL,
-                                        100000000000ULL,
-                                        1000000000000ULL,
-                                        10000000000000ULL,
-                                        100000000000000ULL,
-                                        1000000000000000ULL,
-                                        10000000000000000ULL,
-                                        100000000000000000ULL,
-                                        1000000000000000000ULL,
-                                        10000000000000000000ULL};
-
 constexpr u128 Pow5(int p) {
     u128 r = 1;
     for (int i = 0; i < p; ++i)
@@ -58,6 +37,8 @@ constexpr Pow5_Table Pow5s;
 
 constexpr std::uint64_t Lo17 = 10000000000000000ULL;  // 1e16
 constexpr std::uint64_t Hi17 = 100000000000000000ULL; // 1e17
+constexpr std::uint64_t Lo7 = 1000000;                // 1e6
+constexpr std::uint64_t Hi7 = 10000000;               // 1e7
 
 // Exact decimal digits of |x| from the standard library, for the values the
 // fast paths do not cover (below 1e-27). Trailing digits are exact zeros.
@@ -88,22 +69,34 @@ Expansion Expand17_Slow(float x) {
     return {d17, E};
 }
 
+// |x| = M * 2^e with M < 2^24, from the bits of a finite x.
+struct Binary {
+    std::uint64_t M;
+    int e;
+};
+
+Binary Split(std::uint32_t mag) {
+    std::uint32_t biased = mag >> 23;
+    std::uint64_t M = mag & 0x7fffffu;
+    if (biased == 0)
+        return {M, -149};
+    return {M | 0x800000u, int(biased) - 150};
+}
+
+// A first guess of E = floor(log10 |x|) + 1 from the bit length: it is
+// either E or E - 1.
+int Estimate_E(Binary v) {
+    int b = 63 - std::countl_zero(v.M) + v.e;        // floor(log2 |x|)
+    return int((std::int64_t(b) * 78913) >> 18) + 1; // floor(b * log10 2) + 1
+}
+
 } // namespace
 
 Expansion Expand17(float x) {
-    std::uint32_t bits = std::bit_cast<std::uint32_t>(x) & 0x7fffffffu;
-    std::uint32_t biased = bits >> 23;
-    std::uint64_t M = bits & 0x7fffffu;
-    int e;
-    if (biased == 0) {
-        e = -149;
-    } else {
-        M |= 0x800000u;
-        e = int(biased) - 150;
-    }
-    // |x| = M * 2^e. Estimate E = floor(log10 |x|) + 1 from the bit length.
-    int b = 63 - std::countl_zero(M) + e;             // floor(log2 |x|)
-    int E = int((std::int64_t(b) * 78913) >> 18) + 1; // floor(b * log10 2) + 1
+    Binary v = Split(std::bit_cast<std::uint32_t>(x) & 0x7fffffffu);
+    std::uint64_t M = v.M;
+    int e = v.e;
+    int E = Estimate_E(v);
     for (;;) {
         int p = 17 - E;
         u128 floor_part;
@@ -154,78 +147,249 @@ int Integer_Text(std::int32_t v, char* out) {
     return int(r.ptr - out);
 }
 
+// The real text. Rounding the exact value half up at 17 digits and then half
+// up at 7 gives the same 7 digits as rounding it half up at 7 directly: the
+// two differ only when digits 8 to 17 are 4999999999 and the rest rounds them
+// up, and no float has such an expansion (checked over every float by
+// tests/textio/real_text_exhaustive.cpp). So the digits come from one exact
+// scaling of |x| = M * 2^e to [1e6, 1e7), by k = 7 - E decimal places:
+// - mostly (1e-10 <= |x| < 1e7, k <= 16), in 64 bits: 2 M 5^k < 2^63, and
+//   shifting it right by -(k + e) leaves twice the scaled value, floored,
+//   whose last bit is the half-up rounding bit;
+// - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
+// - below 1e-37, where those overflow, the 17-digit expansion rounded to 7.
 namespace {
 
-// Writes the decimal digits of v (exactly count of them, zero padded).
-inline void Put_Digits(std::uint64_t v, int count, char* out) {
-    for (int i = count - 1; i >= 0; --i) {
-        out[i] = char('0' + v % 10);
-        v /= 10;
+// The fast range: E from -9 to 7, k from 0 to 16.
+constexpr int Fast_Min_E = -9, Fast_Max_E = 7;
+
+struct Pow5_64_Table {
+    std::uint64_t v[Fast_Max_E - Fast_Min_E + 1];
+    constexpr Pow5_64_Table() : v() {
+        for (int k = 0; k <= Fast_Max_E - Fast_Min_E; ++k)
+            v[k] = std::uint64_t(Pow5(k));
     }
+};
+constexpr Pow5_64_Table Pow5_64;
+
+// The bits of the smallest float >= 10^q (q from -10 to 7): |x| >= 10^q
+// exactly when the bits of |x| are at least these.
+constexpr std::uint32_t Float_Bits_Not_Below_Pow10(int q) {
+    if (q >= 0) // exact in a float
+        return std::bit_cast<std::uint32_t>(float(Pow10(q)));
+    std::uint64_t D = std::uint64_t(Pow10(-q));
+    // 10^q = 2^-s / D; the mantissa ceil(2^s / D) in [2^23, 2^24].
+    int s = 0;
+    while ((std::uint64_t(1) << s) / D < (std::uint64_t(1) << 23))
+        ++s;
+    std::uint64_t M = ((std::uint64_t(1) << s) + D - 1) / D;
+    if (M == (std::uint64_t(1) << 24)) {
+        M >>= 1;
+        --s;
+    }
+    return std::uint32_t(127 + 23 - s) << 23 | std::uint32_t(M - (std::uint64_t(1) << 23));
+}
+
+struct Pow10_Bits_Table {
+    std::uint32_t v[Fast_Max_E - Fast_Min_E + 2]; // 10^(Fast_Min_E - 1) .. 10^Fast_Max_E
+    constexpr Pow10_Bits_Table() : v() {
+        for (int q = Fast_Min_E - 1; q <= Fast_Max_E; ++q)
+            v[q - (Fast_Min_E - 1)] = Float_Bits_Not_Below_Pow10(q);
+    }
+};
+constexpr Pow10_Bits_Table Pow10_Bits;
+static_assert(Pow10_Bits.v[-1 - (Fast_Min_E - 1)] == 0x3dcccccdu); // 0.1f, above 0.1
+static_assert(Pow10_Bits.v[-6 - (Fast_Min_E - 1)] == 0x358637beu); // 1e-6f is below 1e-6
+static_assert(Pow10_Bits.v[7 - (Fast_Min_E - 1)] == 0x4b189680u);  // 1e7
+
+struct Digit_Pair_Table {
+    char c[200];
+    constexpr Digit_Pair_Table() : c() {
+        for (int v = 0; v < 100; ++v) {
+            c[2 * v] = char('0' + v / 10);
+            c[2 * v + 1] = char('0' + v % 10);
+        }
+    }
+};
+constexpr Digit_Pair_Table Digit_Pairs;
+
+// |x| rounded half up to 7 digits: Digits7 in [1e6, 1e7) and E7 with
+// |x| ~ 0.d1...d7 x 10^E7. Fixed is judged on E before the rounding.
+struct Real_Digits {
+    std::uint32_t Digits7;
+    std::int32_t E7;
+    std::int32_t Fixed;
+};
+
+Real_Digits Make_Digits(std::uint64_t d7, int E) {
+    Real_Digits r{std::uint32_t(d7), E, E >= 1 && E <= 7 ? 1 : 0};
+    if (d7 == Hi7) { // carry out of the first digit
+        r.Digits7 = std::uint32_t(Lo7);
+        ++r.E7;
+    }
+    return r;
+}
+
+// The 128-bit scaling for E near its value: sets E and the rounded digits,
+// or returns false when 5^(7 - E) is out of reach.
+bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
+    for (;;) {
+        int p = 7 - E;
+        u128 floor_part;
+        bool half_or_more;
+        if (p >= 0) {
+            if (p > Max_Pow5)
+                return false;
+            u128 B = u128(v.M) * Pow5s.v[p];
+            int t = p + v.e;
+            if (t >= 0) {
+                floor_part = B << t;
+                half_or_more = false;
+            } else if (-t >= 128) {
+                floor_part = 0;
+                half_or_more = false;
+            } else {
+                floor_part = B >> -t;
+                half_or_more = ((B >> (-t - 1)) & 1) != 0;
+            }
+        } else { // |x| >= 1e7 > 2^23 is an integer
+            u128 N = u128(v.M) << v.e;
+            u128 q = Pow10(-p);
+            if ((N >> 64) == 0) {
+                std::uint64_t n64 = std::uint64_t(N), q64 = std::uint64_t(q);
+                floor_part = n64 / q64;
+                half_or_more = 2 * (n64 % q64) >= q64;
+            } else {
+                floor_part = N / q;
+                half_or_more = (N % q) * 2 >= q;
+            }
+        }
+        if (floor_part < Lo7) {
+            --E;
+            continue;
+        }
+        if (floor_part >= Hi7) {
+            ++E;
+            continue;
+        }
+        d7 = std::uint64_t(floor_part) + (half_or_more ? 1 : 0);
+        return true;
+    }
+}
+
+// The values outside the double range: kept out of line, as they are rare.
+[[gnu::noinline]] Real_Digits Round7_Wide(float x, Binary v, int E) {
+    std::uint64_t d7;
+    if (Scale7_Wide(v, E, d7))
+        return Make_Digits(d7, E);
+    Expansion ex = Expand17(x);
+    return Make_Digits((ex.Digits17 + 5000000000ULL) / 10000000000ULL, ex.E);
+}
+
+inline Real_Digits Round7(float x, std::uint32_t mag) {
+    Binary v = Split(mag);
+    int E = Estimate_E(v);
+    if (E >= Fast_Min_E - 1 && E <= Fast_Max_E) {
+        int E_exact = E + (mag >= Pow10_Bits.v[E - (Fast_Min_E - 1)] ? 1 : 0);
+        int k = 7 - E_exact;
+        if (unsigned(k) <= unsigned(Fast_Max_E - Fast_Min_E)) {
+            // -(k + e) >= 0, as the scaled value is below 2^24 <= 2 M.
+            std::uint64_t twice = (v.M * Pow5_64.v[k] << 1) >> -(k + v.e);
+            return Make_Digits((twice + 1) >> 1, E_exact);
+        }
+    }
+    return Round7_Wide(x, v, E);
+}
+
+inline int Text_Length(bool negative, const Real_Digits& r) {
+    return (negative ? 1 : 0) + (r.Fixed ? r.E7 + 7 : 12);
+}
+
+// The text is put together in registers and stored in a few wide stores
+// (characters in memory order: the first character in the lowest byte).
+static_assert(std::endian::native == std::endian::little);
+
+template <class Word> inline void Store(char* out, Word w) {
+    std::memcpy(out, &w, sizeof w);
+}
+
+inline std::uint64_t Pair(std::uint32_t v) {
+    std::uint16_t p;
+    std::memcpy(&p, Digit_Pairs.c + 2 * v, 2);
+    return p;
+}
+
+constexpr std::uint64_t Eight_Zeros = 0x3030303030303030ULL; // "00000000"
+
+// Writes the text of Text_Length characters.
+inline void Put_Text(bool negative, const Real_Digits& r, char* out) {
+    *out = '-';
+    out += negative ? 1 : 0;
+    // The 7 digits, then a '0' for the position beyond them.
+    std::uint32_t first = r.Digits7 / 1000000, rest = r.Digits7 % 1000000;
+    std::uint64_t digits = ('0' + first) | Pair(rest / 10000) << 8 | Pair(rest / 100 % 100) << 24 |
+                           Pair(rest % 100) << 40 | std::uint64_t('0') << 56;
+    if (r.Fixed) {
+        // E7 integer digits, ".", 6 decimals, zeros beyond the 7 digits; the
+        // text is E7 + 7 >= 8 long.
+        Store(out, digits);
+        out[r.E7] = '.';
+        u128 all = u128(digits) | u128(Eight_Zeros) << 64;
+        std::uint64_t decimals = std::uint64_t(all >> (8 * r.E7));
+        Store(out + r.E7 + 1, std::uint32_t(decimals));
+        Store(out + r.E7 + 5, std::uint16_t(decimals >> 32));
+    } else {
+        // d.ddddddE+xx; a float's decimal exponent has two digits.
+        Store(out, (digits & 0xff) | std::uint64_t('.') << 8 | (digits >> 8) << 16);
+        int x10 = r.E7 - 1;
+        std::uint64_t sign = x10 < 0 ? '-' : '+';
+        Store(out + 8,
+              std::uint32_t('E' | sign << 8 | Pair(std::uint32_t(x10 < 0 ? -x10 : x10)) << 16));
+    }
+}
+
+// The texts that do not come from digits: zero, and the non-finite values
+// (not reached in a run: the traps stop it before). Null for the others.
+const char* Special_Text(std::uint32_t bits, int& len) {
+    std::uint32_t mag = bits & 0x7fffffffu;
+    const char* t = nullptr;
+    if (mag == 0) // negative zero is written like zero
+        t = "0.000000E+00";
+    else if (mag == 0x7f800000u)
+        t = (bits >> 31) != 0 ? "-Infinity" : "Infinity";
+    else if (mag > 0x7f800000u)
+        t = "NaN";
+    if (t)
+        len = int(std::strlen(t));
+    return t;
 }
 
 } // namespace
 
 int Real_Text(float x, char* out) {
     std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
+    int len;
+    if (const char* t = Special_Text(bits, len)) {
+        std::memcpy(out, t, std::size_t(len));
+        return len;
+    }
     bool negative = (bits >> 31) != 0;
-    std::uint32_t mag = bits & 0x7fffffffu;
-    if (mag >= 0x7f800000u) { // not reached in a run: the traps stop it before
-        const char* t = mag == 0x7f800000u ? (negative ? "-Infinity" : "Infinity") : "NaN";
-        std::size_t len = std::strlen(t);
-        std::memcpy(out, t, len);
-        return int(len);
+    Real_Digits r = Round7(x, bits & 0x7fffffffu);
+    Put_Text(negative, r, out);
+    return Text_Length(negative, r);
+}
+
+void Real_Slot(float x, char* slot) {
+    std::memset(slot, ' ', Real_Slot_Width);
+    std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
+    int len;
+    if (const char* t = Special_Text(bits, len)) {
+        std::memcpy(slot + Real_Slot_Width - len, t, std::size_t(len));
+        return;
     }
-    if (mag == 0) { // negative zero is written like zero
-        std::memcpy(out, "0.000000E+00", 12);
-        return 12;
-    }
-    Expansion ex = Expand17(x);
-    int E = ex.E;
-    bool fixed = E >= 1 && E <= 7; // judged before the 7-digit rounding
-    std::uint64_t d7 = (ex.Digits17 + 5000000000ULL) / 10000000000ULL;
-    int E7 = E;
-    if (d7 == Pow10_64[7]) {
-        d7 = Pow10_64[6];
-        ++E7;
-    }
-    char* p = out;
-    if (negative)
-        *p++ = '-';
-    if (fixed) {
-        // E7 integer digits from d7 (one more after a carry), then 6 decimals
-        // of which only the first 7 - E7 come from the value.
-        char digits[8];
-        int nd = 7;
-        Put_Digits(d7, 7, digits);
-        int int_digits = E7;
-        for (int k = 0; k < int_digits; ++k)
-            *p++ = k < nd ? digits[k] : '0';
-        *p++ = '.';
-        for (int k = 0; k < 6; ++k) {
-            int idx = int_digits + k;
-            *p++ = idx < nd ? digits[idx] : '0';
-        }
-    } else {
-        char digits[8];
-        Put_Digits(d7, 7, digits);
-        *p++ = digits[0];
-        *p++ = '.';
-        std::memcpy(p, digits + 1, 6);
-        p += 6;
-        *p++ = 'E';
-        int x10 = E7 - 1;
-        *p++ = x10 < 0 ? '-' : '+';
-        if (x10 < 0)
-            x10 = -x10;
-        if (x10 >= 100) {
-            *p++ = char('0' + x10 / 100);
-            x10 %= 100;
-        }
-        *p++ = char('0' + x10 / 10);
-        *p++ = char('0' + x10 % 10);
-    }
-    return int(p - out);
+    bool negative = (bits >> 31) != 0;
+    Real_Digits r = Round7(x, bits & 0x7fffffffu);
+    Put_Text(negative, r, slot + Real_Slot_Width - Text_Length(negative, r));
 }
 
 } // namespace textio

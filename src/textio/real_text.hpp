@@ -14,8 +14,17 @@ int Integer_Text(std::int32_t v, char* out);
 // Writes the text of x to out (no terminator) and returns its length:
 // 7 significant digits, fixed form "123.456000" for 1 <= |x| < 1e7, exponent
 // form "1.234560E-01" otherwise. The digits come from the exact value rounded
-// half up to 17 digits, then half up to 7.
+// half up to 17 digits, then half up to 7 (which is the same as half up to 7
+// directly).
 int Real_Text(float x, char* out);
+
+// The 16 columns a real takes in a line of reals: the blank in front of it
+// (the record's leading blank or the separator blank) and its 15-column
+// field, the text right-aligned. Writes exactly Real_Slot_Width characters,
+// the same as a real item that follows a real, or starts a record, in the
+// record writer.
+inline constexpr int Real_Slot_Width = Real_Width + 1;
+void Real_Slot(float x, char* slot);
 
 // The 17-digit expansion of |x| for finite x != 0: Digits17 in [1e16, 1e17)
 // and E with |x| ~ 0.d1d2...d17 x 10^E. Exposed for tests.

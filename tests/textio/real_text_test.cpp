@@ -1,13 +1,16 @@
 #include "textio/real_text.hpp"
 
 #include "support/slow_real_text.hpp"
+#include "textio/record.hpp"
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -93,6 +96,73 @@ TEST(RealText, AgreesWithTheSlowFormatterOnEveryBinade) {
     }
 }
 
+// The fast path covers 1e-10 <= |x| < 1e7 through an exact 64-bit product;
+// the 128-bit paths cover the rest. Their edges are the powers of ten, where
+// the first guess of the exponent is off by one.
+TEST(RealText, AgreesWithTheSlowFormatterAroundEveryPowerOfTen) {
+    for (int k = -45; k <= 38; ++k) {
+        std::string decimal = "1e" + std::to_string(k);
+        float p = std::strtof(decimal.c_str(), nullptr);
+        std::uint32_t bits = std::bit_cast<std::uint32_t>(p);
+        for (std::uint32_t b = bits - 12; b <= bits + 12; ++b) {
+            if (b == 0 || b > 0x7f7fffffu)
+                continue;
+            for (std::uint32_t sign : {0u, 0x80000000u}) {
+                float x = std::bit_cast<float>(b | sign);
+                ASSERT_EQ(Text(x), slow::Real_Text(x)) << std::hexfloat << x;
+            }
+        }
+    }
+}
+
+TEST(RealText, AgreesWithTheSlowFormatterAcrossTheValuesOfARun) {
+    // Log-uniform magnitudes from 1e-12 to 1e8, across the edges of the
+    // fast path.
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> decade(-12.0, 8.0);
+    for (int trial = 0; trial < 40000; ++trial) {
+        float x = float(std::pow(10.0, decade(rng)));
+        if (trial % 2)
+            x = -x;
+        ASSERT_EQ(Text(x), slow::Real_Text(x)) << std::hexfloat << x;
+    }
+}
+
+TEST(RealText, ExactTiesRoundUpOnEveryPath) {
+    // Exactly 8 significant digits ending in 5: half up, never half even.
+    EXPECT_EQ(Text(0.0029296875f), "2.929688E-03"); // 3 * 2^-10, fast path
+    EXPECT_EQ(Text(0.0087890625f), "8.789063E-03"); // 9 * 2^-10, odd 7th digit
+    EXPECT_EQ(Text(8388607.5f), "8388608.000000");  // fixed form, fast path
+    EXPECT_EQ(Text(12345675.0f), "1.234568E+07");   // from 1e7 up: the wide path
+    EXPECT_EQ(Text(10000005.0f), "1.000001E+07");
+    EXPECT_EQ(Text(-16777205.0f), "-1.677721E+07");
+    // One step below a tie rounds down.
+    EXPECT_EQ(Text(std::nextafter(0.0029296875f, 0.0f)), "2.929687E-03");
+    EXPECT_EQ(Text(12345674.0f), "1.234567E+07");
+    // Every float with such an expansion is K * 2^-s with K * 5^s of 8
+    // digits (s <= 11, so it lies from 1e-4 up), or an odd integer of 8
+    // digits below 2^24.
+    std::mt19937 rng(5);
+    std::int64_t pow5 = 1;
+    for (int s = 1; s <= 11; ++s) {
+        pow5 *= 5;
+        std::uniform_int_distribution<std::int64_t> pick((10000000 + pow5 - 1) / pow5,
+                                                         (100000000 - 1) / pow5);
+        for (int trial = 0; trial < 300; ++trial) {
+            std::int64_t K = pick(rng) | 1;
+            if (K * pow5 >= 100000000 || K >= (1 << 24))
+                continue;
+            float x = std::ldexp(float(K), -s);
+            ASSERT_EQ(Text(x), slow::Real_Text(x)) << std::hexfloat << x;
+        }
+    }
+    std::uniform_int_distribution<std::int32_t> odd(5000000, 8388607);
+    for (int trial = 0; trial < 300; ++trial) {
+        float x = float(2 * odd(rng) + 1);
+        ASSERT_EQ(Text(x), slow::Real_Text(x)) << std::hexfloat << x;
+    }
+}
+
 TEST(RealText, TextFitsItsField) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 100000; ++trial) {
@@ -101,6 +171,50 @@ TEST(RealText, TextFitsItsField) {
         ASSERT_GE(t.size(), 8u);
         ASSERT_LE(t.size(), std::size_t(textio::Real_Width));
     }
+}
+
+std::string Slot(float x) {
+    char slot[textio::Real_Slot_Width];
+    textio::Real_Slot(x, slot);
+    return std::string(slot, sizeof slot);
+}
+
+// The slot is what the record writer puts on the line for a real that
+// starts a record or follows a real.
+TEST(RealSlot, IsTheRealAsTheRecordWriterLaysItOut) {
+    std::vector<float> values = {0.0f,
+                                 -0.0f,
+                                 1.0f,
+                                 -1234567.0f,
+                                 9999999.0f,
+                                 1.0e7f,
+                                 0.1f,
+                                 -0.1f,
+                                 3.4028235e38f,
+                                 1.17549435e-38f,
+                                 std::bit_cast<float>(1u),
+                                 2.2f,
+                                 0.99999994f};
+    std::mt19937 rng(77);
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::uint32_t bits = rng();
+        if ((bits & 0x7f800000u) != 0x7f800000u)
+            values.push_back(std::bit_cast<float>(bits));
+    }
+    for (float x : values) {
+        std::string first, second;
+        textio::Record(textio::File_Destination(first)).real(x).end();
+        textio::Record(textio::File_Destination(second)).real(0.5f).real(x).end();
+        ASSERT_EQ(Slot(x) + "\r\n", first) << std::hexfloat << x;
+        ASSERT_EQ(Slot(x) + "\r\n", second.substr(16)) << std::hexfloat << x;
+    }
+}
+
+TEST(RealSlot, TextIsRightAlignedBehindBlanks) {
+    EXPECT_EQ(Slot(0.0f), "    0.000000E+00");
+    EXPECT_EQ(Slot(-1234567.0f), " -1234567.000000");
+    EXPECT_EQ(Slot(1.0f), "        1.000000");
+    EXPECT_EQ(Slot(-2.5e-5f), "   -2.500000E-05");
 }
 
 TEST(IntegerText, DigitsWithSignOnlyWhenNegative) {
