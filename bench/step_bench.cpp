@@ -125,5 +125,5 @@ BENCHMARK(BM_Thermal_Step) GRIDS;
 BENCHMARK(BM_Thermal_Step_Fast) GRIDS;
 BENCHMARK(BM_Compute_Residuals) GRIDS;
 BENCHMARK(BM_Compute_Residuals_Fast) GRIDS;
-BENCHMARK(BM_Time_Step) GRIDS;
-BENCHMARK(BM_Time_Step_Fast) GRIDS;
+BENCHMARK(BM_Time_Step) GRIDS->Arg(100);
+BENCHMARK(BM_Time_Step_Fast) GRIDS->Arg(100);
