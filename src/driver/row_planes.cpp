@@ -34,7 +34,6 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
     int q = 0;
 #if defined(__AVX2__)
     if (count >= 8) {
-        const __m256i rest = _mm256_setr_epi32(0, 9, 18, 27, 36, 45, 54, 63);
         float* const out = planes[0] + at;
         const std::size_t stride = planes.stride;
         auto block = [&](int b) {
@@ -45,7 +44,9 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
             Transpose8(r);
             for (int k = 1; k <= 8; ++k)
                 _mm256_storeu_ps(out + k * stride + b, r[k - 1]);
-            _mm256_storeu_ps(out + b, _mm256_i32gather_ps(base, rest, 4));
+            // Direction 0 by plain moves: they need no shuffle unit.
+            for (int p = 0; p < 8; ++p)
+                out[b + p] = base[9 * p];
         };
         for (; q + 8 <= count; q += 8)
             block(q);
