@@ -14,17 +14,7 @@ root=$PWD
 jobs=${JOBS:-2}
 export JOBS=$jobs
 
-need_packages=()
-for pkg in cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy \
-           python3-matplotlib python3-pytest parallel bc; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need_packages+=("$pkg")
-done
-if [ ${#need_packages[@]} -gt 0 ]; then
-  echo "== installing ${need_packages[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_packages[@]}"
-fi
+bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy python3-matplotlib python3-pytest parallel bc
 
 suite() { # name, build folder, cmake options...
   local name=$1 dir=$2; shift 2

@@ -10,16 +10,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${JOBS:-2}
 
-need_packages=()
-for pkg in cmake ninja-build g++ libgtest-dev valgrind clang-14 libclang-rt-14-dev; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need_packages+=("$pkg")
-done
-if [ ${#need_packages[@]} -gt 0 ]; then
-  echo "== installing ${need_packages[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_packages[@]}"
-fi
+bash "$root/tests/install_packages.sh" cmake ninja-build g++ libgtest-dev valgrind clang-14 libclang-rt-14-dev
 
 echo "== sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake -S "$root" -B "$root/build-sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,5 +1,7 @@
 #include "driver/row_planes.hpp"
 
+#include "driver/vectorize.hpp"
+
 #if defined(__AVX2__)
 #include <immintrin.h>
 #endif
@@ -26,6 +28,16 @@ inline void Transpose8(__m256 r[8]) {
     r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
     r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
 }
+
+// Runs block(b) over count >= 8 items in blocks of eight; the last block is
+// run again at count - 8, overlapping, which rewrites the same values.
+template <class Block> void Each_Block_Of_Eight(int count, Block block) {
+    int q = 0;
+    for (; q + 8 <= count; q += 8)
+        block(q);
+    if (q < count)
+        block(count - 8);
+}
 #endif
 
 } // namespace
@@ -48,10 +60,7 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
             for (int p = 0; p < 8; ++p)
                 out[b + p] = base[9 * p];
         };
-        for (; q + 8 <= count; q += 8)
-            block(q);
-        if (q < count) // the last block again, overlapping: the same values
-            block(count - 8);
+        Each_Block_Of_Eight(count, block);
         return;
     }
 #endif
@@ -79,10 +88,7 @@ void Nodes_From_Planes(const float* const* planes, int count, float* nodes) {
             for (int p = 0; p < 8; ++p)
                 base[9 * p] = p0[b + p];
         };
-        for (; q + 8 <= count; q += 8)
-            block(q);
-        if (q < count) // the last block again, overlapping: the same values
-            block(count - 8);
+        Each_Block_Of_Eight(count, block);
         return;
     }
 #endif
@@ -96,4 +102,30 @@ void Nodes_From_Planes(const Row_Planes& planes, int at, int count, float* nodes
     for (int k = 0; k <= 8; ++k)
         p[k] = planes[k] + at;
     Nodes_From_Planes(p, count, nodes);
+}
+
+void Sum_Directions(int count, const float* const* planes, float* __restrict out) {
+    const float* __restrict p0 = planes[0];
+    const float* __restrict p1 = planes[1];
+    const float* __restrict p2 = planes[2];
+    const float* __restrict p3 = planes[3];
+    const float* __restrict p4 = planes[4];
+    const float* __restrict p5 = planes[5];
+    const float* __restrict p6 = planes[6];
+    const float* __restrict p7 = planes[7];
+    const float* __restrict p8 = planes[8];
+    INDEPENDENT_ITERATIONS
+    for (int q = 0; q < count; ++q) {
+        float s = 0.0f;
+        s += p0[q];
+        s += p1[q];
+        s += p2[q];
+        s += p3[q];
+        s += p4[q];
+        s += p5[q];
+        s += p6[q];
+        s += p7[q];
+        s += p8[q];
+        out[q] = s;
+    }
 }

@@ -101,19 +101,17 @@ void Hot_Wall_Node(float* f) {
 // starts at +0 and so is never -0).
 void Moments(int count, const Row_View& d, float* __restrict rho, float* __restrict u,
              float* __restrict v) {
-    const float* __restrict f0 = d.plane[0], * __restrict f1 = d.plane[1], * __restrict f2 = d.plane[2], * __restrict f3 = d.plane[3], * __restrict f4 = d.plane[4], * __restrict f5 = d.plane[5], * __restrict f6 = d.plane[6], * __restrict f7 = d.plane[7], * __restrict f8 = d.plane[8];
+    Sum_Directions(count, d.plane, rho);
+    const float* __restrict f1 = d.plane[1];
+    const float* __restrict f2 = d.plane[2];
+    const float* __restrict f3 = d.plane[3];
+    const float* __restrict f4 = d.plane[4];
+    const float* __restrict f5 = d.plane[5];
+    const float* __restrict f6 = d.plane[6];
+    const float* __restrict f7 = d.plane[7];
+    const float* __restrict f8 = d.plane[8];
     INDEPENDENT_ITERATIONS
     for (int x = 0; x < count; ++x) {
-        float r = 0.0f;
-        r += f0[x];
-        r += f1[x];
-        r += f2[x];
-        r += f3[x];
-        r += f4[x];
-        r += f5[x];
-        r += f6[x];
-        r += f7[x];
-        r += f8[x];
         float su = 0.0f;
         su += f1[x];
         su -= f3[x];
@@ -128,9 +126,8 @@ void Moments(int count, const Row_View& d, float* __restrict rho, float* __restr
         sv += f6[x];
         sv -= f7[x];
         sv -= f8[x];
-        rho[x] = r;
-        u[x] = su / r;
-        v[x] = sv / r;
+        u[x] = su / rho[x];
+        v[x] = sv / rho[x];
     }
 }
 

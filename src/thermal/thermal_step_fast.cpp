@@ -83,26 +83,6 @@ void Copy_Directions(int n, const Row_Planes& from, Row_Planes& to, int a, int b
             to[k][i] = from[k][i];
 }
 
-// Temperature of `count` nodes: a single-precision running sum in
-// direction order.
-void Temperature(int count, const float* const* d, float* __restrict t) {
-    const float* __restrict g0 = d[0], * __restrict g1 = d[1], * __restrict g2 = d[2], * __restrict g3 = d[3], * __restrict g4 = d[4], * __restrict g5 = d[5], * __restrict g6 = d[6], * __restrict g7 = d[7], * __restrict g8 = d[8];
-    INDEPENDENT_ITERATIONS
-    for (int x = 0; x < count; ++x) {
-        float s = 0.0f;
-        s += g0[x];
-        s += g1[x];
-        s += g2[x];
-        s += g3[x];
-        s += g4[x];
-        s += g5[x];
-        s += g6[x];
-        s += g7[x];
-        s += g8[x];
-        t[x] = s;
-    }
-}
-
 } // namespace
 
 void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V, Field& T,
@@ -124,7 +104,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
             const float* p[9];
             for (int k = 0; k <= 8; ++k)
                 p[k] = d[k] + 1;
-            Temperature(n - 1, p, &T[row * std::size_t(j) + 1]);
+            Sum_Directions(n - 1, p, &T[row * std::size_t(j) + 1]);
         }
         Nodes_From_Planes(d, 0, n + 1, nodes_of_row(j));
     };
@@ -156,7 +136,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
         float* out = nodes_of_row(j);
         const Row_View view = Streamed_Interior(below, here, above);
         if (n >= 2) {
-            Temperature(n - 1, view.plane, &T[row * std::size_t(j) + 1]);
+            Sum_Directions(n - 1, view.plane, &T[row * std::size_t(j) + 1]);
             Nodes_From_Planes(view.plane, n - 1, out + 9);
         }
         const int hot_wall = 0, cold_wall = n;
