@@ -1,5 +1,6 @@
 #pragma once
 // Working storage of the fast time step, obtained once before the time loop.
+#include "driver/lattice.hpp"
 #include "driver/row_planes.hpp"
 
 struct Fast_Workspace {
@@ -7,6 +8,9 @@ struct Fast_Workspace {
     Row_Planes ring[3]; // collided rows j-1, j, j+1 of the distribution being streamed
     Row_Planes eq;      // equilibrium of the row being collided
     Row_Planes dest[2]; // rows after streaming and walls (thermal keeps two)
+    // The new distributions are written here and then exchanged with F and
+    // G, so that the step before stays whole until the step has succeeded.
+    Field next_F, next_G;
 
     void Size_For(int n_, int m_) {
         if (n_ == n && m_ == m)
@@ -18,6 +22,8 @@ struct Fast_Workspace {
         eq.Resize(n + 1);
         for (Row_Planes& p : dest)
             p.Resize(n + 1);
+        next_F.assign(9 * Node_Count(n, m), 0.0f);
+        next_G.assign(9 * Node_Count(n, m), 0.0f);
     }
 };
 

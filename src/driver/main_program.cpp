@@ -1,9 +1,9 @@
 #include "driver/main_program.hpp"
 
+#include "driver/fast_time_step.hpp"
 #include "driver/fast_workspace.hpp"
 #include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
-#include "flow/flow_step_fast.hpp"
 #include "results/residuals.hpp"
 #include "results/residuals_fast.hpp"
 #include "results/result_files.hpp"
@@ -11,7 +11,6 @@
 #include "textio/line_reader.hpp"
 #include "textio/record.hpp"
 #include "thermal/thermal_step.hpp"
-#include "thermal/thermal_step_fast.hpp"
 
 #include <string>
 
@@ -88,8 +87,8 @@ int Main_Program(Solver solver) {
         work.Size_For(n, m);
     auto advance = [&] {
         if (fast) {
-            Flow_Step_Fast(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, work);
-            Thermal_Step_Fast(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold, work);
+            Time_Step_Fast(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot,
+                           T_Cold, U_Old, V_Old, T_Old, work);
         } else {
             Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
             Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);

@@ -30,11 +30,12 @@ const char* Floating_Point_Kind(int si_code);
 void Allocate_Field(Field& f, std::size_t count, const char* name);
 
 // Bytes a run on an n x m grid holds at its peak: the ten field arrays
-// (136 bytes a node), the working storage of the result files (the stream
-// function, 4 bytes a node, and the texts of the five files, 116 bytes a node
-// for "Result.dat"), the rows of the fast time step (216 bytes a column) and
-// Fixed_Bytes for the program itself and its longest input line.
-inline constexpr std::uint64_t Bytes_A_Node = 136 + 4 + 116;
+// (136 bytes a node), the fast time step's second copies of F and G (72), the
+// working storage of the result files (the stream function, 4 bytes a node,
+// and the texts of the five files, 116 bytes a node for "Result.dat"), the
+// rows of the fast time step (216 bytes a column) and Fixed_Bytes for the
+// program itself and its longest input line.
+inline constexpr std::uint64_t Bytes_A_Node = 136 + 72 + 4 + 116;
 inline constexpr std::uint64_t Fixed_Bytes = std::uint64_t(16) << 20;
 std::uint64_t Bytes_Needed(int n, int m);
 

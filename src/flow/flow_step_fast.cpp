@@ -156,7 +156,7 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
         const Row_Planes& here = work.ring[j % 3];
         const Row_Planes& below = work.ring[(j + 2) % 3];
         const Row_Planes& above = work.ring[(j + 1) % 3];
-        float* out = nodes_of_row(F, j);
+        float* out = nodes_of_row(work.next_F, j);
         if (j == 0 || j == m) {
             Row_Planes& d = work.dest[0];
             Stream_Row(n, m, j, below, here, above, d);
@@ -181,4 +181,5 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
         Hot_Wall_Node(edge);
         std::copy(edge, edge + 9, out + 9 * hot_wall);
     }
+    F.swap(work.next_F);
 }

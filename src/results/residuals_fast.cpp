@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -34,6 +35,14 @@ double Lower_Bound(double num, double den, double terms) {
 bool Could_Stop(const Residual_Sums& s, double terms, float threshold) {
     return Lower_Bound(s.num_flow, s.den_flow, terms) < double(threshold) ||
            Lower_Bound(s.num_t, s.den_t, terms) < double(threshold);
+}
+
+bool Could_Overflow(const Residual_Sums& s) {
+    // The float chain ends near the true sum; far below the largest float it
+    // cannot overflow, near it the exact chain decides (and traps as it
+    // would).
+    const double limit = 0.5 * double(std::numeric_limits<float>::max());
+    return s.num_flow >= limit || s.den_flow >= limit || s.num_t >= limit || s.den_t >= limit;
 }
 
 void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
@@ -66,7 +75,7 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
                         double(1e-30f) + ((df[0] + df[1]) + (df[2] + df[3])),
                         (nt[0] + nt[1]) + (nt[2] + nt[3]),
                         double(1e-30f) + ((dt[0] + dt[1]) + (dt[2] + dt[3]))};
-        if (!Could_Stop(s, double(nodes), Stop_Threshold)) {
+        if (!Could_Stop(s, double(nodes), Stop_Threshold) && !Could_Overflow(s)) {
             // Certainly no stop: these estimates stay above the threshold.
             Residual_Flow = float(std::sqrt(s.num_flow) / std::sqrt(s.den_flow));
             Residual_T = float(std::sqrt(s.num_t) / std::sqrt(s.den_t));

@@ -8,7 +8,8 @@
 // rounding of the float chain then tells whether either residual could fall
 // below 1e-7. If not, the residuals are left at the double estimates (above
 // the threshold) and the old copies are refreshed; otherwise the exact
-// procedure runs.
+// procedure runs; so it does where a float sum could overflow, to trap as the
+// exact procedure does.
 void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact);
@@ -20,3 +21,6 @@ struct Residual_Sums {
     double num_flow, den_flow, num_t, den_t;
 };
 bool Could_Stop(const Residual_Sums& s, double terms, float threshold);
+
+// Whether the float chain of one of the sums could overflow.
+bool Could_Overflow(const Residual_Sums& s);

@@ -89,10 +89,10 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
                        Field& G, float T_Hot, float T_Cold, Fast_Workspace& work) {
     work.Size_For(n, m);
     const std::size_t row = std::size_t(n) + 1;
-    auto nodes_of_row = [&](int j) { return &G[9 * row * std::size_t(j)]; };
+    auto nodes_of_row = [&](Field& a, int j) { return &a[9 * row * std::size_t(j)]; };
     auto prepare = [&](int j) {
         Row_Planes& p = work.ring[j % 3];
-        Planes_From_Nodes(nodes_of_row(j), n + 1, p);
+        Planes_From_Nodes(nodes_of_row(G, j), n + 1, p);
         if (n >= 2) {
             const std::size_t c = row * std::size_t(j) + 1;
             Collide_Row(n - 1, &U[c], &V[c], &T[c], Tau_T, Planes_At(p, 1));
@@ -106,7 +106,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
                 p[k] = d[k] + 1;
             Sum_Directions(n - 1, p, &T[row * std::size_t(j) + 1]);
         }
-        Nodes_From_Planes(d, 0, n + 1, nodes_of_row(j));
+        Nodes_From_Planes(d, 0, n + 1, nodes_of_row(work.next_G, j));
     };
     prepare(0);
     prepare(1);
@@ -133,7 +133,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
                 finish(j, d);
             continue;
         }
-        float* out = nodes_of_row(j);
+        float* out = nodes_of_row(work.next_G, j);
         const Row_View view = Streamed_Interior(below, here, above);
         if (n >= 2) {
             Sum_Directions(n - 1, view.plane, &T[row * std::size_t(j) + 1]);
@@ -148,4 +148,5 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
         Hot_Wall_Node(edge, T_Hot);
         std::copy(edge, edge + 9, out + 9 * hot_wall);
     }
+    G.swap(work.next_G);
 }

@@ -159,3 +159,16 @@ TEST(FastResiduals, BoundNeverLetsAStopThrough) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FastResiduals, SumsNearTheFloatLimitGoToTheExactChain) {
+    const Residual_Sums small{1e-10, 1.0, 1e-10, 1.0};
+    EXPECT_FALSE(Could_Overflow(small));
+    const Residual_Sums big_flow{1e38, 3e38, 1e-10, 1.0};
+    EXPECT_TRUE(Could_Overflow(big_flow));
+    const Residual_Sums big_t{1e-10, 1.0, 1e-10, 2e38};
+    EXPECT_TRUE(Could_Overflow(big_t));
+}
+
+} // namespace
