@@ -3,7 +3,11 @@
 #include "support/fields.hpp"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -128,6 +132,55 @@ TEST(NuFile, OneRealRecord) {
     std::string out;
     Nu_Text(2.2f, out);
     EXPECT_EQ(out, "        2.200000\r\n");
+}
+
+} // namespace
+
+namespace {
+
+// Runs in a fresh temporary folder and returns to the one before.
+struct In_Temporary_Folder {
+    std::filesystem::path before, dir;
+    In_Temporary_Folder() : before(std::filesystem::current_path()) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "cavity-out-XXXXXX").string();
+        dir = ::mkdtemp(tmpl.data());
+        std::filesystem::current_path(dir);
+    }
+    ~In_Temporary_Folder() {
+        std::filesystem::current_path(before);
+        std::filesystem::remove_all(dir);
+    }
+    std::string Read(const char* name) const {
+        std::ifstream in(dir / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST(OutputResults, SecondCallWithTheSameFieldsWritesTheSameBytes) {
+    In_Temporary_Folder folder;
+    Run_State s(13, 9);
+    s.Initial(1.0f, 0.0f, 0.3f);
+    for (std::size_t c = 0; c < s.U.size(); ++c) { // a moving, uneven field
+        s.U[c] = 0.001f * float(c % 17) - 0.008f;
+        s.V[c] = 0.0007f * float(c % 11);
+        s.T[c] = 0.1f + 0.01f * float(c % 23);
+    }
+    float nu_first = 0, nu_second = 0;
+    Output_Results(s.n, s.m, 1.0f, 0.05f, s.Rho, s.U, s.V, s.T, nu_first);
+    std::vector<std::string> first;
+    for (const char* f : Result_File_Names)
+        first.push_back(folder.Read(f));
+    Output_Results(s.n, s.m, 1.0f, 0.05f, s.Rho, s.U, s.V, s.T, nu_second);
+    EXPECT_EQ(Bits(nu_first), Bits(nu_second));
+    for (std::size_t k = 0; k < first.size(); ++k)
+        EXPECT_EQ(folder.Read(Result_File_Names[k]), first[k]) << Result_File_Names[k];
+    EXPECT_EQ(first[0].size(), 32u + 34u + 116u * 14u * 10u);
+    // The temporary files hold the previous snapshot until the run ends.
+    Remove_Temporary_Files();
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(folder.dir))
+        files += e.is_regular_file();
+    EXPECT_EQ(files, 5);
 }
 
 } // namespace
