@@ -51,6 +51,7 @@ BENCHMARK(BM_Output_Results)
     ->Arg(128)
     ->Arg(256)
     ->Arg(512)
+    ->Arg(1024)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime(); // the writes count, not only the processor time
 
