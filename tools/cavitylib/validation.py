@@ -40,7 +40,7 @@ T_HOT, T_COLD = 1.0, 0.0
 # a start half-way between the wall temperatures would give no buoyancy on
 # the first step and end the run at once; 0.6 is near the final mean 0.5
 T_INIT = 0.6
-SETTLE_TOL = 2e-5
+SETTLE_TOL = 1e-5
 SETTLE_WINDOW = 20000
 
 QUANTITIES = ("nu_file", "nu2", "u_max", "y", "v_max", "x")
