@@ -12,12 +12,15 @@ Behaviour of the program, chosen so tests know the answer:
 - Tau_T = 0.5 ends it with "floating-point error: invalid" before any step,
   T_Hot = T_Cold with "floating-point error: divide by zero";
 - Ra >= 1e9 ends it with "floating-point error: overflow" after two reports;
-- a missing parameter file ends it with a message naming the file.
+- a missing parameter file ends it with a message naming the file;
+- with FAKESOLVER_REPORT_DELAY=SECONDS in the environment it flushes each
+  report and waits that long after it, as a slow run would.
 """
 
 import math
 import os
 import sys
+import time
 
 PARAM_NAMES = ("Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T")
 
@@ -168,6 +171,7 @@ def main():
     diff = (p["Tau_T"] - 0.5) / 3.0
     u_ref = math.sqrt(p["Ra"] / p["Pr"]) * diff * p["Pr"] / m
     stop = 50 * (n // 10) + 7
+    delay = float(os.environ.get("FAKESOLVER_REPORT_DELAY", "0") or 0)
     overflow = p["Ra"] >= 1e9
     if overflow:
         stop = 120
@@ -179,6 +183,9 @@ def main():
             out.write("\r\nResidual of Th==%15s           Residual of Flow==%15s"
                       % (real_text(1e-3 / step), real_text(2e-3 / step)))
             out.write("\r\n" + "*" * 78)
+            if delay:
+                out.flush()
+                time.sleep(delay)
     if overflow:
         _die("floating-point error: overflow")
     write_run(".", n, m, p["T_Hot"], p["T_Cold"], u_ref)

@@ -199,3 +199,46 @@ def test_cases_table_feeds_the_sweep(tmp_path):
         assert lat["Mach"] <= 0.1 and lat["Tau_F"] >= 0.51
     # Pr falls and k rises with phi
     assert all(a["Pr"] > b["Pr"] for a, b in zip(cases, cases[1:]))
+
+
+def test_sweep_runs_the_cases_and_refers_nu_to_the_base_fluid(tmp_path):
+    import csv
+    from conftest import FAKE_SOLVER
+    out = tmp_path / "sw"
+    proc = subprocess.run(
+        [tool("cavity-nanofluid"), "sweep", "--particle", "Cu", "--phi-list",
+         "0,0.1", "--ra-f", "1e5", "--grid", "48x48", "-o", str(out),
+         "--jobs", "2", "--timeout=120"],
+        env=dict(os.environ, CAVITY_BIN=FAKE_SOLVER), capture_output=True,
+        text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    with open(out / "nanofluid_sweep.csv", newline="") as fh:
+        rows = {r["name"]: r for r in csv.DictReader(fh)}
+    assert set(rows) == {"phi0", "phi0.1"}
+    kr = nf.mixture(WATER, CU, 0.1)[0]["k_ratio"]
+    # the stand-in writes a conduction field: Nu.dat = 2 (m + 1) / m for
+    # every phi, so the enhancement is the conductivity ratio alone
+    nu = 2.0 * 49 / 48
+    for name, k in (("phi0", 1.0), ("phi0.1", kr)):
+        r = rows[name]
+        assert (r["status"], r["stop"]) == ("ok", "residual")
+        assert float(r["nu"]) == pytest.approx(nu, rel=1e-5)
+        assert float(r["nu_ref"]) == pytest.approx(nu * k, rel=1e-5)
+        assert float(r["enh_nu_ref"]) == pytest.approx(k - 1.0, abs=1e-5)
+        assert float(r["k_ratio"]) == pytest.approx(k, rel=1e-5)
+    assert float(rows["phi0.1"]["Pr"]) < float(rows["phi0"]["Pr"])
+    assert (out / "nusselt_vs_phi.png").read_bytes()[:4] == b"\x89PNG"
+    # the report names the models and gives the properties with units
+    assert "Maxwell" in proc.stdout and "Brinkman" in proc.stdout
+    assert "k W/(m K)" in proc.stdout and "Sweep wall time" in proc.stdout
+    # each folder can be read back by the nusselt mode
+    back = cli("nusselt", out / "phi0.1", "--base", out / "phi0")
+    assert back.returncode == 0, back.stderr
+    assert "Cu-water, phi = 0.1" in back.stdout
+
+
+def test_sweep_refuses_when_no_tau_fits(tmp_path):
+    proc = cli("sweep", "--particle", "Cu", "--phi-list", "0,0.1", "--ra-f",
+               "1e8", "--grid", "64x64", "-o", tmp_path / "sw")
+    assert proc.returncode == 3 and "phi = 0" in proc.stderr
+    assert not (tmp_path / "sw").exists()

@@ -68,3 +68,25 @@ def test_field_at_rest_still_plots(tmp_path):
 def test_no_result_file(tmp_path):
     proc = plot(tmp_path)
     assert proc.returncode == 1 and "Result.dat" in proc.stderr
+
+
+def test_wall_frame_positions_and_velocity_scale(tmp_path):
+    from cavitylib import benchmark, plotting
+    make_run(tmp_path, 24, 24)
+    on_nodes = plotting.Run(str(tmp_path), wall_at=0.0)
+    walls = plotting.Run(str(tmp_path), wall_at=0.5)
+    (y0, u0), (x0, v0), _ = on_nodes.profiles()
+    (y1, u1), (x1, v1), _ = walls.profiles()
+    # node j sits at (j - 0.5) / 23 from the bottom wall; x likewise
+    assert y1 == pytest.approx((np.arange(25) - 0.5) / 23, abs=1e-6)
+    assert x1 == pytest.approx((np.arange(25) - 0.5) / 23, abs=1e-6)
+    assert y0 == pytest.approx(np.arange(25) / 24, abs=1e-6)
+    # alpha/L with L = 23 spacings instead of 24
+    assert u1 == pytest.approx(u0 * 23 / 24) and v1 == pytest.approx(v0 * 23 / 24)
+    assert u0 == pytest.approx(records.read_midlines(str(tmp_path))["u"][1]
+                               * benchmark.velocity_scale(1e4, 0.71))
+    # the cavity's Ra is the solver's referred to L; the benchmark points
+    # are still found for a run given Ra = 1e4 itself
+    assert walls.ra == pytest.approx(1e4 * (23 / 24) ** 3)
+    assert walls.reference()["nu"] == 2.238
+    assert walls.X[0, 1] == pytest.approx(0.5 / 23, abs=1e-6)

@@ -100,9 +100,12 @@ def to_wall_frame(pos, count, wall_at):
 def profile_maxima(folder, ra=None, pr=None, wall_at=0.0):
     """u_max on the vertical mid-line and v_max on the horizontal mid-line
     of a run folder, in units of alpha/L, each with its interpolated
-    position. Ra and Pr default to the folder's parameter file. Positions
-    are as the files write them (j/m, i/n) unless ``wall_at`` puts the
-    walls inside the end nodes (see hot_wall_nusselt)."""
+    position. Ra and Pr default to the folder's parameter file (the Ra the
+    solver was given). Positions are as the files write them (j/m, i/n)
+    and L is the lattice height m, unless ``wall_at`` puts the walls that
+    many spacings inside the end nodes: positions are then measured between
+    those walls and L is the height between them, m - 2 wall_at (see
+    hot_wall_nusselt)."""
     if ra is None or pr is None:
         p = records.read_parameters(folder)
         ra = p["Ra"] if ra is None else ra
@@ -110,11 +113,13 @@ def profile_maxima(folder, ra=None, pr=None, wall_at=0.0):
     prof = records.read_midlines(folder)
     y, u = prof["u"]
     x, v = prof["v"]
+    m = y.size - 1
+    scale = (m - 2.0 * wall_at) / m
     if wall_at:
         y = to_wall_frame(y, y.size, wall_at)
         x = to_wall_frame(x, x.size, wall_at)
-    yu, umax = parabolic_peak(y, to_alpha_units(u, ra, pr))
-    xv, vmax = parabolic_peak(x, to_alpha_units(v, ra, pr))
+    yu, umax = parabolic_peak(y, to_alpha_units(u, ra, pr) * scale)
+    xv, vmax = parabolic_peak(x, to_alpha_units(v, ra, pr) * scale)
     return {"u_max": umax, "y": yu, "v_max": vmax, "x": xv}
 
 
@@ -156,12 +161,19 @@ def hot_wall_nusselt(result, t_hot, t_cold, wall_at=0.5):
           + t2 * (s0 - s1) / ((s2 - s0) * (s2 - s1)))
     width = result.n - 2.0 * wall_at
     local = -dT * width / dt
-    m = result.m
+    return wall_mean(local, wall_at), local
+
+
+def wall_mean(local, wall_at=0.5):
+    """Mean over the wall height of values given on the node rows 0..m: the
+    trapezoid rule over [wall_at, m - wall_at], the values at the two ends
+    interpolated linearly between rows."""
+    local = np.asarray(local, dtype=float)
+    m = local.size - 1
     lo, hi = float(wall_at), m - float(wall_at)
     rows = np.arange(m + 1, dtype=float)
     inner = (rows > lo) & (rows < hi)
     ys = np.concatenate(([lo], rows[inner], [hi]))
     vals = np.concatenate(([np.interp(lo, rows, local)], local[inner],
                            [np.interp(hi, rows, local)]))
-    mean = np.trapz(vals, ys) / (hi - lo)
-    return float(mean), local
+    return float(np.trapz(vals, ys) / (hi - lo))

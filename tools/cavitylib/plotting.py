@@ -15,10 +15,20 @@ from . import benchmark, records  # noqa: E402
 
 
 class Run:
-    """What a run folder holds, with the scalings the figures need."""
+    """What a run folder holds, with the scalings the figures need.
 
-    def __init__(self, folder):
+    ``wall_at``: the walls sit that many lattice spacings inside the end
+    node lines (0.5 on this lattice, see cavitylib.validation); positions
+    are then measured from the walls in units of the height between them,
+    L = m - 2 wall_at, and velocities are in alpha/L. 0 puts the walls on
+    the nodes (positions as the files write them, L = m). ``ra``: the
+    Rayleigh number of the cavity for the title and the benchmark points;
+    by default the solver's Ra referred to L, Ra (L/m)^3.
+    """
+
+    def __init__(self, folder, wall_at=0.0, ra=None):
         self.folder = folder
+        self.wall_at = float(wall_at)
         self.result = records.read_result(folder)
         try:
             self.params = records.read_parameters(folder)
@@ -31,13 +41,22 @@ class Run:
         r = self.result
         self.t_hot = float(r.T[0, 0])  # the wall columns keep their values
         self.t_cold = float(r.T[0, -1])
+        w, m = self.wall_at, r.m
+        self.length = m - 2.0 * w  # L in lattice spacings
+        # node coordinates in units of L, from the hot and bottom walls
+        self.X = (r.X * m - w) / self.length
+        self.Y = (r.Y * m - w) / self.length
+        self.width = (r.n - 2.0 * w) / self.length
         if self.params:
-            self.ra, self.pr = self.params["Ra"], self.params["Pr"]
-            self.vscale = benchmark.velocity_scale(self.ra, self.pr)
+            self.ra_solver, self.pr = self.params["Ra"], self.params["Pr"]
+            self.ra = (self.ra_solver * (self.length / m) ** 3
+                       if ra is None else float(ra))
+            self.vscale = (benchmark.velocity_scale(self.ra_solver, self.pr)
+                           * self.length / m)
             self.vunit = r"$\alpha/L$"
             self.diff = (self.params["Tau_T"] - 0.5) / 3.0
         else:
-            self.ra = self.pr = None
+            self.ra = self.pr = self.ra_solver = None
             self.vscale, self.vunit, self.diff = 1.0, r"$U_{ref}$", None
 
     def title(self):
@@ -55,22 +74,30 @@ class Run:
 
     def profiles(self):
         """(y, u), (x, v), (x, T) on the mid-lines, velocities scaled."""
+        r, w = self.result, self.wall_at
         try:
             p = records.read_midlines(self.folder)
             (y, u), (x, v), (xt, t) = p["u"], p["v"], p["t"]
         except (OSError, records.FormatError):
-            r = self.result
             jm, im = r.m // 2, r.n // 2
             y, u = r.Y[:, im], r.U[:, im]
             x = r.X[jm, :] * r.m / r.n
             v, xt, t = r.V[jm, :], x, r.T[jm, :]
+        # the files give y = j/m and x = i/n; measure from the walls
+        y = (y * r.m - w) / (r.m - 2.0 * w)
+        x = (x * r.n - w) / (r.n - 2.0 * w)
+        xt = (xt * r.n - w) / (r.n - 2.0 * w)
         return (y, u * self.vscale), (x, v * self.vscale), (xt, t)
 
     def reference(self):
         if not self.params:
             return None
-        return benchmark.benchmark_case(self.pr, self.ra, self.result.n,
-                                        self.result.m)
+        ref = benchmark.benchmark_case(self.pr, self.ra, self.result.n,
+                                       self.result.m)
+        if ref is None and self.ra_solver is not None:
+            ref = benchmark.benchmark_case(self.pr, self.ra_solver,
+                                           self.result.n, self.result.m)
+        return ref
 
 
 def _sci(x):
@@ -88,9 +115,8 @@ def _levels(a, count):
 
 def _field_axes(run, size, dpi):
     fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
-    r = run.result
     ax.set_aspect("equal")
-    ax.set_xlim(0, r.X[0, -1])
+    ax.set_xlim(0, run.width)
     ax.set_ylim(0, 1)
     ax.set_xlabel("x / H")
     ax.set_ylabel("y / H")
@@ -104,9 +130,9 @@ def plot_isotherms(run, path, size=(5.0, 4.2), dpi=200, lines=11):
     th, label = run.theta()
     lv = _levels(th, 41)
     if lv is not None:
-        cf = ax.contourf(r.X, r.Y, th, levels=lv, cmap="coolwarm")
+        cf = ax.contourf(run.X, run.Y, th, levels=lv, cmap="coolwarm")
         fig.colorbar(cf, ax=ax, label=label, ticks=MaxNLocator(6))
-        cl = ax.contour(r.X, r.Y, th, levels=np.linspace(lv[0], lv[-1], lines)[1:-1],
+        cl = ax.contour(run.X, run.Y, th, levels=np.linspace(lv[0], lv[-1], lines)[1:-1],
                         colors="k", linewidths=0.7)
         ax.clabel(cl, fmt="%.1f", fontsize=7)
     fig.savefig(path, dpi=dpi)
@@ -119,14 +145,14 @@ def plot_streamlines(run, path, size=(5.0, 4.2), dpi=200, lines=14):
     speed = np.hypot(r.U, r.V) * run.vscale
     lv = _levels(speed, 41)
     if lv is not None:
-        cf = ax.contourf(r.X, r.Y, speed, levels=lv, cmap="viridis")
+        cf = ax.contourf(run.X, run.Y, speed, levels=lv, cmap="viridis")
         fig.colorbar(cf, ax=ax, label="|u| (%s)" % run.vunit,
                      ticks=MaxNLocator(6))
     psi = r.Stream / run.diff if run.diff else r.Stream
     plv = _levels(psi, lines + 2)
     if plv is not None:
         plv = plv[1:-1]
-        ax.contour(r.X, r.Y, psi, levels=plv, colors="w", linewidths=0.8,
+        ax.contour(run.X, run.Y, psi, levels=plv, colors="w", linewidths=0.8,
                    linestyles="solid")
     name = r"$\psi/\alpha$" if run.diff else "stream function (lattice units)"
     lo, hi = float(np.min(psi)), float(np.max(psi))
@@ -169,8 +195,12 @@ def plot_midlines(run, path, size=(11.0, 3.8), dpi=200, show_reference=True):
     t = run.title()
     if run.nu is not None:
         t += ", Nu (Nu.dat) = %.4g" % run.nu
-        if ref:
-            t += " (de Vahl Davis: %.4g)" % ref["nu"]
+    if run.wall_at > 0 and run.t_hot != run.t_cold:
+        nu2, _ = benchmark.hot_wall_nusselt(run.result, run.t_hot, run.t_cold,
+                                            run.wall_at)
+        t += ", Nu (2nd order) = %.4g" % nu2
+    if ref and (run.nu is not None or run.wall_at > 0):
+        t += " (de Vahl Davis: %.4g)" % ref["nu"]
     fig.suptitle(t)
     fig.savefig(path, dpi=dpi)
     plt.close(fig)
@@ -181,8 +211,9 @@ FIGURES = (("isotherms", plot_isotherms), ("streamlines", plot_streamlines),
 
 
 def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=(5.0, 4.2),
-             profile_size=(11.0, 3.8), show_reference=True):
-    run = Run(folder)
+             profile_size=(11.0, 3.8), show_reference=True, wall_at=0.0,
+             ra=None):
+    run = Run(folder, wall_at, ra)
     outdir = outdir or folder
     os.makedirs(outdir, exist_ok=True)
     paths = []
@@ -194,3 +225,29 @@ def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=(5.0, 4.2),
             fn(run, p, size=field_size, dpi=dpi)
         paths.append(p)
     return paths
+
+
+def plot_grid_study(runs, path, size=(6.0, 4.2), dpi=110):
+    """Relative error against the published values over the grid spacing
+    h = 1/L (log-log), with slopes 1 and 2 for reference. ``runs`` are
+    analysed runs of one benchmark Ra (cavitylib.validation.analyse_run)."""
+    from . import validation as va
+    ref = benchmark.benchmark_case(va.PR, runs[0]["ra"], rel=1e-6)
+    h = np.array([1.0 / va.cavity_length(r["m"]) for r in runs])
+    fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
+    marks = {"nu_file": "s", "nu2": "o", "u_max": "^", "v_max": "v"}
+    for q, mk in marks.items():
+        err = np.array([abs(va.rel_error(r[q], ref[va.PUBLISHED_KEY[q]]))
+                        for r in runs])
+        ax.loglog(h, 100 * err, mk + "-", label=va.LABELS[q])
+    hh = np.array([h.min(), h.max()])
+    for p, ls in ((1, ":"), (2, "--")):
+        y0 = 0.3 * (hh / hh.min()) ** p
+        ax.loglog(hh, y0, "k" + ls, lw=0.8, label="slope %d" % p)
+    ax.set_xlabel("h = 1 / (m - 1)")
+    ax.set_ylabel("|relative error| vs de Vahl Davis (1983), %")
+    ax.set_title("Grid study, Ra = %s, Pr = 0.71" % _sci(ref["ra"]))
+    ax.grid(alpha=0.3, which="both")
+    ax.legend(fontsize=7)
+    fig.savefig(path, dpi=dpi)
+    plt.close(fig)

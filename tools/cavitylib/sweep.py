@@ -7,8 +7,9 @@ import os
 import re
 import shlex
 import shutil
+import sys
 
-from . import records
+from . import records, watch
 
 CASE_COLUMNS = ("n", "m") + records.PARAM_NAMES
 CONSOLE_IN = "console.in"
@@ -17,7 +18,7 @@ CONSOLE_ERR = "console.err"
 
 SUMMARY_COLUMNS = (
     "name", "n", "m", "Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T",
-    "status", "exit_code", "last_reported_step", "finished", "Nu",
+    "status", "exit_code", "last_reported_step", "finished", "stop", "Nu",
     "run_time_s", "host", "message", "folder",
 )
 
@@ -34,6 +35,10 @@ last_reported_step  50 x the number of the last progress report printed on the
                     went on for at most 49 steps after this; empty when no
                     report was printed (a run that stopped before step 50)
 finished            yes when the solver printed its closing lines
+stop                why the run ended: residual (a residual fell below 1e-7),
+                    step-limit (the solver's 1,000,000 steps ran out), settled
+                    (ended by --settle once Nu had stopped changing; see
+                    settled.txt in the folder), empty after a failure
 Nu                  the number in Nu.dat when the run ended: the final snapshot
                     after a normal end, the last report's snapshot after a
                     failure; empty when there is no Nu.dat
@@ -47,6 +52,8 @@ folder              the case folder, with console.out and console.err
 _STEP_RE = re.compile(r"Step==\s*(-?\d+)")
 _NAME_RE = re.compile(r"^[A-Za-z0-9_.+-]+$")
 REPORT_INTERVAL = 50
+MAX_STEPS = 1000000
+WATCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "watch.py")
 
 
 class CaseError(ValueError):
@@ -126,7 +133,8 @@ def case_warnings(case):
 def prepare_case(folder, case):
     """Fresh case folder: parameter file and the console answers."""
     os.makedirs(folder, exist_ok=True)
-    for name in records.RESULT_FILES + (CONSOLE_OUT, CONSOLE_ERR):
+    for name in records.RESULT_FILES + (CONSOLE_OUT, CONSOLE_ERR,
+                                         watch.SETTLED_FILE):
         p = os.path.join(folder, name)
         if os.path.exists(p):
             os.remove(p)
@@ -139,19 +147,28 @@ def prepare_case(folder, case):
         fh.write("%d\n%d\n\n" % (case["n"], case["m"]))
 
 
-def job_command(binary):
-    """The shell command GNU parallel runs for one case folder ({})."""
-    return ("cd {} && exec %s < %s > %s 2> %s"
-            % (shlex.quote(binary), CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR))
+def job_command(binary, settle=None):
+    """The shell command GNU parallel runs for one case folder ({}).
+
+    ``settle`` = (tol, window steps) runs the solver under watch.py, which
+    ends it once Nu has stayed within the relative band tol over the window.
+    """
+    if settle is None:
+        return ("cd {} && exec %s < %s > %s 2> %s"
+                % (shlex.quote(binary), CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR))
+    tol, window = settle
+    return ("cd {} && exec %s %s --tol %r --window %d %s"
+            % (shlex.quote(sys.executable), shlex.quote(WATCH), float(tol),
+               int(window), shlex.quote(binary)))
 
 
-def parallel_argv(binary, joblog, jobfile, extra):
+def parallel_argv(binary, joblog, jobfile, extra, settle=None):
     exe = shutil.which("parallel")
     if exe is None:
         raise RuntimeError("GNU parallel is not installed (Debian package "
                            "'parallel')")
     return ([exe, "--joblog", joblog] + list(extra)
-            + ["-a", jobfile, job_command(binary)])
+            + ["-a", jobfile, job_command(binary, settle)])
 
 
 def read_joblog(path):
@@ -219,6 +236,16 @@ def collect_case(folder, case, job):
     step = last_reported_step(out or "")
     row["last_reported_step"] = "" if step is None else step
     row["finished"] = "yes" if out and "Solution Has Finished!" in out else "no"
+    settled = watch.read_settled(folder)
+    if row["status"] != "ok":
+        row["stop"] = ""
+    elif settled:
+        row["stop"] = "settled"
+        notes.append(settled)
+    elif row["finished"] == "yes":
+        row["stop"] = "step-limit" if step == MAX_STEPS else "residual"
+    else:
+        row["stop"] = ""
     try:
         row["Nu"] = repr(records.read_nu(folder))
     except (OSError, records.FormatError) as exc:
@@ -229,7 +256,7 @@ def collect_case(folder, case, job):
         msg = _last_line(err) or _last_line(out)
         if msg:
             notes.insert(0, msg)
-    elif row["status"] == "ok" and row["finished"] == "no":
+    elif row["status"] == "ok" and row["finished"] == "no" and not settled:
         notes.append("exit status 0 but no closing lines on the console")
     row["message"] = "; ".join(notes)
     return row

@@ -1,0 +1,191 @@
+"""Results of a sweep over volume fractions: the Nusselt number of each run
+as the solver wrote it and referred to the base fluid, the properties that
+went into each case, a markdown report and the plot against phi."""
+
+import csv
+import math
+import os
+
+from . import benchmark, history, records, sweep
+
+TIMING_FILE = "sweep-time.txt"
+WALL_AT = 0.5
+
+
+def _summary(outdir):
+    path = os.path.join(outdir, "summary.csv")
+    if not os.path.exists(path):
+        return {}
+    with open(path, newline="") as fh:
+        return {r["name"]: r for r in csv.DictReader(fh)}
+
+
+def collect(outdir, cases):
+    """One dict a case. ``cases``: (case-table row, Suspension) pairs.
+
+    Nu is Nu.dat divided by T_Hot - T_Cold (the solver does not normalise
+    it); nu_ref = Nu k_nf/k_f, the heat flux referred to the base fluid's
+    conductivity; nu2 the second-order hot-wall Nu from Result.dat with the
+    walls half a spacing inside the end nodes; nu_limit the value the Nu
+    history was heading for when the run ended; enhancement is nu_ref over
+    the phi = 0 case's, minus 1.
+    """
+    summary = _summary(outdir)
+    out = []
+    for row, s in cases:
+        name = row["name"]
+        folder = os.path.join(outdir, name)
+        sm = summary.get(name, {})
+        r = {"name": name, "phi": float(row["phi"]), "n": int(row["n"]),
+             "m": int(row["m"]), "Pr": float(row["Pr"]), "Ra": float(row["Ra"]),
+             "Tau_T": float(row["Tau_T"]), "k_ratio": s.props["k_ratio"],
+             "mu_ratio": s.props["mu_ratio"], "props": s.props,
+             "models": s.models, "status": sm.get("status", "not-run"),
+             "stop": sm.get("stop", ""), "steps": sm.get("last_reported_step", ""),
+             "run_time_s": sm.get("run_time_s", ""), "message": sm.get("message", "")}
+        dt = float(row["T_Hot"]) - float(row["T_Cold"])
+        try:
+            nu = records.read_nu(folder) / dt
+            res = records.read_result(folder)
+            nu2, _ = benchmark.hot_wall_nusselt(res, float(row["T_Hot"]),
+                                                float(row["T_Cold"]), WALL_AT)
+        except (OSError, records.FormatError, ValueError) as exc:
+            r.update(nu=math.nan, nu2=math.nan, nu_limit=math.nan,
+                     drift=math.nan)
+            if r["status"] == "ok":
+                r["status"] = "unreadable"
+                r["message"] = str(exc)
+        else:
+            try:
+                steps, hist, _, _ = history.read_console(folder, sweep.CONSOLE_OUT)
+                tail = history.tail_fit(steps, hist / dt) if hist.size else None
+            except OSError:
+                tail = None
+            lim = tail["limit"] if tail else nu
+            r.update(nu=nu, nu2=nu2, nu_limit=lim,
+                     drift=(lim - nu) / nu if nu else math.nan)
+        for k in ("nu", "nu2", "nu_limit"):
+            r[k + "_ref"] = r[k] * r["k_ratio"]
+        out.append(r)
+    base = [r for r in out if r["phi"] == 0 and r["nu_ref"] == r["nu_ref"]]
+    for r in out:
+        for k in ("nu_ref", "nu2_ref"):
+            b = base[0][k] if base else math.nan
+            r["enh_" + k] = r[k] / b - 1.0 if b == b and b else math.nan
+    return out
+
+
+def _g(x, d=5):
+    if x is None or (isinstance(x, float) and math.isnan(x)):
+        return "-"
+    return "%.*g" % (d, x)
+
+
+def _pct(x):
+    if x is None or (isinstance(x, float) and math.isnan(x)):
+        return "-"
+    return "%+.2f %%" % (100 * x)
+
+
+def _md(header, rows):
+    lines = ["| " + " | ".join(header) + " |",
+             "|" + "|".join("---" for _ in header) + "|"]
+    lines += ["| " + " | ".join(str(c) for c in r) + " |" for r in rows]
+    return "\n".join(lines) + "\n"
+
+
+def report(results, suspension, ra, wall=None):
+    """Markdown text: the properties of each case and the Nusselt numbers."""
+    first = results[0]
+    models = first["models"]
+    text = []
+    text.append("Suspension: %s in %s, models: conductivity %s, viscosity %s; "
+                "density, heat capacity and expansion by %s. Rayleigh number: "
+                "%s.\n" % (suspension.particle.name, suspension.fluid.name,
+                           models["k"], models["mu"], models["rho"], ra[2]))
+    text.append("Materials: %s [%s]; %s [%s].\n"
+                % (suspension.fluid.name, suspension.fluid.source,
+                   suspension.particle.name, suspension.particle.source))
+    prow = []
+    for r in results:
+        p = r["props"]
+        prow.append((_g(r["phi"], 3), _g(p["rho"]), _g(p["cp"]), _g(p["k"]),
+                     _g(p["k_ratio"]), _g(p["beta"]), _g(p["mu"]),
+                     _g(p["mu_ratio"]), _g(p["nu"]), _g(p["alpha"]),
+                     _g(r["Pr"]), _g(r["Ra"], 6)))
+    text.append("Properties of each case (SI units):\n")
+    text.append(_md(("phi", "rho kg/m^3", "cp J/(kg K)", "k W/(m K)",
+                     "k_nf/k_f (%s)" % models["k_ratio"], "beta 1/K",
+                     "mu Pa s", "mu_nf/mu_f (%s)" % models["mu_ratio"],
+                     "nu m^2/s", "alpha m^2/s", "Pr", "Ra"), prow))
+    rrow = []
+    for r in results:
+        rrow.append((_g(r["phi"], 3), "%d x %d" % (r["n"], r["m"]),
+                     _g(r["Tau_T"], 6), r["stop"] or r["status"],
+                     r["steps"] or "-", _g(r["nu"]), _pct(r["drift"]),
+                     _g(r["nu_ref"]), _pct(r["enh_nu_ref"]), _g(r["nu2"]),
+                     _g(r["nu2_ref"]), _pct(r["enh_nu2_ref"]),
+                     _fmt_time(r["run_time_s"])))
+    text.append("\nNusselt numbers (Nu: Nu.dat over T_Hot - T_Cold, with the "
+                "suspension's conductivity; Nu x k_nf/k_f: referred to the base "
+                "fluid's; 2nd order: from Result.dat, walls half a spacing "
+                "inside the end nodes; drift: how far the Nu.dat history was "
+                "still from the value it was heading for):\n")
+    text.append(_md(("phi", "grid", "Tau_T", "ended by", "last report",
+                     "Nu (Nu.dat)", "drift left", "Nu x k_nf/k_f",
+                     "enhancement", "Nu 2nd order", "2nd order x k_nf/k_f",
+                     "enhancement (2nd order)", "run time"), rrow))
+    if wall is not None:
+        text.append("\nSweep wall time: %.0f s (%.1f min).\n" % (wall, wall / 60.0))
+    bad = [r for r in results if r["status"] != "ok"]
+    for r in bad:
+        text.append("\n%s: %s %s\n" % (r["name"], r["status"], r["message"]))
+    return "".join(text)
+
+
+def _fmt_time(s):
+    try:
+        s = float(s)
+    except (TypeError, ValueError):
+        return "-"
+    return "%.0f s" % s if s < 120 else "%.1f min" % (s / 60.0)
+
+
+CSV_COLUMNS = ("name", "phi", "n", "m", "Pr", "Ra", "Tau_T", "k_ratio",
+               "mu_ratio", "status", "stop", "steps", "run_time_s", "nu",
+               "nu_limit", "drift", "nu_ref", "enh_nu_ref", "nu2", "nu2_ref",
+               "enh_nu2_ref")
+
+
+def write_csv(path, results):
+    with open(path, "w", newline="") as fh:
+        w = csv.writer(fh)
+        w.writerow(CSV_COLUMNS)
+        for r in results:
+            w.writerow([("%.6g" % r[c]) if isinstance(r[c], float) else r[c]
+                        for c in CSV_COLUMNS])
+
+
+def plot(results, path, suspension, ra, size=(6.0, 4.2), dpi=110):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    ok = [r for r in results if r["nu"] == r["nu"]]
+    phi = [r["phi"] for r in ok]
+    fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
+    ax.plot(phi, [r["nu_ref"] for r in ok], "o-", label=r"Nu.dat $\times k_{nf}/k_f$")
+    ax.plot(phi, [r["nu2_ref"] for r in ok], "s-",
+            label=r"2nd-order Nu $\times k_{nf}/k_f$")
+    ax.plot(phi, [r["nu"] for r in ok], "o--", color="0.5", mfc="none",
+            label="Nu.dat (conductivity of the suspension)")
+    ax.set_xlabel(r"particle volume fraction $\phi$")
+    ax.set_ylabel("mean Nusselt number on the hot wall")
+    ax.set_title("%s-%s, %s, %d x %d" % (suspension.particle.name,
+                                         suspension.fluid.name,
+                                         "Ra_f = %g" % ra[0] if ra[0] else "",
+                                         ok[0]["n"] if ok else 0,
+                                         ok[0]["m"] if ok else 0))
+    ax.grid(alpha=0.3)
+    ax.legend(fontsize=8)
+    fig.savefig(path, dpi=dpi)
+    plt.close(fig)
