@@ -77,8 +77,9 @@ void BM_Thermal_Step_Fast(benchmark::State& state) {
 void BM_Compute_Residuals(benchmark::State& state) {
     Bench_State s(int(state.range(0)));
     for (auto _ : state) {
-        // Old copies one step behind, as in a run.
+        // Old copies that differ, as in a run (unchanged fields would stop it).
         s.U_Old[1] += 1e-3f;
+        s.T_Old[1] += 1e-3f;
         Compute_Residuals(s.n, s.m, s.Res_F, s.Res_T, s.U, s.V, s.T, s.U_Old, s.V_Old, s.T_Old);
     }
     Count(state, s);
@@ -88,6 +89,7 @@ void BM_Compute_Residuals_Fast(benchmark::State& state) {
     Bench_State s(int(state.range(0)));
     for (auto _ : state) {
         s.U_Old[1] += 1e-3f;
+        s.T_Old[1] += 1e-3f;
         Compute_Residuals_Fast(s.n, s.m, s.Res_F, s.Res_T, s.U, s.V, s.T, s.U_Old, s.V_Old,
                                s.T_Old, false);
     }
