@@ -3,6 +3,8 @@
 #include "driver/lattice.hpp"
 #include "driver/row_planes.hpp"
 
+#include <algorithm>
+
 struct Fast_Workspace {
     int n = -1, m = -1;
     Row_Planes ring[3]; // collided rows j-1, j, j+1 of the distribution being streamed
@@ -27,6 +29,14 @@ struct Fast_Workspace {
     }
 };
 
+// The collided rows j - 1, j and j + 1 in the workspace's ring.
+struct Rows_Around {
+    const Row_Planes &below, &here, &above;
+};
+inline Rows_Around Ring_Rows(const Fast_Workspace& work, int j) {
+    return {work.ring[(j + 2) % 3], work.ring[j % 3], work.ring[(j + 1) % 3]};
+}
+
 // The nine streamed values of the interior nodes i = 1..n-1 of an interior
 // row j: views into the collided rows, direction k read at (i - Ex, j - Ey).
 struct Row_View {
@@ -39,6 +49,21 @@ Row_View Streamed_Interior(const Row_Planes& below, const Row_Planes& here,
 // wall conditions.
 void Streamed_Node(int n, int m, int i, int j, const Row_Planes& below, const Row_Planes& here,
                    const Row_Planes& above, float out[9]);
+
+// The two side-wall nodes of row j: streamed, given their wall rule (cold
+// for i = n, hot for i = 0, in that order) and stored among the row's nodes.
+template <class Cold, class Hot>
+void Side_Wall_Nodes(int n, int m, int j, const Rows_Around& r, float* row_nodes, Cold cold,
+                     Hot hot) {
+    const int hot_wall = 0, cold_wall = n;
+    float edge[9];
+    Streamed_Node(n, m, cold_wall, j, r.below, r.here, r.above, edge);
+    cold(edge);
+    std::copy(edge, edge + 9, row_nodes + 9 * cold_wall);
+    Streamed_Node(n, m, hot_wall, j, r.below, r.here, r.above, edge);
+    hot(edge);
+    std::copy(edge, edge + 9, row_nodes + 9 * hot_wall);
+}
 
 // Streams one destination row j of a distribution from the collided rows
 // below, at and above it (`below` is unused for j = 0, `above` for j = m).

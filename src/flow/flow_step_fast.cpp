@@ -3,7 +3,6 @@
 #include "driver/simd.hpp"
 
 #include "driver/vectorize.hpp"
-#include <algorithm>
 
 namespace {
 
@@ -153,33 +152,24 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
     for (int j = 0; j <= m; ++j) {
         if (j + 1 <= m && j + 1 >= 2)
             prepare(j + 1);
-        const Row_Planes& here = work.ring[j % 3];
-        const Row_Planes& below = work.ring[(j + 2) % 3];
-        const Row_Planes& above = work.ring[(j + 1) % 3];
+        const Rows_Around r = Ring_Rows(work, j);
         float* out = nodes_of_row(work.next_F, j);
         if (j == 0 || j == m) {
             Row_Planes& d = work.dest[0];
-            Stream_Row(n, m, j, below, here, above, d);
+            Stream_Row(n, m, j, r.below, r.here, r.above, d);
             Walls_Row(n, m, j, d);
             Nodes_From_Planes(d, 0, n + 1, out);
             continue;
         }
         // Interior row: the inner nodes straight from the collided rows, the
         // two side-wall nodes one by one.
-        const Row_View view = Streamed_Interior(below, here, above);
+        const Row_View view = Streamed_Interior(r.below, r.here, r.above);
         if (n >= 2) {
             const std::size_t c = row * std::size_t(j) + 1;
             Moments(n - 1, view, &Rho[c], &U[c], &V[c]);
             Nodes_From_Planes(view.plane, n - 1, out + 9);
         }
-        const int hot_wall = 0, cold_wall = n;
-        float edge[9];
-        Streamed_Node(n, m, cold_wall, j, below, here, above, edge);
-        Cold_Wall_Node(edge);
-        std::copy(edge, edge + 9, out + 9 * cold_wall);
-        Streamed_Node(n, m, hot_wall, j, below, here, above, edge);
-        Hot_Wall_Node(edge);
-        std::copy(edge, edge + 9, out + 9 * hot_wall);
+        Side_Wall_Nodes(n, m, j, r, out, Cold_Wall_Node, Hot_Wall_Node);
     }
     F.swap(work.next_F);
 }

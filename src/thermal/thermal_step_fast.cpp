@@ -4,7 +4,6 @@
 #include "thermal/thermal_step.hpp"
 
 #include "driver/vectorize.hpp"
-#include <algorithm>
 
 namespace {
 
@@ -113,15 +112,13 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
     for (int j = 0; j <= m; ++j) {
         if (j + 1 <= m && j + 1 >= 2)
             prepare(j + 1);
-        const Row_Planes& here = work.ring[j % 3];
-        const Row_Planes& below = work.ring[(j + 2) % 3];
-        const Row_Planes& above = work.ring[(j + 1) % 3];
+        const Rows_Around r = Ring_Rows(work, j);
         if (j <= 1 || j >= m - 1) {
             // Rows the insulated walls read or write are held whole; the
             // bottom row is finished after the row above it.
             Row_Planes& d = work.dest[j % 2];
             Row_Planes& previous = work.dest[(j + 1) % 2];
-            Stream_Row(n, m, j, below, here, above, d);
+            Stream_Row(n, m, j, r.below, r.here, r.above, d);
             Side_Walls(n, d, T_Hot, T_Cold);
             if (j == m)
                 Copy_Directions(n, previous, d, 7, 4, 8); // top from row m - 1
@@ -134,19 +131,14 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
             continue;
         }
         float* out = nodes_of_row(work.next_G, j);
-        const Row_View view = Streamed_Interior(below, here, above);
+        const Row_View view = Streamed_Interior(r.below, r.here, r.above);
         if (n >= 2) {
             Sum_Directions(n - 1, view.plane, &T[row * std::size_t(j) + 1]);
             Nodes_From_Planes(view.plane, n - 1, out + 9);
         }
-        const int hot_wall = 0, cold_wall = n;
-        float edge[9];
-        Streamed_Node(n, m, cold_wall, j, below, here, above, edge);
-        Cold_Wall_Node(edge, T_Cold);
-        std::copy(edge, edge + 9, out + 9 * cold_wall);
-        Streamed_Node(n, m, hot_wall, j, below, here, above, edge);
-        Hot_Wall_Node(edge, T_Hot);
-        std::copy(edge, edge + 9, out + 9 * hot_wall);
+        Side_Wall_Nodes(
+            n, m, j, r, out, [T_Cold](float* g) { Cold_Wall_Node(g, T_Cold); },
+            [T_Hot](float* g) { Hot_Wall_Node(g, T_Hot); });
     }
     G.swap(work.next_G);
 }
