@@ -3,8 +3,10 @@
 #include "textio/real_text.hpp"
 
 #include <cstring>
+#include <vector>
 
 using textio::Real_Slot;
+using textio::Real_Slots;
 
 namespace {
 
@@ -20,26 +22,36 @@ inline void End_Line(char* p) {
 
 void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                       const Field& T, const Field& Stream, char* out) {
-    const char* first_row = out;
+    // Y depends on the row only, X on the column only: each is formatted
+    // once. The five other reals of a row are formatted together, then laid
+    // into the records.
+    const std::size_t columns = std::size_t(n) + 1;
+    std::vector<float> reals(5 * columns);
+    std::vector<char> slots(5 * columns * Slot), x_slots(columns * Slot);
+    for (std::size_t i = 0; i < columns; ++i)
+        reals[i] = float(double(i) / double(m));
+    Real_Slots(reals.data(), int(columns), x_slots.data());
     char y_slot[Slot];
     for (int j = 0; j <= m; ++j) {
-        // Y depends on the row only, X on the column only: each is formatted
-        // once, and X of later rows is copied from the first row's records.
         Real_Slot(float(double(j) / double(m)), y_slot);
         for (int i = 0; i <= n; ++i) {
             std::size_t c = Node(n, i, j);
-            if (j == 0)
-                Real_Slot(float(double(i) / double(m)), out);
-            else
-                std::memcpy(out, first_row + Node_Record_Size * std::size_t(i), Slot);
+            float* r = &reals[5 * std::size_t(i)];
+            r[0] = float(double(U[c]) / U_Ref);
+            r[1] = float(double(V[c]) / U_Ref);
+            r[2] = float(double(Rho[c]) / 3.0);
+            r[3] = T[c];
+            r[4] = Stream[c];
+        }
+        Real_Slots(reals.data(), int(5 * columns), slots.data());
+        for (std::size_t i = 0; i < columns; ++i) {
+            const char* s = &slots[5 * Slot * i];
+            std::memcpy(out, &x_slots[Slot * i], Slot);
             std::memcpy(out + Slot, y_slot, Slot);
-            Real_Slot(float(double(U[c]) / U_Ref), out + 2 * Slot);
-            Real_Slot(float(double(V[c]) / U_Ref), out + 3 * Slot);
+            std::memcpy(out + 2 * Slot, s, 2 * Slot);
             End_Line(out + 4 * Slot);
             char* line2 = out + 4 * Slot + 2;
-            Real_Slot(float(double(Rho[c]) / 3.0), line2);
-            Real_Slot(T[c], line2 + Slot);
-            Real_Slot(Stream[c], line2 + 2 * Slot);
+            std::memcpy(line2, s + 2 * Slot, 3 * Slot);
             End_Line(line2 + 3 * Slot);
             out += Node_Record_Size;
         }

@@ -1,4 +1,5 @@
 #include "textio/real_text.hpp"
+#include "textio/real_scaling.hpp"
 
 #include <bit>
 #include <charconv>
@@ -7,21 +8,7 @@
 namespace textio {
 namespace {
 
-__extension__ typedef unsigned __int128 u128;
-
-constexpr u128 Pow5(int p) {
-    u128 r = 1;
-    for (int i = 0; i < p; ++i)
-        r *= 5;
-    return r;
-}
-
-constexpr u128 Pow10(int p) {
-    u128 r = 1;
-    for (int i = 0; i < p; ++i)
-        r *= 10;
-    return r;
-}
+using namespace scaling;
 
 // 5^44 * (2^24 - 1) still fits in 128 bits.
 constexpr int Max_Pow5 = 44;
@@ -159,48 +146,6 @@ int Integer_Text(std::int32_t v, char* out) {
 // - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
 // - below 1e-37, where those overflow, the 17-digit expansion rounded to 7.
 namespace {
-
-// The fast range: E from -9 to 7, k from 0 to 16.
-constexpr int Fast_Min_E = -9, Fast_Max_E = 7;
-
-struct Pow5_64_Table {
-    std::uint64_t v[Fast_Max_E - Fast_Min_E + 1];
-    constexpr Pow5_64_Table() : v() {
-        for (int k = 0; k <= Fast_Max_E - Fast_Min_E; ++k)
-            v[k] = std::uint64_t(Pow5(k));
-    }
-};
-constexpr Pow5_64_Table Pow5_64;
-
-// The bits of the smallest float >= 10^q (q from -10 to 7): |x| >= 10^q
-// exactly when the bits of |x| are at least these.
-constexpr std::uint32_t Float_Bits_Not_Below_Pow10(int q) {
-    if (q >= 0) // exact in a float
-        return std::bit_cast<std::uint32_t>(float(Pow10(q)));
-    std::uint64_t D = std::uint64_t(Pow10(-q));
-    // 10^q = 2^-s / D; the mantissa ceil(2^s / D) in [2^23, 2^24].
-    int s = 0;
-    while ((std::uint64_t(1) << s) / D < (std::uint64_t(1) << 23))
-        ++s;
-    std::uint64_t M = ((std::uint64_t(1) << s) + D - 1) / D;
-    if (M == (std::uint64_t(1) << 24)) {
-        M >>= 1;
-        --s;
-    }
-    return std::uint32_t(127 + 23 - s) << 23 | std::uint32_t(M - (std::uint64_t(1) << 23));
-}
-
-struct Pow10_Bits_Table {
-    std::uint32_t v[Fast_Max_E - Fast_Min_E + 2]; // 10^(Fast_Min_E - 1) .. 10^Fast_Max_E
-    constexpr Pow10_Bits_Table() : v() {
-        for (int q = Fast_Min_E - 1; q <= Fast_Max_E; ++q)
-            v[q - (Fast_Min_E - 1)] = Float_Bits_Not_Below_Pow10(q);
-    }
-};
-constexpr Pow10_Bits_Table Pow10_Bits;
-static_assert(Pow10_Bits.v[-1 - (Fast_Min_E - 1)] == 0x3dcccccdu); // 0.1f, above 0.1
-static_assert(Pow10_Bits.v[-6 - (Fast_Min_E - 1)] == 0x358637beu); // 1e-6f is below 1e-6
-static_assert(Pow10_Bits.v[7 - (Fast_Min_E - 1)] == 0x4b189680u);  // 1e7
 
 struct Digit_Pair_Table {
     char c[200];
