@@ -23,35 +23,45 @@ inline void End_Line(char* p) {
 void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                       const Field& T, const Field& Stream, char* out) {
     // Y depends on the row only, X on the column only: each is formatted
-    // once. The five other reals of a row are formatted together, then laid
-    // into the records.
+    // once. The other five reals are formatted a row at a time, column by
+    // column, then laid into the records.
     const std::size_t columns = std::size_t(n) + 1;
-    std::vector<float> reals(5 * columns);
-    std::vector<char> slots(5 * columns * Slot), x_slots(columns * Slot);
+    std::vector<float> u(columns), v(columns), rho(columns);
+    std::vector<char> slots(6 * columns * Slot);
+    char* const x_slots = slots.data();
+    char* const u_slots = x_slots + columns * Slot;
+    char* const v_slots = u_slots + columns * Slot;
+    char* const rho_slots = v_slots + columns * Slot;
+    char* const t_slots = rho_slots + columns * Slot;
+    char* const stream_slots = t_slots + columns * Slot;
     for (std::size_t i = 0; i < columns; ++i)
-        reals[i] = float(double(i) / double(m));
-    Real_Slots(reals.data(), int(columns), x_slots.data());
+        u[i] = float(double(i) / double(m));
+    Real_Slots(u.data(), int(columns), x_slots);
     char y_slot[Slot];
     for (int j = 0; j <= m; ++j) {
         Real_Slot(float(double(j) / double(m)), y_slot);
-        for (int i = 0; i <= n; ++i) {
-            std::size_t c = Node(n, i, j);
-            float* r = &reals[5 * std::size_t(i)];
-            r[0] = float(double(U[c]) / U_Ref);
-            r[1] = float(double(V[c]) / U_Ref);
-            r[2] = float(double(Rho[c]) / 3.0);
-            r[3] = T[c];
-            r[4] = Stream[c];
-        }
-        Real_Slots(reals.data(), int(5 * columns), slots.data());
+        const std::size_t c = Node(n, 0, j);
         for (std::size_t i = 0; i < columns; ++i) {
-            const char* s = &slots[5 * Slot * i];
-            std::memcpy(out, &x_slots[Slot * i], Slot);
+            u[i] = float(double(U[c + i]) / U_Ref);
+            v[i] = float(double(V[c + i]) / U_Ref);
+            rho[i] = float(double(Rho[c + i]) / 3.0);
+        }
+        Real_Slots(u.data(), int(columns), u_slots);
+        Real_Slots(v.data(), int(columns), v_slots);
+        Real_Slots(rho.data(), int(columns), rho_slots);
+        Real_Slots(&T[c], int(columns), t_slots);
+        Real_Slots(&Stream[c], int(columns), stream_slots);
+        for (std::size_t i = 0; i < columns; ++i) {
+            const std::size_t at = Slot * i;
+            std::memcpy(out, x_slots + at, Slot);
             std::memcpy(out + Slot, y_slot, Slot);
-            std::memcpy(out + 2 * Slot, s, 2 * Slot);
+            std::memcpy(out + 2 * Slot, u_slots + at, Slot);
+            std::memcpy(out + 3 * Slot, v_slots + at, Slot);
             End_Line(out + 4 * Slot);
             char* line2 = out + 4 * Slot + 2;
-            std::memcpy(line2, s + 2 * Slot, 3 * Slot);
+            std::memcpy(line2, rho_slots + at, Slot);
+            std::memcpy(line2 + Slot, t_slots + at, Slot);
+            std::memcpy(line2 + 2 * Slot, stream_slots + at, Slot);
             End_Line(line2 + 3 * Slot);
             out += Node_Record_Size;
         }

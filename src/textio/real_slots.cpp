@@ -16,17 +16,26 @@ using namespace scaling;
 // lanes, the digits split with multiply-shift divisions, and each slot laid
 // out by one byte shuffle of its eight digit characters "0d1d2...d7" (a zero
 // first, for the zeros beyond the seventh digit) merged with the fixed
-// characters of its form: blanks, sign, point, exponent. The reals outside
-// 1e-10 <= |x| < 1e7 (zero among them) are then written by Real_Slot.
+// characters of its form: blanks, sign, point, exponent. Zero has a fixed
+// text; the other reals outside 1e-10 <= |x| < 1e7 are then written by
+// Real_Slot.
 
 // Forms: fixed with E7 = 1..8 integer digits (0..7), exponent form with
 // E7 = -9..1 (8..18); each for a positive (0..18) and a negative real.
 constexpr int Forms = 19;
 
+// Zero, of either sign, has a layout of its own, after them.
+constexpr int Zero_Layout = 2 * Forms;
+
 struct Slot_Layouts {
-    alignas(16) unsigned char shuffle[2 * Forms][16];
-    alignas(16) unsigned char fill[2 * Forms][16];
+    alignas(16) unsigned char shuffle[2 * Forms + 1][16];
+    alignas(16) unsigned char fill[2 * Forms + 1][16];
     constexpr Slot_Layouts() : shuffle(), fill() {
+        const char zero[] = "    0.000000E+00";
+        for (int i = 0; i < 16; ++i) {
+            shuffle[Zero_Layout][i] = 0x80;
+            fill[Zero_Layout][i] = (unsigned char)(zero[i]);
+        }
         for (int negative = 0; negative <= 1; ++negative)
             for (int form = 0; form < Forms; ++form) {
                 // Each character: a digit (its index in the digit bytes) or a
@@ -173,8 +182,10 @@ void Eight_Slots(const float* x, char* out) {
         _mm256_and_si256(_mm256_cmpgt_epi32(E, Splat(0)), _mm256_cmpgt_epi32(Splat(8), E));
     const __m256i form =
         _mm256_add_epi32(_mm256_sub_epi32(E7, Splat(1)), _mm256_andnot_si256(fixed, Splat(18)));
-    const __m256i layout =
-        _mm256_add_epi32(form, _mm256_mullo_epi32(_mm256_srli_epi32(bits, 31), Splat(Forms)));
+    const __m256i zero = _mm256_cmpeq_epi32(abs, _mm256_setzero_si256());
+    const __m256i layout = _mm256_blendv_epi8(
+        _mm256_add_epi32(form, _mm256_mullo_epi32(_mm256_srli_epi32(bits, 31), Splat(Forms))),
+        Splat(Zero_Layout), zero);
 
     alignas(32) unsigned char digits[64];
     alignas(32) int which[8];
@@ -190,7 +201,7 @@ void Eight_Slots(const float* x, char* out) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * v),
                          _mm_or_si128(_mm_shuffle_epi8(chars, shuffle), fill));
     }
-    int outside = ~_mm256_movemask_ps(_mm256_castsi256_ps(in_range)) & 0xff;
+    int outside = ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(in_range, zero))) & 0xff;
     while (outside != 0) {
         int v = __builtin_ctz(unsigned(outside));
         Real_Slot(x[v], out + 16 * v);
