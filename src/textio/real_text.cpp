@@ -10,13 +10,14 @@ namespace {
 
 using namespace scaling;
 
-// 5^44 * (2^24 - 1) still fits in 128 bits.
-constexpr int Max_Pow5 = 44;
+// 5^44 * (2^24 - 1) still fits in 128 bits; 5^55 itself does, and a float
+// as small as 1e-45 needs 5^51.
+constexpr int Max_Pow5 = 44, Max_Pow5_Wide = 55;
 
 struct Pow5_Table {
-    u128 v[Max_Pow5 + 1];
+    u128 v[Max_Pow5_Wide + 1];
     constexpr Pow5_Table() : v() {
-        for (int p = 0; p <= Max_Pow5; ++p)
+        for (int p = 0; p <= Max_Pow5_Wide; ++p)
             v[p] = Pow5(p);
     }
 };
@@ -144,7 +145,7 @@ int Integer_Text(std::int32_t v, char* out) {
 //   shifting it right by -(k + e) leaves twice the scaled value, floored,
 //   whose last bit is the half-up rounding bit;
 // - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
-// - below 1e-37, where those overflow, the 17-digit expansion rounded to 7.
+// - below 1e-37, where M * 5^k overflows 128 bits, in 192 bits.
 namespace {
 
 struct Digit_Pair_Table {
@@ -175,6 +176,21 @@ Real_Digits Make_Digits(std::uint64_t d7, int E) {
     return r;
 }
 
+// M 5^p shifted right by s >= 65 for 5^p beyond 5^44 (|x| below 1e-37):
+// the product in 192 bits, hi 2^64 + lo, of which the bits from s - 1 up lie
+// in hi.
+bool Scale_Tiny(Binary v, int p, u128& floor_part, bool& half_or_more) {
+    const int s = -(p + v.e);
+    if (s < 65 || s > 150)
+        return false;
+    const u128 P = Pow5s.v[p];
+    const u128 low = u128(std::uint64_t(P)) * v.M;
+    const u128 hi = u128(std::uint64_t(P >> 64)) * v.M + (low >> 64);
+    floor_part = hi >> (s - 64);
+    half_or_more = ((hi >> (s - 65)) & 1) != 0;
+    return true;
+}
+
 // The 128-bit scaling for E near its value: sets E and the rounded digits,
 // or returns false when 5^(7 - E) is out of reach.
 bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
@@ -182,9 +198,10 @@ bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
         int p = 7 - E;
         u128 floor_part;
         bool half_or_more;
-        if (p >= 0) {
-            if (p > Max_Pow5)
+        if (p > Max_Pow5) {
+            if (p > Max_Pow5_Wide || !Scale_Tiny(v, p, floor_part, half_or_more))
                 return false;
+        } else if (p >= 0) {
             u128 B = u128(v.M) * Pow5s.v[p];
             int t = p + v.e;
             if (t >= 0) {
@@ -222,7 +239,7 @@ bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
     }
 }
 
-// The values outside the double range: kept out of line, as they are rare.
+// The values outside the 64-bit range: kept out of line, as they are rarer.
 [[gnu::noinline]] Real_Digits Round7_Wide(float x, Binary v, int E) {
     std::uint64_t d7;
     if (Scale7_Wide(v, E, d7))

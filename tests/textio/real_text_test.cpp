@@ -97,8 +97,8 @@ TEST(RealText, AgreesWithTheSlowFormatterOnEveryBinade) {
 }
 
 // The fast path covers 1e-10 <= |x| < 1e7 through an exact 64-bit product;
-// the 128-bit paths cover the rest. Their edges are the powers of ten, where
-// the first guess of the exponent is off by one.
+// the 128-bit and (below 1e-37) 192-bit paths cover the rest. Their edges are
+// the powers of ten, where the first guess of the exponent is off by one.
 TEST(RealText, AgreesWithTheSlowFormatterAroundEveryPowerOfTen) {
     for (int k = -45; k <= 38; ++k) {
         std::string decimal = "1e" + std::to_string(k);
