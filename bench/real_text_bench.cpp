@@ -60,6 +60,21 @@ void BM_Real_Text(benchmark::State& state) {
 }
 BENCHMARK(BM_Real_Text);
 
+// The slots of the same values, eight at a time.
+void BM_Real_Slots(benchmark::State& state) {
+    static const std::vector<float> values = Report_Values();
+    std::vector<char> out(values.size() * textio::Real_Slot_Width);
+    for (auto _ : state) {
+        textio::Real_Slots(values.data(), int(values.size()), out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(std::int64_t(state.iterations()) * std::int64_t(values.size()));
+    state.counters["per_real"] =
+        benchmark::Counter(double(values.size()), benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Real_Slots);
+
 void BM_Real_Text_Any_Float(benchmark::State& state) {
     static const std::vector<float> values = Any_Values();
     Run(state, values);

@@ -3,8 +3,10 @@
 #include "textio/real_text.hpp"
 
 #include <cstring>
+#include <vector>
 
 using textio::Real_Slot;
+using textio::Real_Slots;
 
 namespace {
 
@@ -20,26 +22,46 @@ inline void End_Line(char* p) {
 
 void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                       const Field& T, const Field& Stream, char* out) {
-    const char* first_row = out;
+    // Y depends on the row only, X on the column only: each is formatted
+    // once. The other five reals are formatted a row at a time, column by
+    // column, then laid into the records.
+    const std::size_t columns = std::size_t(n) + 1;
+    std::vector<float> u(columns), v(columns), rho(columns);
+    std::vector<char> slots(6 * columns * Slot);
+    char* const x_slots = slots.data();
+    char* const u_slots = x_slots + columns * Slot;
+    char* const v_slots = u_slots + columns * Slot;
+    char* const rho_slots = v_slots + columns * Slot;
+    char* const t_slots = rho_slots + columns * Slot;
+    char* const stream_slots = t_slots + columns * Slot;
+    for (std::size_t i = 0; i < columns; ++i)
+        u[i] = float(double(i) / double(m));
+    Real_Slots(u.data(), int(columns), x_slots);
     char y_slot[Slot];
     for (int j = 0; j <= m; ++j) {
-        // Y depends on the row only, X on the column only: each is formatted
-        // once, and X of later rows is copied from the first row's records.
         Real_Slot(float(double(j) / double(m)), y_slot);
-        for (int i = 0; i <= n; ++i) {
-            std::size_t c = Node(n, i, j);
-            if (j == 0)
-                Real_Slot(float(double(i) / double(m)), out);
-            else
-                std::memcpy(out, first_row + Node_Record_Size * std::size_t(i), Slot);
+        const std::size_t c = Node(n, 0, j);
+        for (std::size_t i = 0; i < columns; ++i) {
+            u[i] = float(double(U[c + i]) / U_Ref);
+            v[i] = float(double(V[c + i]) / U_Ref);
+            rho[i] = float(double(Rho[c + i]) / 3.0);
+        }
+        Real_Slots(u.data(), int(columns), u_slots);
+        Real_Slots(v.data(), int(columns), v_slots);
+        Real_Slots(rho.data(), int(columns), rho_slots);
+        Real_Slots(&T[c], int(columns), t_slots);
+        Real_Slots(&Stream[c], int(columns), stream_slots);
+        for (std::size_t i = 0; i < columns; ++i) {
+            const std::size_t at = Slot * i;
+            std::memcpy(out, x_slots + at, Slot);
             std::memcpy(out + Slot, y_slot, Slot);
-            Real_Slot(float(double(U[c]) / U_Ref), out + 2 * Slot);
-            Real_Slot(float(double(V[c]) / U_Ref), out + 3 * Slot);
+            std::memcpy(out + 2 * Slot, u_slots + at, Slot);
+            std::memcpy(out + 3 * Slot, v_slots + at, Slot);
             End_Line(out + 4 * Slot);
             char* line2 = out + 4 * Slot + 2;
-            Real_Slot(float(double(Rho[c]) / 3.0), line2);
-            Real_Slot(T[c], line2 + Slot);
-            Real_Slot(Stream[c], line2 + 2 * Slot);
+            std::memcpy(line2, rho_slots + at, Slot);
+            std::memcpy(line2 + Slot, t_slots + at, Slot);
+            std::memcpy(line2 + 2 * Slot, stream_slots + at, Slot);
             End_Line(line2 + 3 * Slot);
             out += Node_Record_Size;
         }

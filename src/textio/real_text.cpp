@@ -1,4 +1,5 @@
 #include "textio/real_text.hpp"
+#include "textio/real_scaling.hpp"
 
 #include <bit>
 #include <charconv>
@@ -7,29 +8,16 @@
 namespace textio {
 namespace {
 
-__extension__ typedef unsigned __int128 u128;
+using namespace scaling;
 
-constexpr u128 Pow5(int p) {
-    u128 r = 1;
-    for (int i = 0; i < p; ++i)
-        r *= 5;
-    return r;
-}
-
-constexpr u128 Pow10(int p) {
-    u128 r = 1;
-    for (int i = 0; i < p; ++i)
-        r *= 10;
-    return r;
-}
-
-// 5^44 * (2^24 - 1) still fits in 128 bits.
-constexpr int Max_Pow5 = 44;
+// 5^44 * (2^24 - 1) still fits in 128 bits; 5^55 itself does, and a float
+// as small as 1e-45 needs 5^51.
+constexpr int Max_Pow5 = 44, Max_Pow5_Wide = 55;
 
 struct Pow5_Table {
-    u128 v[Max_Pow5 + 1];
+    u128 v[Max_Pow5_Wide + 1];
     constexpr Pow5_Table() : v() {
-        for (int p = 0; p <= Max_Pow5; ++p)
+        for (int p = 0; p <= Max_Pow5_Wide; ++p)
             v[p] = Pow5(p);
     }
 };
@@ -157,50 +145,8 @@ int Integer_Text(std::int32_t v, char* out) {
 //   shifting it right by -(k + e) leaves twice the scaled value, floored,
 //   whose last bit is the half-up rounding bit;
 // - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
-// - below 1e-37, where those overflow, the 17-digit expansion rounded to 7.
+// - below 1e-37, where M * 5^k overflows 128 bits, in 192 bits.
 namespace {
-
-// The fast range: E from -9 to 7, k from 0 to 16.
-constexpr int Fast_Min_E = -9, Fast_Max_E = 7;
-
-struct Pow5_64_Table {
-    std::uint64_t v[Fast_Max_E - Fast_Min_E + 1];
-    constexpr Pow5_64_Table() : v() {
-        for (int k = 0; k <= Fast_Max_E - Fast_Min_E; ++k)
-            v[k] = std::uint64_t(Pow5(k));
-    }
-};
-constexpr Pow5_64_Table Pow5_64;
-
-// The bits of the smallest float >= 10^q (q from -10 to 7): |x| >= 10^q
-// exactly when the bits of |x| are at least these.
-constexpr std::uint32_t Float_Bits_Not_Below_Pow10(int q) {
-    if (q >= 0) // exact in a float
-        return std::bit_cast<std::uint32_t>(float(Pow10(q)));
-    std::uint64_t D = std::uint64_t(Pow10(-q));
-    // 10^q = 2^-s / D; the mantissa ceil(2^s / D) in [2^23, 2^24].
-    int s = 0;
-    while ((std::uint64_t(1) << s) / D < (std::uint64_t(1) << 23))
-        ++s;
-    std::uint64_t M = ((std::uint64_t(1) << s) + D - 1) / D;
-    if (M == (std::uint64_t(1) << 24)) {
-        M >>= 1;
-        --s;
-    }
-    return std::uint32_t(127 + 23 - s) << 23 | std::uint32_t(M - (std::uint64_t(1) << 23));
-}
-
-struct Pow10_Bits_Table {
-    std::uint32_t v[Fast_Max_E - Fast_Min_E + 2]; // 10^(Fast_Min_E - 1) .. 10^Fast_Max_E
-    constexpr Pow10_Bits_Table() : v() {
-        for (int q = Fast_Min_E - 1; q <= Fast_Max_E; ++q)
-            v[q - (Fast_Min_E - 1)] = Float_Bits_Not_Below_Pow10(q);
-    }
-};
-constexpr Pow10_Bits_Table Pow10_Bits;
-static_assert(Pow10_Bits.v[-1 - (Fast_Min_E - 1)] == 0x3dcccccdu); // 0.1f, above 0.1
-static_assert(Pow10_Bits.v[-6 - (Fast_Min_E - 1)] == 0x358637beu); // 1e-6f is below 1e-6
-static_assert(Pow10_Bits.v[7 - (Fast_Min_E - 1)] == 0x4b189680u);  // 1e7
 
 struct Digit_Pair_Table {
     char c[200];
@@ -230,6 +176,21 @@ Real_Digits Make_Digits(std::uint64_t d7, int E) {
     return r;
 }
 
+// M 5^p shifted right by s >= 65 for 5^p beyond 5^44 (|x| below 1e-37):
+// the product in 192 bits, hi 2^64 + lo, of which the bits from s - 1 up lie
+// in hi.
+bool Scale_Tiny(Binary v, int p, u128& floor_part, bool& half_or_more) {
+    const int s = -(p + v.e);
+    if (s < 65 || s > 150)
+        return false;
+    const u128 P = Pow5s.v[p];
+    const u128 low = u128(std::uint64_t(P)) * v.M;
+    const u128 hi = u128(std::uint64_t(P >> 64)) * v.M + (low >> 64);
+    floor_part = hi >> (s - 64);
+    half_or_more = ((hi >> (s - 65)) & 1) != 0;
+    return true;
+}
+
 // The 128-bit scaling for E near its value: sets E and the rounded digits,
 // or returns false when 5^(7 - E) is out of reach.
 bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
@@ -237,9 +198,10 @@ bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
         int p = 7 - E;
         u128 floor_part;
         bool half_or_more;
-        if (p >= 0) {
-            if (p > Max_Pow5)
+        if (p > Max_Pow5) {
+            if (p > Max_Pow5_Wide || !Scale_Tiny(v, p, floor_part, half_or_more))
                 return false;
+        } else if (p >= 0) {
             u128 B = u128(v.M) * Pow5s.v[p];
             int t = p + v.e;
             if (t >= 0) {
@@ -277,7 +239,7 @@ bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
     }
 }
 
-// The values outside the double range: kept out of line, as they are rare.
+// The values outside the 64-bit range: kept out of line, as they are rarer.
 [[gnu::noinline]] Real_Digits Round7_Wide(float x, Binary v, int E) {
     std::uint64_t d7;
     if (Scale7_Wide(v, E, d7))

@@ -26,6 +26,10 @@ int Real_Text(float x, char* out);
 inline constexpr int Real_Slot_Width = Real_Width + 1;
 void Real_Slot(float x, char* slot);
 
+// The slots of count reals, side by side at out (Real_Slot_Width each): the
+// same bytes as Real_Slot gives each of them, several reals at a time.
+void Real_Slots(const float* x, int count, char* out);
+
 // The 17-digit expansion of |x| for finite x != 0: Digits17 in [1e16, 1e17)
 // and E with |x| ~ 0.d1d2...d17 x 10^E. Exposed for tests.
 struct Expansion {

@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string record;
     textio::Record rec(textio::File_Destination(record));
     std::string expected = " ";
+    float batch[8] = {};
     for (std::size_t k = 0; k < count; ++k) {
         std::uint32_t bits;
         std::memcpy(&bits, data + 4 * k, 4);
@@ -68,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!std::isfinite(x))
             x = std::bit_cast<float>(bits & 0xff7fffffu); // finite in a run
         Check_One(x);
+        batch[k] = x;
         rec.real(x);
         // Four to a line; each right-aligned in its 16 columns.
         std::string t = Text(x);
@@ -77,6 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     rec.end();
     expected += "\r\n";
+    // The same reals, eight at a time (zeros after them), slot by slot.
+    char slots[8 * textio::Real_Slot_Width], one[textio::Real_Slot_Width];
+    textio::Real_Slots(batch, 8, slots);
+    for (int k = 0; k < 8; ++k) {
+        textio::Real_Slot(batch[k], one);
+        Check(std::memcmp(one, slots + textio::Real_Slot_Width * k, sizeof one) == 0,
+              "slots eight at a time", batch[k], std::string(one, sizeof one));
+    }
     Check(count == 0 || record == expected, "record layout", 0, record);
     // Integers: the plain decimal text.
     if (size >= 4) {

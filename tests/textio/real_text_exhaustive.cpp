@@ -4,7 +4,8 @@
 // - the form judged on the 17-digit exponent equals the form judged on the
 //   exact value;
 // - Real_Text and Real_Slot give the text laid out from the 17-then-7
-//   digits, for x and for -x.
+//   digits, for x and for -x, and Real_Slots gives Real_Slot's bytes for
+//   eight floats at a time.
 // Build target real_text_exhaustive; prints counts and exits 1 on a mismatch.
 #include "textio/real_text.hpp"
 
@@ -115,6 +116,21 @@ int main(int argc, char** argv) {
                         "want %s\n",
                         bits, double(x), static_cast<unsigned long long>(direct.d7), direct.E7,
                         static_cast<unsigned long long>(via.d7), via.E7, got.c_str(), want.c_str());
+        // Eight at a time, x with -x, the batch ending at this float.
+        static float batch[8];
+        batch[bits % 4 * 2] = x;
+        batch[bits % 4 * 2 + 1] = -x;
+        if (bits % 4 == 3) {
+            char slots[8 * textio::Real_Slot_Width];
+            textio::Real_Slots(batch, 8, slots);
+            for (int k = 0; k < 8; ++k) {
+                textio::Real_Slot(batch[k], slot);
+                if (std::string(slot, sizeof slot) !=
+                        std::string(slots + textio::Real_Slot_Width * k, sizeof slot) &&
+                    ++bad <= 20)
+                    std::printf("slots differ at %a\n", double(batch[k]));
+            }
+        }
         ++checked;
         if ((bits & 0x0fffffffu) == 0)
             std::fprintf(stderr, "at %08x\n", bits);

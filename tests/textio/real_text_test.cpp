@@ -97,8 +97,8 @@ TEST(RealText, AgreesWithTheSlowFormatterOnEveryBinade) {
 }
 
 // The fast path covers 1e-10 <= |x| < 1e7 through an exact 64-bit product;
-// the 128-bit paths cover the rest. Their edges are the powers of ten, where
-// the first guess of the exponent is off by one.
+// the 128-bit and (below 1e-37) 192-bit paths cover the rest. Their edges are
+// the powers of ten, where the first guess of the exponent is off by one.
 TEST(RealText, AgreesWithTheSlowFormatterAroundEveryPowerOfTen) {
     for (int k = -45; k <= 38; ++k) {
         std::string decimal = "1e" + std::to_string(k);
@@ -215,6 +215,83 @@ TEST(RealSlot, TextIsRightAlignedBehindBlanks) {
     EXPECT_EQ(Slot(-1234567.0f), " -1234567.000000");
     EXPECT_EQ(Slot(1.0f), "        1.000000");
     EXPECT_EQ(Slot(-2.5e-5f), "   -2.500000E-05");
+}
+
+// Several reals at a time give the bytes of Real_Slot for each, whatever the
+// mix of forms, signs and values outside the fast range in one batch, and
+// whatever the count.
+std::string Slots(const std::vector<float>& x) {
+    std::string out(x.size() * textio::Real_Slot_Width, '#');
+    textio::Real_Slots(x.data(), int(x.size()), out.data());
+    return out;
+}
+
+std::string One_By_One(const std::vector<float>& x) {
+    std::string out;
+    for (float v : x)
+        out += Slot(v);
+    return out;
+}
+
+TEST(RealSlots, SameBytesAsOneAtATime) {
+    // Edges of the forms and of the fast range, carries, ties, and values
+    // outside it.
+    std::vector<float> edges = {0.0f,
+                                -0.0f,
+                                1.0f,
+                                0.99999994f,
+                                9.9999995f,
+                                9999999.0f,
+                                1.0e7f,
+                                1.0e-10f,
+                                9.9999997e-11f,
+                                0.1f,
+                                0.099999994f,
+                                8.0078125f,
+                                -2.5e-5f,
+                                std::bit_cast<float>(1u),
+                                1.17549435e-38f,
+                                3.4028235e38f,
+                                INFINITY,
+                                -INFINITY,
+                                NAN,
+                                123456.5f,
+                                0.5f};
+    for (int q = -12; q <= 8; ++q) { // three floats either side of each power of ten
+        float below = std::pow(10.0f, float(q)), above = below;
+        for (int step = 0; step < 3; ++step) {
+            below = std::nextafter(below, 0.0f);
+            above = std::nextafter(above, INFINITY);
+            edges.insert(edges.end(), {below, above});
+        }
+        edges.push_back(std::pow(10.0f, float(q)));
+    }
+    std::vector<float> all = edges;
+    for (float v : edges)
+        all.push_back(-v);
+    ASSERT_EQ(Slots(all), One_By_One(all));
+    // Every count, so that each tail length meets each position of a value.
+    for (std::size_t count = 0; count <= 19; ++count) {
+        for (std::size_t at = 0; at + count <= all.size(); at += 7) {
+            std::vector<float> part(all.begin() + long(at), all.begin() + long(at + count));
+            ASSERT_EQ(Slots(part), One_By_One(part)) << count << " from " << at;
+        }
+    }
+}
+
+TEST(RealSlots, SameBytesOverTheFastRangeAndAnyBits) {
+    std::vector<float> x;
+    // Every 1021st float from below 1e-10 to above 1e7, both signs.
+    for (std::uint32_t bits = 0x2e000000u; bits < 0x4c000000u; bits += 1021) {
+        x.push_back(std::bit_cast<float>(bits));
+        x.push_back(-std::bit_cast<float>(bits));
+    }
+    std::mt19937 rng(2024);
+    for (int trial = 0; trial < 200000; ++trial)
+        x.push_back(std::bit_cast<float>(std::uint32_t(rng())));
+    std::string got = Slots(x), want = One_By_One(x);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_EQ(got.substr(16 * i, 16), want.substr(16 * i, 16)) << std::hexfloat << x[i];
 }
 
 TEST(IntegerText, DigitsWithSignOnlyWhenNegative) {
