@@ -55,7 +55,8 @@ TEST(StreamFunction, BottomRowIntegratesMinusRhoVAlongX) {
 // order the values are defined in. The procedure must give the same bits on a
 // grid wide enough for its vector loops and their tails.
 TEST(StreamFunction, SameBitsAsColumnByColumn) {
-    for (auto [n, m] : {std::pair{37, 23}, std::pair{1, 5}, std::pair{8, 1}}) {
+    for (auto size : {std::pair{37, 23}, std::pair{1, 5}, std::pair{8, 1}}) {
+        const int n = size.first, m = size.second;
         Run_State s(n, m);
         std::mt19937 rng(unsigned(n * 100 + m));
         std::uniform_real_distribution<float> vel(-0.1f, 0.1f), rho(0.95f, 1.05f);
