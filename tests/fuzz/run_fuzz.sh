@@ -14,9 +14,14 @@ flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -ffp-contract=off -fno-fast-math -ftrapping-math -fno-finite-math-only
        -I"$root/src" -I"$root/tests")
+# The instruction set of this machine, as the program's default build has it,
+# so that the vector paths are fuzzed too.
+if "$cxx" -march=native -E -x c++ /dev/null >/dev/null 2>&1; then
+  flags+=(-march=native)
+fi
 declare -A sources=(
   [line_reader]="src/textio/line_reader.cpp src/textio/console.cpp"
-  [real_text]="src/textio/real_text.cpp src/textio/record.cpp src/textio/console.cpp src/textio/line_reader.cpp"
+  [real_text]="src/textio/real_text.cpp src/textio/real_slots.cpp src/textio/record.cpp src/textio/console.cpp src/textio/line_reader.cpp"
 )
 
 total=0
