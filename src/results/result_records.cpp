@@ -26,7 +26,7 @@ void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& 
     // once. The other five reals are formatted a row at a time, column by
     // column, then laid into the records.
     const std::size_t columns = std::size_t(n) + 1;
-    std::vector<float> u(columns), v(columns), rho(columns);
+    std::vector<float> x(columns), u(columns), v(columns), rho(columns);
     std::vector<char> slots(6 * columns * Slot);
     char* const x_slots = slots.data();
     char* const u_slots = x_slots + columns * Slot;
@@ -35,8 +35,8 @@ void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& 
     char* const t_slots = rho_slots + columns * Slot;
     char* const stream_slots = t_slots + columns * Slot;
     for (std::size_t i = 0; i < columns; ++i)
-        u[i] = float(double(i) / double(m));
-    Real_Slots(u.data(), int(columns), x_slots);
+        x[i] = float(double(i) / double(m));
+    Real_Slots(x.data(), int(columns), x_slots);
     char y_slot[Slot];
     for (int j = 0; j <= m; ++j) {
         Real_Slot(float(double(j) / double(m)), y_slot);
