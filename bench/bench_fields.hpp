@@ -2,7 +2,7 @@
 // Fields with the spread of values a converging run has, for the benchmarks:
 // density near 1, velocities of a few hundredths, temperature between the
 // wall values, with both walls held.
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 #include <random>
 

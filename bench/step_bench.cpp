@@ -1,7 +1,7 @@
 // The time-step procedures, straightforward and fast, on square grids, with
 // the node updates per second as a counter (MLUPS: millions a second).
-#include "driver/fast_time_step.hpp"
-#include "driver/fast_workspace.hpp"
+#include "driver/time_step.hpp"
+#include "lattice/row_workspace.hpp"
 #include "flow/flow_step.hpp"
 #include "flow/flow_step_fast.hpp"
 #include "results/residuals.hpp"

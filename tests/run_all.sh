@@ -16,15 +16,41 @@ export JOBS=$jobs
 
 bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy python3-matplotlib python3-pytest parallel bc
 
+# A folder already configured (by the README's first command, say) keeps its
+# generator; a new one gets Ninja.
+configure() { # build folder, cmake options...
+  local dir=$1; shift
+  local generator=(-G Ninja)
+  [ -f "$dir/CMakeCache.txt" ] && generator=()
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+}
+
 suite() { # name, build folder, cmake options...
   local name=$1 dir=$2; shift 2
   echo "== $name"
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  configure "$dir" "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+# cmake --install into a scratch prefix: cavity and the tools on its PATH,
+# and the README's way of answering from a script works as written there.
+install_check() {
+  echo "== install"
+  local prefix work
+  prefix=$(mktemp -d) work=$(mktemp -d)
+  cmake --install "$root/build" --prefix "$prefix" >/dev/null
+  cp "$root/examples/Input_Parameters.Input" "$work/"
+  (cd "$work" && PATH="$prefix/bin:$PATH" && export PATH &&
+     printf '16\n16\n\n' | cavity >console.out &&
+     grep -q 'Solution Has Finished!' console.out &&
+     cavity-sweep --help >/dev/null && cavity-nanofluid table >/dev/null)
+  rm -rf "$prefix" "$work"
+  echo "== install: cavity and the tools run from the PATH"
+}
+
 suite "default build" "$root/build"
+install_check
 [ "${QUICK:-0}" = 1 ] && exit 0
 suite "portable build (no -march)" "$root/build-portable" -DCAVITY_PORTABLE=ON -DCAVITY_BENCHMARKS=OFF
 CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF

@@ -1,12 +1,11 @@
 #pragma once
+#include "driver/options.hpp"
+#include "driver/time_step.hpp"
 
 // The whole run: the console dialogue for the grid size, the field storage,
 // the set-up, the time loop with its reports and its stop, the finish.
-// Returns the exit status; errors travel up as exceptions. The fast
-// procedures give the same bytes as the straightforward ones, which stay as
-// the readable reference.
-enum class Solver { Fast, Reference };
-int Main_Program(Solver solver = Solver::Fast);
+// Returns the exit status; errors travel up as exceptions.
+int Main_Program(Solver solver, const Run_Options& options);
 
 // Refuses a grid size outside [low, high] with a message naming the range
 // and the console line it was read from.

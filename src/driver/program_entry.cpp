@@ -1,5 +1,7 @@
 #include "driver/program_entry.hpp"
 
+#include "driver/main_program.hpp"
+#include "driver/options.hpp"
 #include "driver/run_time.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -18,9 +21,13 @@ void Report_Error(const char* message) {
     (void)!::write(2, "\n", 1);
 }
 
+void Write_Out(const std::string& text) {
+    (void)!::write(1, text.data(), text.size());
+}
+
 } // namespace
 
-int Program_Entry(Solver solver) {
+int Program_Entry(Solver solver, int argc, const char* const* argv) {
     // A file-size limit should fail the write, which is reported, rather
     // than kill the run.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -28,7 +35,16 @@ int Program_Entry(Solver solver) {
     Enable_Interruption_Cleanup();
     int status = 1;
     try {
-        status = Main_Program(solver);
+        const Run_Options options = Parse_Options(argc, argv);
+        if (options.help) {
+            Write_Out(Usage_Text());
+            return 0;
+        }
+        if (options.version) {
+            Write_Out(Version_Text());
+            return 0;
+        }
+        status = Main_Program(solver, options);
     } catch (const std::bad_alloc&) {
         Report_Error("run-time error: out of memory");
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 #pragma once
 // The run-time layer: the floating-point environment of the run, storage,
 // and the errors that end a run.
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 #include <cstdint>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #include "flow/flow_step.hpp"
 
-#include "driver/streaming.hpp"
+#include "lattice/streaming.hpp"
 
 // Arithmetic inside a formula is carried in double and rounded to float where
 // it is stored, in a working value or an array element.

@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // One time step of the flow distributions: equilibrium and BGK collision with
 // the buoyancy force on the interior nodes, streaming, bounce-back on the four

@@ -1,8 +1,7 @@
 #include "flow/flow_step_fast.hpp"
 
-#include "driver/simd.hpp"
-
-#include "driver/vectorize.hpp"
+#include "lattice/lanes.hpp"
+#include "lattice/vectorize.hpp"
 
 namespace {
 
@@ -100,7 +99,7 @@ void Hot_Wall_Node(float* f) {
 // starts at +0 and so is never -0).
 void Moments(int count, const Row_View& d, float* __restrict rho, float* __restrict u,
              float* __restrict v) {
-    Sum_Directions(count, d.plane, rho);
+    Sum_Directions(d.plane, count, rho);
     const float* __restrict f1 = d.plane[1];
     const float* __restrict f2 = d.plane[2];
     const float* __restrict f3 = d.plane[3];
@@ -144,7 +143,7 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
             const std::size_t c = row * std::size_t(j) + 1;
             Collide_Row(n - 1, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, Tau_F, Planes_At(p, 1),
                         Planes_At(work.eq, 0));
-            Nodes_From_Planes(work.eq, 0, n - 1, &Feq[9 * c]);
+            Nodes_From_Planes(work.eq, n - 1, &Feq[9 * c]);
         }
     };
     prepare(0);
@@ -156,14 +155,14 @@ void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& 
         float* out = nodes_of_row(work.next_F, j);
         if (j == 0 || j == m) {
             Row_Planes& d = work.dest[0];
-            Stream_Row(n, m, j, r.below, r.here, r.above, d);
+            Stream_Row(n, m, j, r, d);
             Walls_Row(n, m, j, d);
-            Nodes_From_Planes(d, 0, n + 1, out);
+            Nodes_From_Planes(d, n + 1, out);
             continue;
         }
         // Interior row: the inner nodes straight from the collided rows, the
         // two side-wall nodes one by one.
-        const Row_View view = Streamed_Interior(r.below, r.here, r.above);
+        const Row_View view = Streamed_Interior(r);
         if (n >= 2) {
             const std::size_t c = row * std::size_t(j) + 1;
             Moments(n - 1, view, &Rho[c], &U[c], &V[c]);

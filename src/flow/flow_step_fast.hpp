@@ -1,6 +1,6 @@
 #pragma once
-#include "driver/fast_workspace.hpp"
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
+#include "lattice/row_workspace.hpp"
 
 // The flow step in one sweep over the rows, giving the same values as
 // Flow_Step: each row is collided into a ring of three rows, the row below

@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // The mass-flux stream function: zero on the hot wall column, integrated
 // along the bottom row with -Rho V, then up each column with Rho U, by the

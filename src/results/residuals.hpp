@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // The run stops as soon as either residual is below this.
 inline constexpr float Stop_Threshold = 1e-7f;

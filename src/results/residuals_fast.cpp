@@ -1,6 +1,6 @@
 #include "results/residuals_fast.hpp"
 
-#include "driver/simd.hpp"
+#include "lattice/lanes.hpp"
 #include "results/residuals.hpp"
 
 #include <cmath>
@@ -51,30 +51,29 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
     if (!exact) {
         const std::size_t nodes = Node_Count(n, m);
         // Four lanes of partial sums each.
-        V4d nf{}, df{}, nt{}, dt{};
+        V4d num_flow{}, den_flow{}, num_t{}, den_t{};
         std::size_t c = 0;
         using L = Lanes<V4d>;
         for (; c + 4 <= nodes; c += 4) {
             const V4d u = L::Load(&U[c]), v = L::Load(&V[c]), t = L::Load(&T[c]);
             const V4d du = u - L::Load(&U_Old[c]), dv = v - L::Load(&V_Old[c]),
                       dd = t - L::Load(&T_Old[c]);
-            df += v * v + u * u;
-            dt += t * t;
-            nf += dv * dv + du * du;
-            nt += dd * dd;
+            den_flow += v * v + u * u;
+            den_t += t * t;
+            num_flow += dv * dv + du * du;
+            num_t += dd * dd;
         }
         for (; c < nodes; ++c) {
             const double u = U[c], v = V[c], t = T[c];
             const double du = u - U_Old[c], dv = v - V_Old[c], dd = t - T_Old[c];
-            df[0] += v * v + u * u;
-            dt[0] += t * t;
-            nf[0] += dv * dv + du * du;
-            nt[0] += dd * dd;
+            den_flow[0] += v * v + u * u;
+            den_t[0] += t * t;
+            num_flow[0] += dv * dv + du * du;
+            num_t[0] += dd * dd;
         }
-        Residual_Sums s{(nf[0] + nf[1]) + (nf[2] + nf[3]),
-                        double(1e-30f) + ((df[0] + df[1]) + (df[2] + df[3])),
-                        (nt[0] + nt[1]) + (nt[2] + nt[3]),
-                        double(1e-30f) + ((dt[0] + dt[1]) + (dt[2] + dt[3]))};
+        auto total = [](V4d x) { return (x[0] + x[1]) + (x[2] + x[3]); };
+        Residual_Sums s{total(num_flow), double(1e-30f) + total(den_flow), total(num_t),
+                        double(1e-30f) + total(den_t)};
         if (!Could_Stop(s, double(nodes), Stop_Threshold) && !Could_Overflow(s)) {
             // Certainly no stop: these estimates stay above the threshold.
             Residual_Flow = float(std::sqrt(s.num_flow) / std::sqrt(s.den_flow));

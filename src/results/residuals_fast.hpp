@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // Compute_Residuals, paying for the single-precision summation chain only
 // when its exact value matters: when `exact` is asked for (the residuals are

@@ -3,7 +3,7 @@
 // text. They hold reals only, so their layout never varies: every real takes
 // a 16-column slot (textio::Real_Slot), at most four to a line, each line
 // ended by CR LF, byte for byte as the record writer lays out the same items.
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 #include "thermal/thermal_step.hpp"
 
-#include "driver/streaming.hpp"
+#include "lattice/streaming.hpp"
 
 void Thermal_Collision(int n, int m, float Tau_T, const Field& U, const Field& V, const Field& T,
                        Field& G) {

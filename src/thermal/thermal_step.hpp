@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // One time step of the temperature distributions: equilibrium and BGK
 // collision on the columns 1..n-1 (bottom and top rows included), streaming,

@@ -1,9 +1,8 @@
 #include "thermal/thermal_step_fast.hpp"
 
-#include "driver/simd.hpp"
+#include "lattice/lanes.hpp"
+#include "lattice/vectorize.hpp"
 #include "thermal/thermal_step.hpp"
-
-#include "driver/vectorize.hpp"
 
 namespace {
 
@@ -103,9 +102,9 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
             const float* p[9];
             for (int k = 0; k <= 8; ++k)
                 p[k] = d[k] + 1;
-            Sum_Directions(n - 1, p, &T[row * std::size_t(j) + 1]);
+            Sum_Directions(p, n - 1, &T[row * std::size_t(j) + 1]);
         }
-        Nodes_From_Planes(d, 0, n + 1, nodes_of_row(work.next_G, j));
+        Nodes_From_Planes(d, n + 1, nodes_of_row(work.next_G, j));
     };
     prepare(0);
     prepare(1);
@@ -118,7 +117,7 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
             // bottom row is finished after the row above it.
             Row_Planes& d = work.dest[j % 2];
             Row_Planes& previous = work.dest[(j + 1) % 2];
-            Stream_Row(n, m, j, r.below, r.here, r.above, d);
+            Stream_Row(n, m, j, r, d);
             Side_Walls(n, d, T_Hot, T_Cold);
             if (j == m)
                 Copy_Directions(n, previous, d, 7, 4, 8); // top from row m - 1
@@ -131,9 +130,9 @@ void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V
             continue;
         }
         float* out = nodes_of_row(work.next_G, j);
-        const Row_View view = Streamed_Interior(r.below, r.here, r.above);
+        const Row_View view = Streamed_Interior(r);
         if (n >= 2) {
-            Sum_Directions(n - 1, view.plane, &T[row * std::size_t(j) + 1]);
+            Sum_Directions(view.plane, n - 1, &T[row * std::size_t(j) + 1]);
             Nodes_From_Planes(view.plane, n - 1, out + 9);
         }
         Side_Wall_Nodes(

@@ -1,6 +1,6 @@
 #pragma once
-#include "driver/fast_workspace.hpp"
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
+#include "lattice/row_workspace.hpp"
 
 // The thermal step in one sweep over the rows, giving the same values as
 // Thermal_Step. The bottom row is finished after the row above it, whose

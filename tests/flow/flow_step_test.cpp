@@ -1,5 +1,5 @@
-#include "driver/streaming.hpp"
 #include "flow/flow_step.hpp"
+#include "lattice/streaming.hpp"
 #include "support/fields.hpp"
 
 #include <cmath>
@@ -90,34 +90,6 @@ TEST(FlowCollision, UnitRelaxationTimeGivesTheEquilibriumPlusTheForce) {
         double feq = (1 + 3 * e + 4.5 * e * e - 1.5 * (0.05 * 0.05 + 0.03 * 0.03)) * 1.01 * W[k];
         double force = 3.0 * W[k] * Ey[k] * 2e-3 * 1.01 * (0.6 - 0.5);
         EXPECT_NEAR(s.f(k, 1, 1), feq + force, 2e-7) << k;
-    }
-}
-
-TEST(Streaming, EachValueMovesToExactlyOneNeighbour) {
-    const int n = 4, m = 3;
-    for (int k = 1; k <= 8; ++k) {
-        for (int j = 0; j <= m; ++j) {
-            for (int i = 0; i <= n; ++i) {
-                Field F(9 * Node_Count(n, m), 0.0f);
-                F[Dist(n, k, i, j)] = 1.0f;
-                Stream_Distribution(n, m, F);
-                int di = i + int(Ex[k]), dj = j + int(Ey[k]);
-                bool lands = di >= 0 && di <= n && dj >= 0 && dj <= m;
-                // The source keeps its value only if no shift writes it.
-                int si = i - int(Ex[k]), sj = j - int(Ey[k]);
-                bool kept = !(si >= 0 && si <= n && sj >= 0 && sj <= m);
-                int ones = 0;
-                for (std::size_t e = 0; e < F.size(); ++e)
-                    ones += F[e] == 1.0f;
-                EXPECT_EQ(ones, int(lands) + int(kept)) << k << " " << i << " " << j;
-                if (lands) {
-                    EXPECT_EQ(F[Dist(n, k, di, dj)], 1.0f);
-                }
-                if (kept) {
-                    EXPECT_EQ(F[Dist(n, k, i, j)], 1.0f);
-                }
-            }
-        }
     }
 }
 

@@ -15,6 +15,11 @@ struct Case {
     std::string parameters, console;
 };
 
+// Keeps the listings to the case's name.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FastAgainstReference : public testing::TestWithParam<Case> {};
 
 TEST_P(FastAgainstReference, SameBytes) {

@@ -1,7 +1,7 @@
 #pragma once
 // The ten field arrays and the shared scalars of a run, for tests that call
 // the procedures directly.
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 #include "setup/initialize.hpp"
 
 #include <bit>

@@ -1,4 +1,4 @@
-#include "driver/streaming.hpp"
+#include "lattice/streaming.hpp"
 #include "support/fields.hpp"
 #include "thermal/thermal_step.hpp"
 

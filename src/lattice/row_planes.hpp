@@ -33,11 +33,11 @@ inline Plane_Set Planes_At(Row_Planes& p, int offset) {
 void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at = 0);
 
 // nodes[9 q + k] = planes[k][at + q] for q = 0..count-1.
-void Nodes_From_Planes(const Row_Planes& planes, int at, int count, float* nodes);
+void Nodes_From_Planes(const Row_Planes& planes, int count, float* nodes, int at = 0);
 
 // out[q] = planes[0][q] + planes[1][q] + ... + planes[8][q], a single-
 // precision running sum from +0 in direction order (density, temperature).
-void Sum_Directions(int count, const float* const* planes, float* out);
+void Sum_Directions(const float* const* planes, int count, float* out);
 
 // nodes[9 q + k] = planes[k][q] for q = 0..count-1, planes given one by one.
 void Nodes_From_Planes(const float* const* planes, int count, float* nodes);

@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/lattice.hpp"
+#include "lattice/lattice.hpp"
 
 // Shifts each moving direction of a nine-direction distribution one node
 // along its lattice vector, walls included. Values that would leave the

@@ -1,4 +1,4 @@
-#include "driver/streaming.hpp"
+#include "lattice/streaming.hpp"
 
 void Stream_Distribution(int n, int m, Field& F) {
     auto f = [&](int k, int i, int j) -> float& { return F[Dist(n, k, i, j)]; };

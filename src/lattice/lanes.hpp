@@ -18,18 +18,15 @@ template <class Real> struct Lanes;
 
 template <> struct Lanes<double> {
     using Single = float;
-    static constexpr int Width = 1;
     static double Load(const float* p) { return *p; }
     static float Load_Single(const float* p) { return *p; }
     static void Store(float* p, float x) { *p = x; }
     static float Round(double x) { return float(x); }
     static double Widen(float x) { return x; }
-    static double Splat(double x) { return x; }
 };
 
 template <> struct Lanes<V4d> {
     using Single = V4f;
-    static constexpr int Width = 4;
     static V4f Load_Single(const float* p) { return *reinterpret_cast<const V4f_Unaligned*>(p); }
     static V4d Load(const float* p) { return Widen(Load_Single(p)); }
     static void Store(float* p, V4f x) { *reinterpret_cast<V4f_Unaligned*>(p) = x; }
@@ -40,8 +37,5 @@ template <> struct Lanes<V4d> {
 #else
         return __builtin_convertvector(x, V4d);
 #endif
-    }
-    static V4d Splat(double x) {
-        return V4d{x, x, x, x};
     }
 };

@@ -1,6 +1,6 @@
-#include "driver/row_planes.hpp"
+#include "lattice/row_planes.hpp"
 
-#include "driver/vectorize.hpp"
+#include "lattice/vectorize.hpp"
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -97,14 +97,14 @@ void Nodes_From_Planes(const float* const* planes, int count, float* nodes) {
             nodes[9 * q + k] = planes[k][q];
 }
 
-void Nodes_From_Planes(const Row_Planes& planes, int at, int count, float* nodes) {
+void Nodes_From_Planes(const Row_Planes& planes, int count, float* nodes, int at) {
     const float* p[9];
     for (int k = 0; k <= 8; ++k)
         p[k] = planes[k] + at;
     Nodes_From_Planes(p, count, nodes);
 }
 
-void Sum_Directions(int count, const float* const* planes, float* __restrict out) {
+void Sum_Directions(const float* const* planes, int count, float* __restrict out) {
     const float* __restrict p0 = planes[0];
     const float* __restrict p1 = planes[1];
     const float* __restrict p2 = planes[2];

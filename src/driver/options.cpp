@@ -1,0 +1,146 @@
+#include "driver/options.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#ifndef CAVITY_VERSION
+#define CAVITY_VERSION "unknown"
+#endif
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw Usage_Error("usage error: " + what + "; " + Synopsis);
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE".
+struct Arguments {
+    int argc;
+    const char* const* argv;
+    int at = 1;
+
+    std::string Value(std::string_view name, std::string_view inline_value, bool has_inline) {
+        if (has_inline)
+            return std::string(inline_value);
+        if (at + 1 >= argc)
+            Fail(std::string(name) + " needs a value");
+        return argv[++at];
+    }
+};
+
+double Positive_Real(std::string_view name, const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v <= 0.0)
+        Fail(std::string(name) + " \"" + text + "\" is not a positive number");
+    return v;
+}
+
+int Whole_Number(std::string_view name, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < low || v > high)
+        Fail(std::string(name) + " \"" + text + "\" is not a whole number from " +
+             std::to_string(low) + " to " + std::to_string(high));
+    return int(v);
+}
+
+} // namespace
+
+Run_Options Parse_Options(int argc, const char* const* argv) {
+    Run_Options o;
+    Arguments args{argc, argv};
+    bool window_given = false, every_given = false;
+    for (; args.at < argc; ++args.at) {
+        std::string_view arg = argv[args.at], value;
+        const std::size_t eq = arg.find('=');
+        const bool has_value = arg.rfind("--", 0) == 0 && eq != std::string_view::npos;
+        std::string_view name = has_value ? arg.substr(0, eq) : arg;
+        if (has_value)
+            value = arg.substr(eq + 1);
+        auto flag = [&](bool& set) {
+            if (has_value)
+                Fail(std::string(name) + " takes no value");
+            set = true;
+        };
+        if (name == "--help" || name == "-h")
+            flag(o.help);
+        else if (name == "--version")
+            flag(o.version);
+        else if (name == "--settle")
+            o.Settle_Tolerance = Positive_Real(name, args.Value(name, value, has_value));
+        else if (name == "--settle-window") {
+            o.Settle_Window = Whole_Number(name, args.Value(name, value, has_value), 100, 1000000);
+            window_given = true;
+        } else if (name == "--threads")
+            o.Threads = Whole_Number(name, args.Value(name, value, has_value), 1, 4096);
+        else if (name == "--checkpoint")
+            o.Checkpoint_File = args.Value(name, value, has_value);
+        else if (name == "--checkpoint-every") {
+            o.Checkpoint_Every = Whole_Number(name, args.Value(name, value, has_value), 1, 1000000);
+            every_given = true;
+        } else if (name == "--start-from")
+            o.Start_From = args.Value(name, value, has_value);
+        else
+            Fail("unknown option \"" + std::string(arg) + "\"");
+    }
+    if (window_given && o.Settle_Tolerance == 0.0)
+        Fail("--settle-window needs --settle TOL");
+    if (every_given && o.Checkpoint_File.empty())
+        Fail("--checkpoint-every needs --checkpoint FILE");
+    if (!o.Checkpoint_File.empty() && o.Checkpoint_File == o.Start_From)
+        Fail("--start-from \"" + o.Start_From +
+             "\" is the --checkpoint file itself; a run goes "
+             "on from its checkpoint by itself");
+    return o;
+}
+
+std::string Usage_Text() {
+    return std::string(Synopsis) + R"(
+
+Natural convection in a side-heated cavity by the lattice Boltzmann method.
+Run it in a folder that holds Input_Parameters.Input; it asks for the grid
+size n and m on the console and writes Result.dat, Nu.dat and three mid-line
+files there. Standard output, the files and the exit status of a run without
+options are always the same bytes; options add to them as said below, and
+the program talks to a person on standard error.
+
+Options:
+  --settle TOL           end the run after a report once the mean of the
+                         reported Nu over the last half of the window differs
+                         from its mean over the first half by at most TOL,
+                         relative; it then ends as a converged run does
+  --settle-window STEPS  the window of --settle, in steps (default 20000)
+  --threads N            threads of the time step (default: OMP_NUM_THREADS,
+                         else the cores the process may run on); any number
+                         gives the same bytes
+  --checkpoint FILE      keep the whole state of the run in FILE, replaced at
+                         every report; a run started again with the same FILE,
+                         grid and parameters goes on where it was
+  --checkpoint-every STEPS
+                         write FILE at the first report after each STEPS steps
+  --start-from FILE      start from the distributions kept in FILE (by
+                         --checkpoint, on the same grid) instead of from rest
+  --help                 this text
+  --version              the version and the build
+
+Exit status: 0 after a normal end, 1 after any failure, with a one-line
+message on standard error. More in the README beside the program's sources.
+)";
+}
+
+std::string Version_Text() {
+    std::string isa =
+#if defined(__AVX512F__)
+        "AVX-512";
+#elif defined(__AVX2__)
+        "AVX2";
+#else
+        "x86-64";
+#endif
+    return std::string("cavity ") + CAVITY_VERSION + " (" + isa + " build)\n";
+}

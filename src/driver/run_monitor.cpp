@@ -1,0 +1,58 @@
+#include "driver/run_monitor.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr int Report_Interval = 50;
+
+template <class T> void Put(std::string& out, T value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    out.append(bytes, sizeof value);
+}
+
+template <class T> T Take(std::string_view& in) {
+    if (in.size() < sizeof(T))
+        throw std::runtime_error("the report history is cut short");
+    T value;
+    std::memcpy(&value, in.data(), sizeof value);
+    in.remove_prefix(sizeof value);
+    return value;
+}
+
+} // namespace
+
+void Record_Report(Run_Monitor& monitor, float Nu_Hot) {
+    const std::size_t keep = std::size_t(monitor.Window / Report_Interval);
+    monitor.Nu_History.push_back(Nu_Hot);
+    if (monitor.Nu_History.size() > keep)
+        monitor.Nu_History.erase(monitor.Nu_History.begin(),
+                                 monitor.Nu_History.end() - std::ptrdiff_t(keep));
+}
+
+std::string Monitor_Bytes(const Run_Monitor& monitor) {
+    static_assert(std::endian::native == std::endian::little);
+    std::string out;
+    Put(out, std::int32_t(monitor.Window));
+    Put(out, std::int32_t(monitor.Steady_Note_Given));
+    Put(out, std::int32_t(monitor.Nu_History.size()));
+    for (float nu : monitor.Nu_History)
+        Put(out, nu);
+    return out;
+}
+
+void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
+    Run_Monitor m;
+    m.Window = Take<std::int32_t>(bytes);
+    m.Steady_Note_Given = Take<std::int32_t>(bytes) != 0;
+    const std::int32_t count = Take<std::int32_t>(bytes);
+    if (count < 0 || std::size_t(count) * sizeof(float) != bytes.size())
+        throw std::runtime_error("the report history has a wrong length");
+    for (std::int32_t k = 0; k < count; ++k)
+        m.Nu_History.push_back(Take<float>(bytes));
+    monitor = m;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// What a run remembers of its reports beyond the fields: the reported
+// Nusselt numbers of the last window and the notes already given. The settle
+// rule, the note on a steady run held above the stop and the progress line
+// read it; a checkpoint keeps it, so that a run that goes on from one decides
+// as the uninterrupted run would.
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct Run_Monitor {
+    int Window = 20000;            // steps of the window (--settle-window)
+    std::vector<float> Nu_History; // reported Nu, oldest first, the last Window / 50
+    bool Steady_Note_Given = false;
+};
+
+// Records the Nu of a report, keeping the last Window / 50.
+void Record_Report(Run_Monitor& monitor, float Nu_Hot);
+
+// The monitor as bytes (little-endian, for a checkpoint), and back; a
+// damaged text throws std::runtime_error.
+std::string Monitor_Bytes(const Run_Monitor& monitor);
+void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes);
