@@ -1,12 +1,16 @@
 #include "driver/main_program.hpp"
 
+#include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
 #include "results/residuals.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
+#include "textio/console.hpp"
 #include "textio/line_reader.hpp"
 #include "textio/record.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 using textio::Console_Destination;
@@ -70,6 +74,53 @@ void Allocate_Fields(int n, int m, Field& U, Field& V, Field& F, Field& Feq, Fie
     Allocate_Field(U_Old, nodes, "U_Old");
 }
 
+// How the time loop ended.
+enum class Ending { Step_Limit, Residual, Settled };
+
+std::string Figure(double x, const char* format = "%.3g") {
+    char text[32];
+    std::snprintf(text, sizeof text, format, x);
+    return text;
+}
+
+// With --settle: whether the reported Nu has settled (after a report).
+bool Has_Settled(const Run_Options& options, const Run_Monitor& monitor) {
+    if (options.Settle_Tolerance <= 0.0)
+        return false;
+    double change = Settle_Change(monitor);
+    return change >= 0.0 && change <= options.Settle_Tolerance;
+}
+
+// The note on standard error on how the run ended: always at the step limit,
+// and with --settle for every end, so that a sweep knows the last step.
+void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, float Residual_Flow,
+                     const Run_Options& options, const Run_Monitor& monitor) {
+    const std::string stop = Figure(Stop_Threshold);
+    if (ending == Ending::Step_Limit) {
+        textio::Console_Note("note: step limit: all " + std::to_string(Max_Steps) +
+                             " steps were made without meeting the stop rule (a residual below " +
+                             stop + "); the last residuals: temperature " + Figure(Residual_T) +
+                             ", flow " + Figure(Residual_Flow) +
+                             "; --settle TOL ends a run whose Nusselt number is steady");
+    } else if (options.Settle_Tolerance <= 0.0) {
+        return;
+    } else if (ending == Ending::Settled) {
+        const int half_steps = Half_Window_Reports(monitor) * Report_Interval;
+        textio::Console_Note("note: settled at step " + std::to_string(Step) +
+                             ": Nu = " + Figure(Nu_Hot, "%.7g") + "; its mean over the last " +
+                             std::to_string(half_steps) + " steps differs from its mean over the " +
+                             std::to_string(half_steps) + " before by " +
+                             Figure(Settle_Change(monitor)) + ", relative (--settle " +
+                             Figure(options.Settle_Tolerance) + ")");
+    } else {
+        const bool by_t = Residual_T < Stop_Threshold;
+        textio::Console_Note("note: converged at step " + std::to_string(Step) + ": the " +
+                             (by_t ? "temperature residual " + Figure(Residual_T)
+                                   : "flow residual " + Figure(Residual_Flow)) +
+                             " is below the stop at " + stop);
+    }
+}
+
 } // namespace
 
 void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
@@ -81,7 +132,6 @@ void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
 }
 
 int Main_Program(Solver solver, const Run_Options& options) {
-    (void)options;
     // 1. Dialogue: the grid size.
     int n = 0, m = 0;
     Ask_Grid_Size(n, m);
@@ -100,7 +150,11 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Prepare_Stepping(steps, solver, n, m);
 
     // 4. Time loop.
-    for (int Step = 1; Step <= Max_Steps; ++Step) {
+    Run_Monitor monitor;
+    monitor.Window = options.Settle_Window;
+    Ending ending = Ending::Step_Limit;
+    int Step = 1;
+    for (; Step <= Max_Steps; ++Step) {
         // 4.1, 4.2: the flow step, then the thermal step.
         Time_Step(steps, n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot, T_Cold,
                   U_Old, V_Old, T_Old);
@@ -108,18 +162,26 @@ int Main_Program(Solver solver, const Run_Options& options) {
         if (Is_Report_Step(Step)) {
             Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
+            Record_Report(monitor, Nu_Hot);
+            if (Has_Settled(options, monitor)) {
+                ending = Ending::Settled;
+                break;
+            }
         }
-        // 4.4: the residuals against the old copies (printed by the next report).
+        // 4.4: the residuals against the old copies (exact where printed: by the
+        // next report, or by the note at the step limit).
         Residuals(steps, n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
-                  Is_Report_Step(Step + 1));
+                  Is_Report_Step(Step + 1) || Step == Max_Steps);
         // 4.5: the stop test.
-        if (Residual_T < Stop_Threshold)
+        if (Residual_T < Stop_Threshold || Residual_Flow < Stop_Threshold) {
+            ending = Ending::Residual;
             break;
-        if (Residual_Flow < Stop_Threshold)
-            break;
+        }
     }
 
     // 5. The final snapshot and the closing lines.
     Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
+    Tell_The_Ending(ending, std::min(Step, Max_Steps), Nu_Hot, Residual_T, Residual_Flow, options,
+                    monitor);
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "driver/run_monitor.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -26,12 +28,30 @@ template <class T> T Take(std::string_view& in) {
 
 } // namespace
 
+int Half_Window_Reports(const Run_Monitor& monitor) {
+    return std::max(1, monitor.Window / (2 * Report_Interval));
+}
+
 void Record_Report(Run_Monitor& monitor, float Nu_Hot) {
-    const std::size_t keep = std::size_t(monitor.Window / Report_Interval);
+    const std::size_t keep = 2 * std::size_t(Half_Window_Reports(monitor));
     monitor.Nu_History.push_back(Nu_Hot);
     if (monitor.Nu_History.size() > keep)
         monitor.Nu_History.erase(monitor.Nu_History.begin(),
                                  monitor.Nu_History.end() - std::ptrdiff_t(keep));
+}
+
+double Settle_Change(const Run_Monitor& monitor) {
+    const std::size_t half = std::size_t(Half_Window_Reports(monitor));
+    if (monitor.Nu_History.size() < 2 * half)
+        return -1.0;
+    double first = 0.0, last = 0.0;
+    for (std::size_t k = 0; k < half; ++k) {
+        first += monitor.Nu_History[k];
+        last += monitor.Nu_History[half + k];
+    }
+    first /= double(half);
+    last /= double(half);
+    return std::fabs(last - first) / (last != 0.0 ? std::fabs(last) : 1.0);
 }
 
 std::string Monitor_Bytes(const Run_Monitor& monitor) {

@@ -10,12 +10,22 @@
 
 struct Run_Monitor {
     int Window = 20000;            // steps of the window (--settle-window)
-    std::vector<float> Nu_History; // reported Nu, oldest first, the last Window / 50
+    std::vector<float> Nu_History; // reported Nu, oldest first, the last whole window
     bool Steady_Note_Given = false;
 };
 
-// Records the Nu of a report, keeping the last Window / 50.
+// Reports in each half of the window (at least one).
+int Half_Window_Reports(const Run_Monitor& monitor);
+
+// Records the Nu of a report, keeping the last two half windows.
 void Record_Report(Run_Monitor& monitor, float Nu_Hot);
+
+// The relative change of the mean reported Nu from the first half of the
+// window to the last half, |last - first| / |last| (or / 1 where the last
+// mean is 0); negative until a whole window has been reported. Means rather
+// than the range: the reported Nu carries rounding noise of a few 1e-5 at
+// low Ra, which a band around the last values would mistake for a trend.
+double Settle_Change(const Run_Monitor& monitor);
 
 // The monitor as bytes (little-endian, for a checkpoint), and back; a
 // damaged text throws std::runtime_error.

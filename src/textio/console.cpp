@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace textio {
@@ -82,6 +83,25 @@ void Console_Close() {
     line_open = false;
     break_suppressed = true;
     Console_Flush();
+}
+
+namespace {
+
+bool Same_Terminal(int a, int b) {
+    struct stat sa {
+    }, sb{};
+    return ::isatty(a) && ::isatty(b) && ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 &&
+           sa.st_rdev == sb.st_rdev;
+}
+
+} // namespace
+
+void Console_Note(std::string_view line) {
+    Console_Flush();
+    if (line_open && Same_Terminal(1, 2))
+        Write_All(2, "\n", 1);
+    Write_All(2, line.data(), line.size());
+    Write_All(2, "\n", 1);
 }
 
 void Console_Close_From_Signal() {

@@ -25,6 +25,11 @@ void Console_Close();
 // Writes out everything pending (before a read or before a command runs).
 void Console_Flush();
 
+// Writes one line for a person to standard error (a warning, a note on how
+// the run went). Standard output keeps every byte: where both go to the same
+// terminal and a console line is open, the note starts on a line of its own.
+void Console_Note(std::string_view line);
+
 // For the floating-point trap handler: closes the open line and writes out
 // what is pending, using only async-signal-safe calls.
 void Console_Close_From_Signal();
