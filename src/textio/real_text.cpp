@@ -10,52 +10,21 @@ namespace {
 
 using namespace scaling;
 
-// 5^44 * (2^24 - 1) still fits in 128 bits; 5^55 itself does, and a float
-// as small as 1e-45 needs 5^51.
-constexpr int Max_Pow5 = 44, Max_Pow5_Wide = 55;
+// 5^55 is the largest power of five in 128 bits; the exact products below
+// reach 5^61 (17 digits of the smallest float) through 192 bits.
+constexpr int Max_Pow5 = 55;
 
 struct Pow5_Table {
-    u128 v[Max_Pow5_Wide + 1];
+    u128 v[Max_Pow5 + 1];
     constexpr Pow5_Table() : v() {
-        for (int p = 0; p <= Max_Pow5_Wide; ++p)
+        for (int p = 0; p <= Max_Pow5; ++p)
             v[p] = Pow5(p);
     }
 };
 constexpr Pow5_Table Pow5s;
 
-constexpr std::uint64_t Lo17 = 10000000000000000ULL;  // 1e16
-constexpr std::uint64_t Hi17 = 100000000000000000ULL; // 1e17
-constexpr std::uint64_t Lo7 = 1000000;                // 1e6
-constexpr std::uint64_t Hi7 = 10000000;               // 1e7
-
-// Exact decimal digits of |x| from the standard library, for the values the
-// fast paths do not cover (below 1e-27). Trailing digits are exact zeros.
-Expansion Expand17_Slow(float x) {
-    char buf[160];
-    auto r = std::to_chars(buf, buf + sizeof buf, double(x < 0 ? -x : x),
-                           std::chars_format::scientific, 120);
-    // buf: d.ddd...e-XX
-    char* e_pos = static_cast<char*>(std::memchr(buf, 'e', std::size_t(r.ptr - buf)));
-    int exp10 = 0;
-    std::from_chars(e_pos + 1 + (e_pos[1] == '+'), r.ptr, exp10);
-    char digits[121];
-    int nd = 0;
-    for (char* p = buf; p < e_pos; ++p)
-        if (*p != '.')
-            digits[nd++] = *p;
-    std::uint64_t d17 = 0;
-    for (int i = 0; i < 17; ++i)
-        d17 = d17 * 10 + std::uint64_t(digits[i] - '0');
-    int E = exp10 + 1;
-    if (digits[17] >= '5') {
-        ++d17;
-        if (d17 == Hi17) {
-            d17 = Lo17;
-            ++E;
-        }
-    }
-    return {d17, E};
-}
+constexpr std::uint64_t Lo7 = 1000000;  // 1e6
+constexpr std::uint64_t Hi7 = 10000000; // 1e7
 
 // |x| = M * 2^e with M < 2^24, from the bits of a finite x.
 struct Binary {
@@ -78,56 +47,79 @@ int Estimate_E(Binary v) {
     return int((std::int64_t(b) * 78913) >> 18) + 1; // floor(b * log10 2) + 1
 }
 
+// A 192-bit unsigned integer, hi 2^128 + lo.
+struct U192 {
+    std::uint64_t hi;
+    u128 lo;
+};
+
+// M 5^p exactly, for p up to 2 Max_Pow5.
+U192 Times_Pow5(std::uint64_t M, int p) {
+    const int a = p > Max_Pow5 ? Max_Pow5 : p;
+    const u128 P = Pow5s.v[a];
+    const u128 low = u128(std::uint64_t(P)) * M;
+    const u128 mid = u128(std::uint64_t(P >> 64)) * M + (low >> 64);
+    U192 r{std::uint64_t(mid >> 64), mid << 64 | u128(std::uint64_t(low))};
+    for (int rest = p - a; rest > 0; rest -= 27) { // 5^27 < 2^64
+        const std::uint64_t f = std::uint64_t(Pow5s.v[rest < 27 ? rest : 27]);
+        const u128 l = u128(std::uint64_t(r.lo)) * f;
+        const u128 h = u128(std::uint64_t(r.lo >> 64)) * f + (l >> 64);
+        r = U192{std::uint64_t(u128(r.hi) * f + (h >> 64)), h << 64 | u128(std::uint64_t(l))};
+    }
+    return r;
+}
+
+// x >> s for 0 < s < 192, and whether the bits shifted out are one half or
+// more of the last place kept.
+u128 Shift_Right(U192 x, int s, bool& half_or_more) {
+    auto bit = [&](int b) {
+        return b >= 128 ? (x.hi >> (b - 128)) & 1 : std::uint64_t(x.lo >> b) & 1;
+    };
+    half_or_more = bit(s - 1) != 0;
+    if (s >= 128)
+        return u128(x.hi >> (s - 128));
+    return x.lo >> s | (s == 0 ? 0 : u128(x.hi) << (128 - s));
+}
+
+// |x| = M 2^e rounded half up to `digits` significant digits, exactly:
+// the digits (10^(digits-1) up to 10^digits, the last on a carry out of the
+// first digit) and E with |x| ~ 0.d1d2... x 10^E, E judged before the
+// rounding. E starts from a guess one off at most.
+std::uint64_t Round_Exactly(Binary v, int digits, int& E) {
+    const u128 lo = Pow10(digits - 1), hi = Pow10(digits);
+    for (;;) {
+        const int p = digits - E; // scale by 10^p
+        u128 floor_part;
+        bool half_or_more = false;
+        if (p >= 0) { // M 5^p 2^(p + e)
+            const U192 B = Times_Pow5(v.M, p);
+            const int t = p + v.e;
+            floor_part = t >= 0 ? B.lo << t : Shift_Right(B, -t, half_or_more);
+        } else { // |x| >= 10^digits > 2^23 is an integer: M 2^e / 10^-p
+            const u128 N = u128(v.M) << v.e, q = Pow10(-p);
+            floor_part = N / q;
+            half_or_more = (N % q) * 2 >= q;
+        }
+        if (floor_part < lo)
+            --E;
+        else if (floor_part >= hi)
+            ++E;
+        else
+            return std::uint64_t(floor_part) + (half_or_more ? 1 : 0);
+    }
+}
+
 } // namespace
 
 Expansion Expand17(float x) {
     Binary v = Split(std::bit_cast<std::uint32_t>(x) & 0x7fffffffu);
-    std::uint64_t M = v.M;
-    int e = v.e;
     int E = Estimate_E(v);
-    for (;;) {
-        int p = 17 - E;
-        u128 floor_part;
-        bool half_or_more;
-        if (p >= 0) {
-            if (p > Max_Pow5)
-                return Expand17_Slow(x);
-            u128 B = u128(M) * Pow5s.v[p];
-            int t = p + e;
-            if (t >= 0) {
-                floor_part = B << t;
-                half_or_more = false;
-            } else {
-                int s = -t;
-                if (s >= 128) {
-                    floor_part = 0;
-                    half_or_more = false;
-                } else {
-                    floor_part = B >> s;
-                    half_or_more = ((B >> (s - 1)) & 1) != 0;
-                }
-            }
-        } else {
-            u128 N = u128(M) << e; // |x| >= 1e17 is an integer
-            u128 q = Pow10(-p);
-            floor_part = N / q;
-            half_or_more = (N % q) * 2 >= q;
-        }
-        if (floor_part < Lo17) {
-            --E;
-            continue;
-        }
-        if (floor_part >= Hi17) {
-            ++E;
-            continue;
-        }
-        std::uint64_t d17 = std::uint64_t(floor_part) + (half_or_more ? 1 : 0);
-        if (d17 == Hi17) {
-            d17 = Lo17;
-            ++E;
-        }
-        return {d17, E};
+    std::uint64_t d17 = Round_Exactly(v, 17, E);
+    if (d17 == std::uint64_t(Pow10(17))) {
+        d17 = std::uint64_t(Pow10(16));
+        ++E;
     }
+    return {d17, E};
 }
 
 int Integer_Text(std::int32_t v, char* out) {
@@ -144,8 +136,8 @@ int Integer_Text(std::int32_t v, char* out) {
 // - mostly (1e-10 <= |x| < 1e7, k <= 16), in 64 bits: 2 M 5^k < 2^63, and
 //   shifting it right by -(k + e) leaves twice the scaled value, floored,
 //   whose last bit is the half-up rounding bit;
-// - elsewhere, M * 5^k or M / 10^-k in 128-bit integers;
-// - below 1e-37, where M * 5^k overflows 128 bits, in 192 bits.
+// - elsewhere by Round_Exactly, the same exact scaling that gives the 17
+//   digits: M * 5^k in 192 bits, or M 2^e / 10^-k in 128.
 namespace {
 
 struct Digit_Pair_Table {
@@ -176,79 +168,13 @@ Real_Digits Make_Digits(std::uint64_t d7, int E) {
     return r;
 }
 
-// M 5^p shifted right by s >= 65 for 5^p beyond 5^44 (|x| below 1e-37):
-// the product in 192 bits, hi 2^64 + lo, of which the bits from s - 1 up lie
-// in hi.
-bool Scale_Tiny(Binary v, int p, u128& floor_part, bool& half_or_more) {
-    const int s = -(p + v.e);
-    if (s < 65 || s > 150)
-        return false;
-    const u128 P = Pow5s.v[p];
-    const u128 low = u128(std::uint64_t(P)) * v.M;
-    const u128 hi = u128(std::uint64_t(P >> 64)) * v.M + (low >> 64);
-    floor_part = hi >> (s - 64);
-    half_or_more = ((hi >> (s - 65)) & 1) != 0;
-    return true;
-}
-
-// The 128-bit scaling for E near its value: sets E and the rounded digits,
-// or returns false when 5^(7 - E) is out of reach.
-bool Scale7_Wide(Binary v, int& E, std::uint64_t& d7) {
-    for (;;) {
-        int p = 7 - E;
-        u128 floor_part;
-        bool half_or_more;
-        if (p > Max_Pow5) {
-            if (p > Max_Pow5_Wide || !Scale_Tiny(v, p, floor_part, half_or_more))
-                return false;
-        } else if (p >= 0) {
-            u128 B = u128(v.M) * Pow5s.v[p];
-            int t = p + v.e;
-            if (t >= 0) {
-                floor_part = B << t;
-                half_or_more = false;
-            } else if (-t >= 128) {
-                floor_part = 0;
-                half_or_more = false;
-            } else {
-                floor_part = B >> -t;
-                half_or_more = ((B >> (-t - 1)) & 1) != 0;
-            }
-        } else { // |x| >= 1e7 > 2^23 is an integer
-            u128 N = u128(v.M) << v.e;
-            u128 q = Pow10(-p);
-            if ((N >> 64) == 0) {
-                std::uint64_t n64 = std::uint64_t(N), q64 = std::uint64_t(q);
-                floor_part = n64 / q64;
-                half_or_more = 2 * (n64 % q64) >= q64;
-            } else {
-                floor_part = N / q;
-                half_or_more = (N % q) * 2 >= q;
-            }
-        }
-        if (floor_part < Lo7) {
-            --E;
-            continue;
-        }
-        if (floor_part >= Hi7) {
-            ++E;
-            continue;
-        }
-        d7 = std::uint64_t(floor_part) + (half_or_more ? 1 : 0);
-        return true;
-    }
-}
-
 // The values outside the 64-bit range: kept out of line, as they are rarer.
-[[gnu::noinline]] Real_Digits Round7_Wide(float x, Binary v, int E) {
-    std::uint64_t d7;
-    if (Scale7_Wide(v, E, d7))
-        return Make_Digits(d7, E);
-    Expansion ex = Expand17(x);
-    return Make_Digits((ex.Digits17 + 5000000000ULL) / 10000000000ULL, ex.E);
+[[gnu::noinline]] Real_Digits Round7_Wide(Binary v, int E) {
+    std::uint64_t d7 = Round_Exactly(v, 7, E);
+    return Make_Digits(d7, E);
 }
 
-inline Real_Digits Round7(float x, std::uint32_t mag) {
+inline Real_Digits Round7(std::uint32_t mag) {
     Binary v = Split(mag);
     int E = Estimate_E(v);
     if (E >= Fast_Min_E - 1 && E <= Fast_Max_E) {
@@ -260,7 +186,7 @@ inline Real_Digits Round7(float x, std::uint32_t mag) {
             return Make_Digits((twice + 1) >> 1, E_exact);
         }
     }
-    return Round7_Wide(x, v, E);
+    return Round7_Wide(v, E);
 }
 
 inline int Text_Length(bool negative, const Real_Digits& r) {
@@ -336,7 +262,7 @@ int Real_Text(float x, char* out) {
         return len;
     }
     bool negative = (bits >> 31) != 0;
-    Real_Digits r = Round7(x, bits & 0x7fffffffu);
+    Real_Digits r = Round7(bits & 0x7fffffffu);
     Put_Text(negative, r, out);
     return Text_Length(negative, r);
 }
@@ -350,7 +276,7 @@ void Real_Slot(float x, char* slot) {
         return;
     }
     bool negative = (bits >> 31) != 0;
-    Real_Digits r = Round7(x, bits & 0x7fffffffu);
+    Real_Digits r = Round7(bits & 0x7fffffffu);
     Put_Text(negative, r, slot + Real_Slot_Width - Text_Length(negative, r));
 }
 
