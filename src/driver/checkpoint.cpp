@@ -234,10 +234,6 @@ void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
-    if (!keep.Written) {
-        Remove_Temporary_File_Too(keep.File + ".tmp");
-        keep.Written = true;
-    }
     std::string history = Monitor_Bytes(s.monitor);
     const Header h = Header_Of(Step, s, keep, history.size());
     Checkpoint_Pieces pieces(h, std::move(history), s, keep.rows);
@@ -513,9 +509,18 @@ int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& ke
         keep.Start_Checksum = from.checksum;
     }
     Source kept(true, options.Checkpoint_File);
-    if (!kept.path.empty() && Open(kept, false)) {
-        const Header h = Check(kept, keep.rows);
+    const bool going_on = !kept.path.empty() && Open(kept, false);
+    Header h;
+    if (going_on) {
+        h = Check(kept, keep.rows);
         Check_Same_Run(kept, h, s, keep);
+    }
+    // FILE is this run's now, and so is the temporary file beside it that a
+    // run stopped earlier may have left (kept where FILE is refused: it may
+    // hold the checkpoint before).
+    if (!kept.path.empty())
+        Remove_Temporary_File_Too(kept.path + ".tmp");
+    if (going_on) {
         Go_On_From(kept, h, s, keep.rows);
         textio::Console_Note("note: " + kept.label + ": going on from step " +
                              std::to_string(h.step));

@@ -39,7 +39,6 @@ struct Checkpointing {
     // this checksum (--start-from).
     bool From_File = false;
     std::uint32_t Start_Checksum = 0;
-    bool Written = false; // FILE's temporary is this run's to remove
     Field rows;           // rows of F and G on their way to or from a file
 };
 
