@@ -3,6 +3,7 @@
 #include "driver/checksum.hpp"
 #include "driver/run_time.hpp"
 #include "results/result_files.hpp"
+#include "setup/initialize.hpp"
 #include "textio/console.hpp"
 #include "textio/line_reader.hpp"
 
@@ -13,10 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <iterator>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 #ifndef CAVITY_VERSION
 #define CAVITY_VERSION "unknown"
@@ -494,6 +498,29 @@ void Start_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
 
 } // namespace
 
+namespace {
+
+// FILE is neither one of the files the run rewrites nor the parameter file,
+// and its folder takes new files: found now rather than at the first report.
+void Check_Place(const std::string& file) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    auto where = [&](const fs::path& p) { return fs::weakly_canonical(fs::absolute(p, ec), ec); };
+    const fs::path place = where(file);
+    std::vector<const char*> own{Parameter_File_Name};
+    own.insert(own.end(), std::begin(Result_File_Names), std::end(Result_File_Names));
+    own.insert(own.end(), std::begin(Temporary_File_Names), std::end(Temporary_File_Names));
+    for (const char* name : own)
+        if (place == where(name))
+            throw Checkpoint_Error("checkpoint error: --checkpoint " + file + " is the run's own " +
+                                   name + "; name another file");
+    const fs::path folder = fs::path(file).parent_path();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0)
+        throw Output_Error("output error: cannot create " + file + ": " + std::strerror(errno));
+}
+
+} // namespace
+
 int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& keep) {
     keep.File = options.Checkpoint_File;
     keep.Every = options.Checkpoint_Every;
@@ -508,6 +535,8 @@ int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& ke
         keep.From_File = true;
         keep.Start_Checksum = from.checksum;
     }
+    if (!options.Checkpoint_File.empty())
+        Check_Place(options.Checkpoint_File);
     Source kept(true, options.Checkpoint_File);
     const bool going_on = !kept.path.empty() && Open(kept, false);
     Header h;

@@ -191,6 +191,10 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
              afresh},
         {"no file to start from", "", "12\n8\n\n", params, "--start-from none.ckpt",
          "input error: cannot open --start-from none.ckpt: No such file or directory\n"},
+        {"a result file", "", "12\n8\n\n", params, "--checkpoint ./Nu.dat",
+         "checkpoint error: --checkpoint ./Nu.dat is the run's own Nu.dat; name another file\n"},
+        {"no such folder", "", "12\n8\n\n", params, "--checkpoint none/run.ckpt",
+         "output error: cannot create none/run.ckpt: No such file or directory\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
