@@ -19,7 +19,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 #ifndef CAVITY_VERSION
@@ -133,78 +132,32 @@ std::uint64_t Checkpoint_Bytes(int n, const Run_Options& options) {
 
 namespace {
 
-// The checkpoint of a step, piece by piece as the file takes it, with the
-// checksum of everything before the last four bytes.
-class Checkpoint_Pieces {
-  public:
-    Checkpoint_Pieces(const Header& h, std::string history, const Run_State& s, Field& rows)
-        : s_(s), rows_(rows), head_(Header_Text(h)), history_(std::move(history)) {}
-
-    std::string_view Next() {
-        while (stage_ != Done) {
-            const bool trailer = stage_ == Trailer;
-            std::string_view piece = Piece_Of_Stage();
-            if (trailer)
-                return piece;
-            crc_ = Crc32(crc_, piece.data(), piece.size());
-            if (!piece.empty())
-                return piece;
+// The checkpoint of a step through `write`, piece by piece, and last the
+// checksum of all the pieces.
+void Write_Checkpoint(const Text_Sink& write, const Header& h, std::string_view history,
+                      const Run_State& s, Field& rows) {
+    std::uint32_t crc = 0;
+    auto put = [&](std::string_view piece) {
+        crc = Crc32(crc, piece.data(), piece.size());
+        write(piece);
+    };
+    put(Header_Text(h));
+    for (const Field* f : {&s.Rho, &s.U, &s.V, &s.T, &s.U_Old, &s.V_Old, &s.T_Old})
+        put(Bytes_Of(f->data(), f->size()));
+    // F and G, node-major, as many rows at a time as the buffer holds.
+    const std::size_t row = Row_Floats(s.n);
+    const int chunk = int(Rows_In_Transit(s.n));
+    for (int j0 = 0; j0 <= s.m; j0 += chunk) {
+        const int j1 = std::min(s.m + 1, j0 + chunk);
+        for (int j = j0; j < j1; ++j) {
+            float* at = rows.data() + std::size_t(j - j0) * row;
+            Copy_Distributions_Out(s.steps, s.n, j, j + 1, s.F, s.G, at, at + row / 2);
         }
-        return {};
+        put(Bytes_Of(rows.data(), std::size_t(j1 - j0) * row));
     }
-
-  private:
-    enum Stage { Head, Fields, Distributions, History, Trailer, Done };
-
-    std::string_view Piece_Of_Stage() {
-        const Field* fields[] = {&s_.Rho, &s_.U, &s_.V, &s_.T, &s_.U_Old, &s_.V_Old, &s_.T_Old};
-        switch (stage_) {
-        case Head:
-            stage_ = Fields;
-            return head_;
-        case Fields: {
-            const Field& f = *fields[field_];
-            if (++field_ == 7)
-                stage_ = Distributions;
-            return Bytes_Of(f.data(), f.size());
-        }
-        case Distributions:
-            return Next_Rows();
-        case History:
-            stage_ = Trailer;
-            return history_;
-        case Trailer:
-            stage_ = Done;
-            std::memcpy(trailer_, &crc_, 4);
-            return {trailer_, 4};
-        default:
-            return {};
-        }
-    }
-
-    // The next rows of F and G, node-major, as many as the buffer holds.
-    std::string_view Next_Rows() {
-        const int n = s_.n, j1 = std::min(s_.m + 1, row_ + int(Rows_In_Transit(n)));
-        const std::size_t row = Row_Floats(n), half = row / 2;
-        for (int j = row_; j < j1; ++j) {
-            float* at = rows_.data() + std::size_t(j - row_) * row;
-            Copy_Distributions_Out(s_.steps, n, j, j + 1, s_.F, s_.G, at, at + half);
-        }
-        std::string_view piece = Bytes_Of(rows_.data(), std::size_t(j1 - row_) * row);
-        row_ = j1;
-        if (row_ > s_.m)
-            stage_ = History;
-        return piece;
-    }
-
-    const Run_State& s_;
-    Field& rows_;
-    std::string head_, history_;
-    Stage stage_ = Head;
-    int field_ = 0, row_ = 0;
-    std::uint32_t crc_ = 0;
-    char trailer_[4] = {};
-};
+    put(history);
+    write(std::string_view(reinterpret_cast<const char*>(&crc), sizeof crc));
+}
 
 Header Header_Of(int Step, const Run_State& s, const Checkpointing& keep,
                  std::size_t history_bytes) {
@@ -238,10 +191,11 @@ void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
-    std::string history = Monitor_Bytes(s.monitor);
+    const std::string history = Monitor_Bytes(s.monitor);
     const Header h = Header_Of(Step, s, keep, history.size());
-    Checkpoint_Pieces pieces(h, std::move(history), s, keep.rows);
-    Replace_File(keep.File.c_str(), [&] { return pieces.Next(); });
+    Replace_File(keep.File.c_str(), [&](const Text_Sink& write) {
+        Write_Checkpoint(write, h, history, s, keep.rows);
+    });
 }
 
 namespace {

@@ -68,16 +68,10 @@ bool Exchange(const char* from, const char* to) {
 } // namespace
 
 void Replace_File(const char* name, const std::string& text) {
-    bool given = false;
-    Replace_File(name, [&]() -> std::string_view {
-        if (given)
-            return {};
-        given = true;
-        return text;
-    });
+    Replace_File(name, [&](const Text_Sink& write) { write(text); });
 }
 
-void Replace_File(const char* name, const std::function<std::string_view()>& next_piece) {
+void Replace_File(const char* name, const std::function<void(const Text_Sink&)>& write_text) {
     std::string tmp = std::string(name) + ".tmp";
     if (tmp.size() >= sizeof partial_path)
         Fail("cannot create", name, ENAMETOOLONG);
@@ -111,21 +105,23 @@ void Replace_File(const char* name, const std::function<std::string_view()>& nex
     struct stat tst {};
     if (::fstat(fd, &tst) != 0 || !S_ISREG(tst.st_mode))
         abandon("cannot create", EEXIST);
+    struct Write_Failed {};
     off_t at = 0;
-    for (;;) {
-        std::string_view piece;
-        try {
-            piece = next_piece();
-        } catch (...) {
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            partial_active = 0;
-            throw;
-        }
-        if (piece.empty())
-            break;
-        if (!Write_At(fd, piece, at))
-            abandon("cannot write", errno);
+    int write_error = 0;
+    try {
+        write_text([&](std::string_view piece) {
+            if (!Write_At(fd, piece, at)) {
+                write_error = errno;
+                throw Write_Failed{};
+            }
+        });
+    } catch (const Write_Failed&) {
+        abandon("cannot write", write_error);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        partial_active = 0;
+        throw;
     }
     if (tst.st_size > at && ::ftruncate(fd, at) != 0)
         abandon("cannot write", errno);

@@ -31,10 +31,11 @@ void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, co
 // or the new snapshot. Throws Output_Error naming the file.
 void Replace_File(const char* name, const std::string& text);
 
-// The same for a file too large to be held whole: `next_piece` gives the text
-// piece by piece, in order, and an empty piece at the end. What it throws
-// abandons the temporary file and goes on up.
-void Replace_File(const char* name, const std::function<std::string_view()>& next_piece);
+// The same for a file too large to be held whole: `write_text` writes the
+// text through the sink it is given, piece by piece, in order. What it
+// throws abandons the temporary file and goes on up.
+using Text_Sink = std::function<void(std::string_view)>;
+void Replace_File(const char* name, const std::function<void(const Text_Sink&)>& write_text);
 
 // The five result files, in the order they are written, and the temporary
 // file beside each that takes the next snapshot.
