@@ -384,10 +384,6 @@ void Check_Same_Run(const Source& f, const Header& h, const Run_State& s,
         Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a report step");
 }
 
-} // namespace
-
-namespace {
-
 // The fields of a checked file into the run: Rho, U, V, T, then (for a run
 // that goes on) the old copies, and F and G through the rows buffer.
 void Load_Fields(const Source& f, Run_State& s, Field& rows, bool old_copies) {
@@ -449,10 +445,6 @@ void Start_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     s.V_Old = s.V;
     s.T_Old = s.T;
 }
-
-} // namespace
-
-namespace {
 
 // FILE is neither one of the files the run rewrites nor the parameter file,
 // and its folder takes new files: found now rather than at the first report.
