@@ -29,6 +29,11 @@ static_assert(std::endian::native == std::endian::little, "checkpoints are littl
 
 namespace {
 
+// The layout (docs/checkpoint.md): a version changes with any change of it.
+constexpr char Checkpoint_Magic[9] = "CAVITYCK";
+constexpr std::uint32_t Checkpoint_Version = 1;
+constexpr std::uint32_t Checkpoint_Header_Bytes = 128;
+
 constexpr int Max_Steps = 1000000;                       // as the time loop's
 constexpr int Report_Interval = 50;                      // as the time loop's
 constexpr std::size_t Rows_Bytes = std::size_t(1) << 20; // rows in transit, about

@@ -39,7 +39,7 @@ struct Checkpointing {
     // this checksum (--start-from).
     bool From_File = false;
     std::uint32_t Start_Checksum = 0;
-    Field rows;           // rows of F and G on their way to or from a file
+    Field rows; // rows of F and G on their way to or from a file
 };
 
 // Bytes the options need beyond the run's fields: the rows in transit.
@@ -56,8 +56,3 @@ int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& ke
 // After the report of step `Step` and the decision to go on: replaces FILE
 // by the state of this step, if one is due.
 void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);
-
-// The file's layout, for the tools and the tests.
-inline constexpr char Checkpoint_Magic[9] = "CAVITYCK";
-inline constexpr std::uint32_t Checkpoint_Version = 1;
-inline constexpr std::uint32_t Checkpoint_Header_Bytes = 128;

@@ -166,7 +166,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ending ending = Ending::Step_Limit;
     int Step = std::max(Kept_Step, 1);
     for (; Step <= Max_Steps; ++Step) {
-        const bool made = Step == Kept_Step;
+        const bool made = Step == Kept_Step; // and reported, by the run that kept it
         // 4.1, 4.2: the flow step, then the thermal step.
         if (!made)
             Time_Step(steps, n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot,
