@@ -1,5 +1,6 @@
 #include "driver/main_program.hpp"
 
+#include "driver/checkpoint.hpp"
 #include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
 #include "results/residuals.hpp"
@@ -137,29 +138,41 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    Check_Memory(n, m);
+    Check_Memory(n, m, Checkpoint_Bytes(n, options));
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Allocate_Fields(n, m, U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old);
 
     // 3. Set-up: parameters, derived constants, initial state, pause, banner.
     float T_Hot = 0, T_Cold = 0, T_Init = 0, T_Ref = 0, Tau_T = 0, G_Beta = 0, U_Ref = 0, Tau_F = 0,
           Nu_Hot = 0, Residual_T = 0, Residual_Flow = 0;
+    Physical_Parameters Parameters{};
     Initialize(n, m, T_Hot, T_Cold, T_Init, T_Ref, Tau_T, G_Beta, U_Ref, Rho, U, V, Tau_F, F, Feq,
-               T, G, U_Old, V_Old, T_Old);
+               T, G, U_Old, V_Old, T_Old, &Parameters);
     Stepping steps;
     Prepare_Stepping(steps, solver, n, m);
 
     // 4. Time loop.
     Run_Monitor monitor;
     monitor.Window = options.Settle_Window;
+    // With --checkpoint FILE kept by an earlier start of this run, the state
+    // of its step, which has been made and reported; with --start-from FILE,
+    // the fields of another run as the start.
+    Checkpointing keep;
+    // clang-format off
+    Run_State state{n, m, Parameters, Nu_Hot, Residual_T, Residual_Flow,
+                    Rho, U, V, T, U_Old, V_Old, T_Old, F, G, steps, monitor};
+    // clang-format on
+    const int Kept_Step = Begin_From_Files(options, state, keep);
     Ending ending = Ending::Step_Limit;
-    int Step = 1;
+    int Step = std::max(Kept_Step, 1);
     for (; Step <= Max_Steps; ++Step) {
+        const bool made = Step == Kept_Step; // and reported, by the run that kept it
         // 4.1, 4.2: the flow step, then the thermal step.
-        Time_Step(steps, n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot, T_Cold,
-                  U_Old, V_Old, T_Old);
+        if (!made)
+            Time_Step(steps, n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot,
+                      T_Cold, U_Old, V_Old, T_Old);
         // 4.3: every 50th step, the result files and the report.
-        if (Is_Report_Step(Step)) {
+        if (Is_Report_Step(Step) && !made) {
             Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
             Record_Report(monitor, Nu_Hot);
@@ -167,6 +180,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
                 ending = Ending::Settled;
                 break;
             }
+            // With --checkpoint: the state of this step, to go on from.
+            Keep_Checkpoint(keep, Step, state);
         }
         // 4.4: the residuals against the old copies (exact where printed: by the
         // next report, or by the note at the step limit).

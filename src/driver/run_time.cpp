@@ -217,9 +217,9 @@ std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t phys
            Figure(have, gigabytes);
 }
 
-void Check_Memory(int n, int m) {
+void Check_Memory(int n, int m, std::uint64_t extra) {
     std::string shortage =
-        Memory_Shortage(n, m, Bytes_Needed(n, m), Physical_Memory(), Control_Group_Limit());
+        Memory_Shortage(n, m, Bytes_Needed(n, m) + extra, Physical_Memory(), Control_Group_Limit());
     if (!shortage.empty())
         throw Run_Time_Error(shortage);
 }

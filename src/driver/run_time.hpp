@@ -55,5 +55,6 @@ std::uint64_t Control_Group_Limit();
 std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t physical,
                             std::uint64_t limit);
 
-// Throws Run_Time_Error with both figures if the grid does not fit.
-void Check_Memory(int n, int m);
+// Throws Run_Time_Error with both figures if the grid does not fit, with
+// `extra` bytes that options need beside it.
+void Check_Memory(int n, int m, std::uint64_t extra = 0);

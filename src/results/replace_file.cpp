@@ -14,6 +14,9 @@ namespace {
 // The temporary file being written, for a signal handler to remove.
 char partial_path[4096];
 volatile std::sig_atomic_t partial_active = 0;
+// One more temporary file of the run's own (Remove_Temporary_File_Too).
+char other_path[4096];
+volatile std::sig_atomic_t other_active = 0;
 
 [[noreturn]] void Fail(const char* what, const char* name, int err) {
     throw Output_Error(std::string("output error: ") + what + " " + name + ": " +
@@ -27,9 +30,30 @@ void Remove_Partial_File_From_Signal() {
         ::unlink(partial_path);
     for (const char* tmp : Temporary_File_Names)
         ::unlink(tmp);
+    if (other_active)
+        ::unlink(other_path);
 }
 
 namespace {
+
+// Writes all of `piece` at `at` and moves `at` past it; false with errno set
+// on failure.
+bool Write_At(int fd, std::string_view piece, off_t& at) {
+    const char* p = piece.data();
+    std::size_t left = piece.size();
+    while (left > 0) {
+        ssize_t w = ::pwrite(fd, p, left, at);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += w;
+        at += w;
+        left -= std::size_t(w);
+    }
+    return true;
+}
 
 bool Exchange(const char* from, const char* to) {
 #if defined(RENAME_EXCHANGE)
@@ -44,6 +68,10 @@ bool Exchange(const char* from, const char* to) {
 } // namespace
 
 void Replace_File(const char* name, const std::string& text) {
+    Replace_File(name, [&](const Text_Sink& write) { write(text); });
+}
+
+void Replace_File(const char* name, const std::function<void(const Text_Sink&)>& write_text) {
     std::string tmp = std::string(name) + ".tmp";
     if (tmp.size() >= sizeof partial_path)
         Fail("cannot create", name, ENAMETOOLONG);
@@ -77,21 +105,25 @@ void Replace_File(const char* name, const std::string& text) {
     struct stat tst {};
     if (::fstat(fd, &tst) != 0 || !S_ISREG(tst.st_mode))
         abandon("cannot create", EEXIST);
-    const char* p = text.data();
-    std::size_t left = text.size();
+    struct Write_Failed {};
     off_t at = 0;
-    while (left > 0) {
-        ssize_t w = ::pwrite(fd, p, left, at);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            abandon("cannot write", errno);
-        }
-        p += w;
-        at += w;
-        left -= std::size_t(w);
+    int write_error = 0;
+    try {
+        write_text([&](std::string_view piece) {
+            if (!Write_At(fd, piece, at)) {
+                write_error = errno;
+                throw Write_Failed{};
+            }
+        });
+    } catch (const Write_Failed&) {
+        abandon("cannot write", write_error);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        partial_active = 0;
+        throw;
     }
-    if (tst.st_size > off_t(text.size()) && ::ftruncate(fd, off_t(text.size())) != 0)
+    if (tst.st_size > at && ::ftruncate(fd, at) != 0)
         abandon("cannot write", errno);
     if (::close(fd) != 0) {
         int err = errno;
@@ -110,7 +142,19 @@ void Replace_File(const char* name, const std::string& text) {
     partial_active = 0;
 }
 
+void Remove_Temporary_File_Too(const std::string& tmp) {
+    if (tmp.size() >= sizeof other_path)
+        return; // too long to have been created
+    other_active = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(other_path, tmp.c_str(), tmp.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    other_active = 1;
+}
+
 void Remove_Temporary_Files() {
     for (const char* tmp : Temporary_File_Names)
         ::unlink(tmp);
+    if (other_active)
+        ::unlink(other_path);
 }

@@ -1,8 +1,10 @@
 #pragma once
 #include "lattice/lattice.hpp"
 
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // A result file that cannot be created, written or put in place.
 struct Output_Error : std::runtime_error {
@@ -29,6 +31,12 @@ void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, co
 // or the new snapshot. Throws Output_Error naming the file.
 void Replace_File(const char* name, const std::string& text);
 
+// The same for a file too large to be held whole: `write_text` writes the
+// text through the sink it is given, piece by piece, in order. What it
+// throws abandons the temporary file and goes on up.
+using Text_Sink = std::function<void(std::string_view)>;
+void Replace_File(const char* name, const std::function<void(const Text_Sink&)>& write_text);
+
 // The five result files, in the order they are written, and the temporary
 // file beside each that takes the next snapshot.
 inline constexpr const char* Result_File_Names[] = {
@@ -42,3 +50,7 @@ inline constexpr const char* Temporary_File_Names[] = {
 // signal form uses only async-signal-safe calls.
 void Remove_Temporary_Files();
 void Remove_Partial_File_From_Signal();
+
+// One more temporary file to remove with those of the result files, from the
+// moment it is named (a checkpoint's, once the run has begun to write it).
+void Remove_Temporary_File_Too(const std::string& tmp);

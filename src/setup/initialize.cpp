@@ -5,8 +5,10 @@
 void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float& T_Ref,
                 float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
                 float& Tau_F, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
-                Field& T_Old) {
+                Field& T_Old, Physical_Parameters* Parameters_Read) {
     Physical_Parameters p = Read_Parameter_File(Parameter_File_Name);
+    if (Parameters_Read)
+        *Parameters_Read = p;
     T_Hot = p.T_Hot;
     T_Cold = p.T_Cold;
     T_Init = p.T_Init;

@@ -1,14 +1,16 @@
 #pragma once
 #include "lattice/lattice.hpp"
+#include "setup/parameters.hpp"
 
 #include <string>
 
 // Reads the parameter file, derives the lattice constants, fills the initial
-// state, pauses for one console line and prints the start banner.
+// state, pauses for one console line and prints the start banner. The six
+// values read also go to `Parameters_Read` if given (a checkpoint keeps them).
 void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float& T_Ref,
                 float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
                 float& Tau_F, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
-                Field& T_Old);
+                Field& T_Old, Physical_Parameters* Parameters_Read = nullptr);
 
 // The fluid at rest with unit density at T_Init, the side walls at their
 // temperatures, both distributions at their equilibrium at rest.

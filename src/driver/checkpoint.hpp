@@ -1,0 +1,58 @@
+#pragma once
+// Checkpoints. With --checkpoint FILE the whole state of the run is kept in
+// FILE, replaced in one piece at reports, and a run started again with the
+// same FILE, grid and parameters goes on from it and writes the same bytes as
+// if it had never stopped. With --start-from FILE a new run starts from the
+// fields kept in FILE instead of from rest. The layout of the file is in
+// docs/checkpoint.md.
+#include "driver/options.hpp"
+#include "driver/run_monitor.hpp"
+#include "driver/time_step.hpp"
+#include "setup/parameters.hpp"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// A checkpoint that cannot be used: written for another grid or other
+// parameters, damaged, cut short, or of another format version.
+struct Checkpoint_Error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The driver's state of a run, by reference: what a checkpoint keeps besides
+// the step. The constants derived from the parameters are derived again.
+struct Run_State {
+    int n, m;
+    const Physical_Parameters& Parameters;
+    float &Nu_Hot, &Residual_T, &Residual_Flow;
+    Field &Rho, &U, &V, &T, &U_Old, &V_Old, &T_Old, &F, &G;
+    Stepping& steps;
+    Run_Monitor& monitor;
+};
+
+// How a run keeps its checkpoints: set by Begin_From_Files, used at reports.
+struct Checkpointing {
+    std::string File; // --checkpoint FILE; empty for none
+    int Every = 0;    // --checkpoint-every STEPS; 0 for every report
+    // Where the run started: from rest, or from the fields of a file with
+    // this checksum (--start-from).
+    bool From_File = false;
+    std::uint32_t Start_Checksum = 0;
+    Field rows; // rows of F and G on their way to or from a file
+};
+
+// Bytes the options need beyond the run's fields: the rows in transit.
+std::uint64_t Checkpoint_Bytes(int n, const Run_Options& options);
+
+// After the set-up. With --checkpoint FILE, where FILE holds a checkpoint of
+// this grid and these parameter values, restores the state of its step and
+// returns that step: the step's residuals come next. Otherwise, with
+// --start-from FILE, makes FILE's fields the start of the run; returns 0 for
+// a run from its first step. A file that cannot be used throws
+// Checkpoint_Error (or textio::Input_Error where it cannot be read).
+int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& keep);
+
+// After the report of step `Step` and the decision to go on: replaces FILE
+// by the state of this step, if one is due.
+void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);

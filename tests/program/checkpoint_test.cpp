@@ -1,0 +1,428 @@
+// --checkpoint FILE: a run stopped at any moment, even while it replaces its
+// checkpoint, and started again goes on to the very bytes of the run that
+// was never stopped; a file that is not this run's checkpoint is refused.
+// --start-from FILE: another run's fields as the start.
+#include "driver/checksum.hpp"
+#include "support/program_run.hpp"
+#include "support/sanitizer.hpp"
+#include "support/spawn.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
+#include <thread>
+#include <unistd.h>
+
+using program::Program_Run;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string Golden = CAVITY_GOLDEN_DIR "/side_heated_12x8/";
+
+std::string Golden_Parameters() {
+    return program::Read_File(Golden + "Input_Parameters.Input");
+}
+
+// The step a checkpoint was written at (0 where there is none).
+int Checkpoint_Step(const fs::path& file) {
+    std::string bytes = program::Read_File(file);
+    std::int32_t step = 0;
+    if (bytes.size() >= 52)
+        std::memcpy(&step, bytes.data() + 48, 4);
+    return step;
+}
+
+// Whether a file is one whole checkpoint: its size and its checksum.
+bool Whole_Checkpoint(const fs::path& file) {
+    std::string b = program::Read_File(file);
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    if (b.size() < 132)
+        return false;
+    std::memcpy(&size, b.data() + 16, 8);
+    std::memcpy(&crc, b.data() + b.size() - 4, 4);
+    return size == b.size() && Crc32(0, b.data(), b.size() - 4) == crc;
+}
+
+// The console of a run that went on from `step`: that of the run never
+// stopped without its reports up to that step (three lines each).
+std::string Without_Reports_Until(const std::string& out, int step) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0;;) {
+        std::size_t end = out.find("\r\n", at);
+        lines.push_back(out.substr(at, end == std::string::npos ? end : end - at));
+        if (end == std::string::npos)
+            break;
+        at = end + 2;
+    }
+    auto first = std::find_if(lines.begin(), lines.end(),
+                              [](const std::string& l) { return l.rfind("Step==", 0) == 0; });
+    if (step > 0)
+        lines.erase(first, first + 3 * (step / 50));
+    std::string joined;
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        joined += (k ? "\r\n" : "") + lines[k];
+    return joined;
+}
+
+void Expect_Same_Result_Files(const Program_Run& a, const Program_Run& b) {
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(a.File(f), b.File(f)) << f;
+}
+
+TEST(Checkpoint, GoingOnFromTheKeptFileGivesTheBytesOfTheRunNeverStopped) {
+    const std::string params = Golden_Parameters(), answers = "12\n8\n\n";
+    Program_Run plain(&params);
+    ASSERT_EQ(plain.Start(answers), 0) << plain.err;
+
+    // The option changes nothing a run writes; the straightforward program
+    // writes the checkpoint, the fast one goes on from it.
+    Program_Run run(&params);
+    ASSERT_EQ(run.Start(answers, "", CAVITY_REFERENCE_BIN, "--checkpoint run.ckpt"), 0) << run.err;
+    EXPECT_EQ(run.out, plain.out);
+    EXPECT_EQ(run.err, "");
+    Expect_Same_Result_Files(plain, run);
+    EXPECT_FALSE(run.Has("run.ckpt.tmp"));
+    const std::string kept = run.File("run.ckpt");
+    ASSERT_EQ(Checkpoint_Step(run.dir / "run.ckpt"), 350); // the last report
+
+    ASSERT_EQ(run.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt"), 0) << run.err;
+    EXPECT_EQ(run.out, Without_Reports_Until(plain.out, 350));
+    EXPECT_EQ(run.err, "note: --checkpoint run.ckpt: going on from step 350\n");
+    Expect_Same_Result_Files(plain, run);
+    EXPECT_EQ(run.File("run.ckpt"), kept);
+    EXPECT_FALSE(run.Has("run.ckpt.tmp"));
+
+    // At the first report at or after each multiple of 120 steps.
+    Program_Run every(&params);
+    ASSERT_EQ(every.Start(answers, "", CAVITY_BIN, "--checkpoint e.ckpt --checkpoint-every 120"),
+              0);
+    EXPECT_EQ(every.out, plain.out);
+    EXPECT_EQ(Checkpoint_Step(every.dir / "e.ckpt"), 250);
+}
+
+TEST(Checkpoint, StartedFromACheckpointOfTheSameCaseItMakesTheSameStepsFromThere) {
+    const std::string params = Golden_Parameters(), answers = "12\n8\n\n";
+    Program_Run first(&params);
+    ASSERT_EQ(first.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt"), 0) << first.err;
+    // The old copies start as the fields, so the first residuals are those
+    // the first run had one step after its checkpoint at step 350: the run
+    // stops where the first one stopped, before a report of its own.
+    Program_Run next(&params);
+    fs::copy_file(first.dir / "run.ckpt", next.dir / "from.ckpt");
+    ASSERT_EQ(next.Start(answers, "", CAVITY_BIN, "--start-from from.ckpt"), 0) << next.err;
+    EXPECT_EQ(next.out, Without_Reports_Until(first.out, 350));
+    EXPECT_EQ(next.err, "note: --start-from from.ckpt: starting from the fields of its step 350 "
+                        "(Pr = 0.71, Ra = 1000)\n");
+    Expect_Same_Result_Files(first, next);
+}
+
+// A file that is not this run's checkpoint is refused before anything is
+// written: the result files of an earlier run and the file stay as they were.
+TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
+    const std::string params = Golden_Parameters();
+    Program_Run source(&params);
+    ASSERT_EQ(source.Start("12\n8\n\n", "", CAVITY_BIN, "--checkpoint run.ckpt"), 0);
+    const std::string good = source.File("run.ckpt");
+    ASSERT_EQ(good.size(), 11872u);
+    const std::string afresh = "; to start afresh, name another file or remove it\n";
+    auto with = [&](std::size_t at, std::string bytes) {
+        std::string b = good;
+        return b.replace(at, bytes.size(), bytes);
+    };
+    struct Case {
+        const char* what;
+        std::string file, answers, parameters, args, message;
+        bool tmp_beside = false;
+    } cases[] = {
+        {"grid", good, "10\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt was written for a 12 x 8 grid, not 10 x 8; to go "
+         "on with it, answer 12 and 8" +
+             afresh},
+        {"parameters", good, "12\n8\n\n",
+         program::Parameter_File("0.71", "2000", "1", "0", "0", "1.5"), "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt was written for other parameters: Ra = 1000 "
+         "there, 2000 in Input_Parameters.Input; to go on with it, put those values back" +
+             afresh},
+        {"damage", with(5000, "\x01"), "12\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt is damaged: its checksum does not match its "
+         "contents" +
+             afresh},
+        {"damage, the one before beside it", with(5000, "\x01"), "12\n8\n\n", params,
+         "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt is damaged: its checksum does not match its "
+         "contents; to start afresh, name another file or remove it (run.ckpt.tmp may hold the "
+         "checkpoint before it: moved to run.ckpt, the run goes on from there if it is whole)\n",
+         true},
+        {"truncation", good.substr(0, 5000), "12\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt is cut short: it has 5000 of its 11872 bytes" +
+             afresh},
+        {"size", good + "x", "12\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt has the wrong size: 11873 bytes, where its "
+         "header gives 11872" +
+             afresh},
+        {"version", with(8, std::string("\x02\0\0\0", 4)), "12\n8\n\n", params,
+         "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt has format version 2 (written by cavity " +
+             std::string(good.data() + 24) + "); this cavity (" + std::string(good.data() + 24) +
+             ") reads version 1; go on with the program that wrote it, or, to start afresh, name "
+             "another file or remove it\n"},
+        {"not a checkpoint", "Step== 1\r\n", "12\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt is not a checkpoint (it does not begin with "
+         "CAVITYCK); name another file (this one is left as it is)\n"},
+        {"start from another grid", good, "10\n8\n\n", params, "--start-from run.ckpt",
+         "checkpoint error: --start-from run.ckpt was written for a 12 x 8 grid, not 10 x 8; a "
+         "run starts only from the fields of its own grid\n"},
+        {"a run from rest, now from a file", good, "12\n8\n\n", params,
+         "--checkpoint run.ckpt --start-from other.ckpt",
+         "checkpoint error: --checkpoint run.ckpt was written by a run that started from rest, "
+         "not from this --start-from" +
+             afresh},
+        {"no file to start from", "", "12\n8\n\n", params, "--start-from none.ckpt",
+         "input error: cannot open --start-from none.ckpt: No such file or directory\n"},
+        {"a result file", "", "12\n8\n\n", params, "--checkpoint ./Nu.dat",
+         "checkpoint error: --checkpoint ./Nu.dat is the run's own Nu.dat; name another file\n"},
+        {"no such folder", "", "12\n8\n\n", params, "--checkpoint none/run.ckpt",
+         "output error: cannot create none/run.ckpt: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Program_Run run(&c.parameters);
+        if (!c.file.empty())
+            program::Write_File(run.dir / "run.ckpt", c.file);
+        program::Write_File(run.dir / "other.ckpt", good);
+        if (c.tmp_beside)
+            program::Write_File(run.dir / "run.ckpt.tmp", good);
+        program::Write_File(run.dir / "Nu.dat", "earlier");
+        EXPECT_EQ(run.Start(c.answers, "", CAVITY_BIN, c.args), 1);
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_EQ(run.File("Nu.dat"), "earlier");
+        EXPECT_FALSE(run.Has("Result.dat"));
+        if (!c.file.empty()) {
+            EXPECT_EQ(run.File("run.ckpt"), c.file);
+        }
+        EXPECT_EQ(run.Has("run.ckpt.tmp"), c.tmp_beside);
+    }
+}
+
+// The kills: a run with --settle (so that its report history counts too) of
+// some sixty reports, killed (mostly SIGKILL, some SIGTERM) one to three
+// times at random moments, blindly or just after it has begun to replace its
+// checkpoint, then left to end; checkpoints at every report or every 700
+// steps.
+constexpr int Kill_N = 80; // a checkpoint of 656 kB, written in a fraction of a millisecond
+const std::string Kill_Parameters = program::Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+const std::vector<std::string> Kill_Args[] = {
+    {"--checkpoint", "run.ckpt", "--settle", "1e-2", "--settle-window", "1000"},
+    {"--checkpoint", "run.ckpt", "--checkpoint-every", "700", "--settle", "1e-2", "--settle-window",
+     "1000"}};
+
+std::string Joined(const std::vector<std::string>& args) {
+    std::string s;
+    for (const std::string& a : args)
+        s += a + " ";
+    return s;
+}
+
+// A started run, killed or left to end.
+struct Started {
+    pid_t pid;
+    bool ended = false;
+    int status = 0;
+    bool Running() {
+        if (!ended && ::waitpid(pid, &status, WNOHANG) == pid)
+            ended = true;
+        return !ended;
+    }
+    int Wait() {
+        if (!ended)
+            status = program::Wait_Program(pid).status;
+        ended = true;
+        return status;
+    }
+    ~Started() {
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            Wait();
+        }
+    }
+};
+
+// The path a system call of the run names, from the run's memory.
+std::string Path_Argument(pid_t pid, unsigned long long address) {
+    char path[256] = {};
+    int mem = ::open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
+    if (mem >= 0) {
+        (void)!::pread(mem, path, sizeof path - 1, off_t(address));
+        ::close(mem);
+    }
+    return path;
+}
+
+std::string Fd_Path(pid_t pid, unsigned long long fd) {
+    char path[4096] = {};
+    std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    (void)!::readlink(link.c_str(), path, sizeof path - 1);
+    return path;
+}
+
+bool Ends_With(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Follows the run's system calls and kills it as it is about to make its
+// `nth` write into the checkpoint's temporary file, or the rename of that
+// file, after the `checkpoint`-th time it opened it: inside the replacement
+// whatever the load of the machine. False if the run ended first.
+bool Kill_Inside_Replacement(Started& run, int checkpoint, int nth) {
+    const pid_t pid = run.pid;
+    if (::ptrace(PTRACE_SEIZE, pid, 0, PTRACE_O_TRACESYSGOOD) != 0 ||
+        ::ptrace(PTRACE_INTERRUPT, pid, 0, 0) != 0)
+        return false;
+    int opened = 0, writes = 0;
+    for (;;) {
+        int st = 0;
+        if (::waitpid(pid, &st, __WALL) < 0 && errno == EINTR)
+            continue;
+        if (WIFEXITED(st) || WIFSIGNALED(st)) {
+            run.ended = true;
+            run.status = st;
+            return false;
+        }
+        int pass = 0; // the signal to deliver on resuming
+        if (WSTOPSIG(st) == (SIGTRAP | 0x80)) {
+            user_regs_struct r{};
+            ::ptrace(PTRACE_GETREGS, pid, 0, &r);
+            const bool entry = (long long)r.rax == -ENOSYS;
+            const bool open =
+                r.orig_rax == SYS_openat && Ends_With(Path_Argument(pid, r.rsi), "run.ckpt.tmp");
+            const bool write =
+                (r.orig_rax == SYS_pwrite64 && Ends_With(Fd_Path(pid, r.rdi), "/run.ckpt.tmp")) ||
+                (r.orig_rax == SYS_rename &&
+                 Ends_With(Path_Argument(pid, r.rdi), "run.ckpt.tmp")) ||
+                (r.orig_rax == SYS_renameat2 &&
+                 Ends_With(Path_Argument(pid, r.rsi), "run.ckpt.tmp"));
+            opened += entry && open;
+            writes += entry && write && opened >= checkpoint;
+            if (writes == nth) {
+                ::kill(pid, SIGKILL);
+                run.Wait();
+                return true;
+            }
+        } else if (st >> 16 == 0) {
+            pass = WSTOPSIG(st); // a signal on its way to the run
+        }
+        ::ptrace(PTRACE_SYSCALL, pid, 0, pass);
+    }
+}
+
+int Reports(const std::string& out) {
+    int count = 0;
+    for (std::size_t at = out.find("Step=="); at != std::string::npos;
+         at = out.find("Step==", at + 1))
+        ++count;
+    return count;
+}
+
+// The checkpoints a run writes between step `from` and its last report
+// `last` (which ends it by --settle and has none).
+int Checkpoints_After(int from, int last, int every) {
+    int count = 0;
+    for (int s = from + 50; s < last; s += 50)
+        count += every == 0 || s / every > (s - 50) / every;
+    return count;
+}
+
+TEST(Checkpoint, KilledAtRandomMomentsItGoesOnToTheBytesOfTheRunNeverStopped) {
+    unsigned seed = std::random_device{}();
+    if (const char* s = std::getenv("CAVITY_KILL_SEED"))
+        seed = unsigned(std::stoul(s));
+    std::mt19937 rng(seed);
+    SCOPED_TRACE("CAVITY_KILL_SEED=" + std::to_string(seed));
+    const std::string answers = std::to_string(Kill_N) + "\n" + std::to_string(Kill_N) + "\n\n";
+
+    // The runs never stopped, and how long one takes on this machine now.
+    std::vector<std::unique_ptr<Program_Run>> whole;
+    Clock::duration horizon{};
+    for (const auto& args : Kill_Args) {
+        whole.push_back(std::make_unique<Program_Run>(&Kill_Parameters));
+        auto start = Clock::now();
+        ASSERT_EQ(whole.back()->Start(answers, "", CAVITY_BIN, Joined(args)), 0);
+        horizon = Clock::now() - start;
+        ASSERT_NE(whole.back()->err.find("note: settled at step"), std::string::npos);
+    }
+
+    const int chains = program::Address_Sanitized ? 6 : 16;
+    const int last_report = 50 * Reports(whole[0]->out);
+    int kills = 0, aimed = 0, mid_write = 0;
+    for (int chain = 0; chain < chains; ++chain) {
+        SCOPED_TRACE("chain " + std::to_string(chain));
+        const int variant = chain % 2;
+        const Program_Run& done = *whole[variant];
+        Program_Run run(&Kill_Parameters);
+        program::Write_File(run.dir / "console.in", answers);
+        const int chain_kills = 1 + int(rng() % 3);
+        for (int k = 0;; ++k) {
+            const int from = Checkpoint_Step(run.dir / "run.ckpt");
+            Started started{program::Spawn_Program(run.dir, Kill_Args[variant])};
+            const int due = Checkpoints_After(from, last_report, variant ? 700 : 0);
+            if (k < chain_kills && due > 0 && rng() % 2) {
+                // Aimed: inside a replacement; the checkpoint before is whole.
+                ASSERT_TRUE(Kill_Inside_Replacement(started, 1 + int(rng() % unsigned(due)),
+                                                    1 + int(rng() % 10)));
+                ASSERT_TRUE(WIFSIGNALED(started.status) && WTERMSIG(started.status) == SIGKILL);
+                ++kills;
+                ++aimed;
+                ASSERT_TRUE(from == 0 || Whole_Checkpoint(run.dir / "run.ckpt"));
+                mid_write += !Whole_Checkpoint(run.dir / "run.ckpt.tmp");
+                continue;
+            }
+            if (k < chain_kills) {
+                // Blind: anywhere, start-up included.
+                std::uniform_int_distribution<long long> delay(0, horizon.count());
+                std::this_thread::sleep_for(Clock::duration(delay(rng)));
+                if (started.Running()) {
+                    const int sig = rng() % 4 ? SIGKILL : SIGTERM;
+                    ::kill(started.pid, sig);
+                    const int status = started.Wait();
+                    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+                    ++kills;
+                    if (sig == SIGTERM) {
+                        EXPECT_FALSE(run.Has("run.ckpt.tmp"))
+                            << "SIGTERM left the checkpoint's temporary file";
+                    }
+                    continue;
+                }
+            }
+            // The last start, left to end.
+            ASSERT_EQ(WEXITSTATUS(started.Wait()), 0) << run.File("console.err");
+            EXPECT_EQ(run.File("console.out"), Without_Reports_Until(done.out, from));
+            EXPECT_EQ(run.File("console.err"),
+                      (from ? "note: --checkpoint run.ckpt: going on from step " +
+                                  std::to_string(from) + "\n"
+                            : "") +
+                          done.err);
+            Expect_Same_Result_Files(done, run);
+            EXPECT_EQ(run.File("run.ckpt"), done.File("run.ckpt"));
+            EXPECT_FALSE(run.Has("run.ckpt.tmp"));
+            break;
+        }
+    }
+    EXPECT_GT(aimed, 0);
+    std::printf("%d kills, %d inside the replacement of the checkpoint (%d with its temporary "
+                "file part written)\n",
+                kills, aimed, mid_write);
+}
+
+} // namespace
