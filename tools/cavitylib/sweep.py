@@ -17,9 +17,6 @@ CONSOLE_ERR = "console.err"
 CPU_TIME = "cpu-time.txt"
 # what a case folder holds besides the result files, removed before a run
 RUN_FILES = (CONSOLE_OUT, CONSOLE_ERR, CPU_TIME)
-# what a job reads in its folder and leaves there (GNU parallel's transfer)
-INPUTS = (records.PARAM_FILE, CONSOLE_IN)
-OUTPUTS = records.RESULT_FILES + RUN_FILES
 
 SETTLE_TOL = 1e-5
 SETTLE_WINDOW = 20000
@@ -190,15 +187,13 @@ def job_command(binary, options, folder="{}"):
 
 
 def transfer_options():
-    """GNU parallel options that copy a case folder's inputs to the host
-    that runs it, bring its outputs back and remove the copies there; the
-    job argument is then the folder's name relative to the sweep folder."""
-    opts = ["--workdir", "..."]
-    for name in INPUTS:
-        opts += ["--transferfile", "{}/" + name]
-    for name in OUTPUTS:
-        opts += ["--return", "{}/" + name]
-    return opts + ["--cleanup"]
+    """GNU parallel options that copy a case folder to the host that runs
+    it (into a fresh folder under ~/.parallel/tmp there), bring the folder
+    back and remove the copy; the job argument is then the folder's name
+    relative to the sweep folder. One copy each way keeps the ssh
+    connections of a job to a few."""
+    return ["--workdir", "...", "--transferfile", "{}", "--return", "{}",
+            "--cleanup"]
 
 
 def parallel_argv(command, joblog, jobfile, extra):
