@@ -9,6 +9,8 @@ import math
 import os
 from collections import namedtuple
 
+from . import rayleigh
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 TABLE_PATH = os.path.join(HERE, "data", "nanofluid_properties.csv")
 
@@ -218,13 +220,16 @@ class NoFit(ValueError):
 
 
 def lattice_for(tau_t, pr, ra, m):
-    """Derived lattice values of a run (as the solver derives them)."""
+    """Derived lattice values of a run (as the solver derives them) whose
+    cavity between the walls has Rayleigh number ``ra``: the parameter file
+    gets Ra_solver = Ra (m/(m-1))^3 (cavitylib.rayleigh)."""
     diff = (tau_t - 0.5) / 3.0
     visc = diff * pr
-    u_ref = math.sqrt(ra * pr) * diff / m
+    ra_solver = rayleigh.to_solver(ra, m)
+    u_ref = math.sqrt(ra_solver * pr) * diff / m
     return {
         "Tau_T": tau_t, "Tau_F": 3.0 * visc + 0.5, "Diffusivity": diff,
-        "Viscosity": visc, "U_Ref": u_ref,
+        "Viscosity": visc, "U_Ref": u_ref, "Ra_solver": ra_solver,
         "Mach": u_ref / LATTICE_SOUND_SPEED,
     }
 
@@ -254,12 +259,16 @@ def choose_tau_t(pr, ra, m, mach=0.1, tau_min=0.51, tau_max=2.0):
             "[%g, %g]: Tau_F - 0.5 = Pr (Tau_T - 0.5) needs %.4g <= Pr <= "
             "%.4g; no grid changes this (widen --tau-min/--tau-max)"
             % (pr, tau_min, tau_max, pr_lo, 1.0 / pr_lo))
-    scale = math.sqrt(ra * pr)
+    scale = math.sqrt(rayleigh.to_solver(ra, m) * pr)
     hi_u = mach * LATTICE_SOUND_SPEED * m / scale
     hi = min(hi_tau, hi_u)
     if lo > hi:
-        m_needed = int(math.ceil(lo * scale / (mach * LATTICE_SOUND_SPEED)))
-        while lo * scale / m_needed > mach * LATTICE_SOUND_SPEED:
+        def u_at(mm):
+            return lo * math.sqrt(rayleigh.to_solver(ra, mm) * pr) / mm
+
+        # from below: Ra_solver > Ra on every grid
+        m_needed = max(2, int(lo * math.sqrt(ra * pr) / (mach * LATTICE_SOUND_SPEED)))
+        while u_at(m_needed) > mach * LATTICE_SOUND_SPEED:
             m_needed += 1
         u_min = scale * lo / m
         raise NoFit(
