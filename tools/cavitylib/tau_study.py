@@ -2,8 +2,9 @@
 
 On one grid, each case runs at several reference velocities U_Ref (Mach
 numbers U_Ref / c_s), that is at several Tau_T, until it settles. The Nu of
-each run is compared with the case's Nu extrapolated to zero Mach number
-(a fit Nu = Nu_0 + a Ma + b Ma^2), and the run time with the Mach number.
+each run is compared with the case's Nu at the lowest Mach number, where
+the compressibility error is smallest, and the run time with the Mach
+number.
 A larger Tau_T settles sooner (the diffusive time m^2 / alpha falls as
 1 / (Tau_T - 1/2)) and costs accuracy; the study says how much.
 """
@@ -14,7 +15,7 @@ import os
 
 import numpy as np
 
-from . import nanofluid as nf, rayleigh
+from . import history, nanofluid as nf, rayleigh
 
 GRID = 64
 MACHS = (0.05, 0.075, 0.1, 0.15, 0.2, 0.3)
@@ -26,7 +27,6 @@ CASES = (
     ("cu20", 2.171922, 29825.5),
     ("pr62", 6.2, 1e4),
 )
-FIT_MACH = 0.2  # the Mach-zero fit uses the runs up to this Mach number
 
 
 def tau_t(pr, ra, m, mach):
@@ -54,22 +54,12 @@ def write_table(path, rows):
         w.writerows(rows)
 
 
-def mach_zero_fit(ma, nu, upto=FIT_MACH):
-    """Nu_0, a, b of Nu = Nu_0 + a Ma + b Ma^2 over the runs up to ``upto``
-    (a straight line with fewer than four of them)."""
-    ma, nu = np.asarray(ma, dtype=float), np.asarray(nu, dtype=float)
-    keep = ma <= upto + 1e-12
-    deg = 2 if keep.sum() >= 4 else 1
-    coef = np.polyfit(ma[keep], nu[keep], deg)
-    if deg == 1:
-        coef = np.concatenate(([0.0], coef))
-    return float(coef[2]), float(coef[1]), float(coef[0])
-
-
 def analyse(summary_rows, m=GRID, cases=CASES):
-    """Per case: Nu_0 and, per Mach number, Tau_T, Tau_F, stop, steps, the
-    steps in diffusive times (steps alpha / (m - 1)^2), wall and processor
-    seconds and the Nu error against Nu_0."""
+    """Per case: Nu_0 (the Nu of the lowest Mach number) and, per Mach
+    number, Tau_T, Tau_F, stop, steps, the steps in diffusive times
+    (steps alpha / (m - 1)^2), wall and processor seconds, the Nu error
+    against Nu_0 and the drift left (how far the Nu history still was from
+    the value it was heading for, cavitylib.history.tail_fit)."""
     by_name = {r["name"]: r for r in summary_rows}
     out = []
     for name, pr, ra in cases:
@@ -86,14 +76,98 @@ def analyse(summary_rows, m=GRID, cases=CASES):
                          "diffusive_times": steps * alpha / (m - 1.0) ** 2,
                          "wall_s": float(r["run_time_s"] or "nan"),
                          "cpu_s": float(r["cpu_time_s"] or "nan"),
-                         "nu": float(r["Nu"])})
+                         "nu": float(r["Nu"]),
+                         "drift": _drift(r["folder"])})
         runs.sort(key=lambda x: x["mach"])
-        if len(runs) < 3:
+        if len(runs) < 2:
             continue
-        nu0, a, b = mach_zero_fit([x["mach"] for x in runs],
-                                  [x["nu"] for x in runs])
+        nu0 = runs[0]["nu"]
         for x in runs:
             x["error"] = x["nu"] / nu0 - 1.0
-        out.append({"name": name, "Pr": pr, "Ra": ra, "nu0": nu0, "a": a,
-                    "b": b, "runs": runs})
+        out.append({"name": name, "Pr": pr, "Ra": ra, "nu0": nu0,
+                    "mach0": runs[0]["mach"], "runs": runs})
     return out
+
+
+def _drift(folder):
+    try:
+        steps, nu, _, _ = history.read_console(folder)
+    except OSError:
+        return math.nan
+    if nu.size == 0:
+        return math.nan
+    t = history.tail_fit(steps, nu)
+    return t["remaining"] / nu[-1]
+
+
+def _fmt_s(s):
+    if not s == s:
+        return "-"
+    return "%.0f s" % s if s < 120 else "%.1f min" % (s / 60.0)
+
+
+def markdown(results, m=GRID):
+    """The study's tables: per case, each Mach number's Tau_T, Tau_F, how
+    the run ended, its steps (and in diffusive times), times and Nu error."""
+    out = []
+    for c in results:
+        out.append("**%s**: Pr = %.4g, Ra = %.6g, %d x %d; Nu_0 = %.6g "
+                   "(Nu.dat at U_Ref = %g c_s)\n" % (c["name"], c["Pr"], c["Ra"],
+                                                   m, m, c["nu0"], c["mach0"]))
+        out.append("| U_Ref / c_s | Tau_T | Tau_F | ended by | steps | "
+                   "steps alpha / (m-1)^2 | wall time | CPU time | Nu.dat | "
+                   "Nu / Nu_0 - 1 | drift left |")
+        out.append("|---|---|---|---|---|---|---|---|---|---|---|")
+        for x in c["runs"]:
+            out.append("| %g | %.6g | %.4g | %s | %d | %.3f | %s | %s | %.6g | "
+                       "%+.3f %% | %+.3f %% |"
+                       % (x["mach"], x["Tau_T"], x["Tau_F"], x["stop"],
+                          x["steps"], x["diffusive_times"], _fmt_s(x["wall_s"]),
+                          _fmt_s(x["cpu_s"]), x["nu"], 100 * x["error"],
+                          100 * x["drift"]))
+        out.append("")
+    return "\n".join(out) + "\n"
+
+
+def write_csv(path, results):
+    cols = ("case", "Pr", "Ra", "mach", "Tau_T", "Tau_F", "stop", "steps",
+            "diffusive_times", "wall_s", "cpu_s", "nu", "drift", "nu0", "error")
+    with open(path, "w", newline="") as fh:
+        w = csv.writer(fh)
+        w.writerow(cols)
+        for c in results:
+            for x in c["runs"]:
+                w.writerow([c["name"], "%.6g" % c["Pr"], "%.6g" % c["Ra"]]
+                           + ["%.6g" % x[k] if isinstance(x[k], float) else x[k]
+                              for k in cols[3:13]]
+                           + ["%.6g" % c["nu0"], "%.4g" % x["error"]])
+
+
+def plot(results, path, dpi=110):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    fig, (a, b) = plt.subplots(1, 2, figsize=(10, 4.0), dpi=dpi,
+                               layout="constrained")
+    for k, c in enumerate(results):
+        ma = [x["mach"] for x in c["runs"]]
+        lab = "%s (Pr %.3g, Ra %.3g)" % (c["name"], c["Pr"], c["Ra"])
+        a.plot(ma, [100 * x["error"] for x in c["runs"]], "o-", color="C%d" % k,
+               label=lab)
+        b.plot(ma, [x["cpu_s"] for x in c["runs"]], "o-", color="C%d" % k,
+               label=lab)
+    a.axhline(0, color="0.5", lw=0.6)
+    a.set_xlabel("U_Ref / c_s (Mach number of the reference velocity)")
+    a.set_ylabel("Nu.dat / Nu_0 - 1, %")
+    a.set_title("Nu against its value at the lowest Mach number, 64 x 64",
+                fontsize=10)
+    b.set_xlabel("U_Ref / c_s")
+    b.set_ylabel("CPU time to settle, s (one thread)")
+    b.set_title("Time to a settled Nu (--settle 1e-05)", fontsize=10)
+    b.set_yscale("log")
+    b.yaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: "%g" % v))
+    for ax in (a, b):
+        ax.grid(alpha=0.3, which="both")
+        ax.legend(fontsize=7)
+    fig.savefig(path, dpi=dpi)
+    plt.close(fig)
