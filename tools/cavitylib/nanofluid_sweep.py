@@ -46,7 +46,8 @@ def collect(outdir, cases):
              "run_time_s": sm.get("run_time_s", ""),
              "cpu_time_s": sm.get("cpu_time_s", ""),
              "expected_s": nf.expected_run(int(row["n"]), int(row["m"]),
-                                           float(row["Tau_T"]))[1],
+                                           float(row["Tau_T"]),
+                                           float(row["Ra"]))[1],
              "message": sm.get("message", "")}
         dt = float(row["T_Hot"]) - float(row["T_Cold"])
         try:
