@@ -154,17 +154,23 @@ def plot(results, path, dpi=110):
         lab = "%s (Pr %.3g, Ra %.3g)" % (c["name"], c["Pr"], c["Ra"])
         a.plot(ma, [100 * x["error"] for x in c["runs"]], "o-", color="C%d" % k,
                label=lab)
-        b.plot(ma, [x["cpu_s"] for x in c["runs"]], "o-", color="C%d" % k,
+        b.plot(ma, [x["cpu_s"] for x in c["runs"]], "-", color="C%d" % k,
                label=lab)
+        for x in c["runs"]:  # hollow: ended by the solver's own stop
+            b.plot([x["mach"]], [x["cpu_s"]], "o", color="C%d" % k,
+                   mfc="C%d" % k if x["stop"] == "settled" else "white")
     a.axhline(0, color="0.5", lw=0.6)
     a.set_xlabel("U_Ref / c_s (Mach number of the reference velocity)")
     a.set_ylabel("Nu.dat / Nu_0 - 1, %")
     a.set_title("Nu against its value at the lowest Mach number, 64 x 64",
                 fontsize=10)
     b.set_xlabel("U_Ref / c_s")
-    b.set_ylabel("CPU time to settle, s (one thread)")
-    b.set_title("Time to a settled Nu (--settle 1e-05)", fontsize=10)
+    b.set_ylabel("CPU time of the run, s (one thread)")
+    b.set_title("Time to the end: settled (filled) or residual stop (hollow)",
+                fontsize=10)
     b.set_yscale("log")
+    b.yaxis.set_major_locator(matplotlib.ticker.LogLocator(subs=(1, 2, 5)))
+    b.yaxis.set_minor_locator(matplotlib.ticker.NullLocator())
     b.yaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: "%g" % v))
     for ax in (a, b):
         ax.grid(alpha=0.3, which="both")
