@@ -296,6 +296,7 @@ def plot_local_nusselt(run, path, size=(5.0, 4.4), dpi=200, show_reference=True)
                 label="%s: max %.4g at y = %.3g" % (BENCHMARK_SOURCE, ref["nu_max"],
                                                     ref["y_nu_max"]))
         ax.plot([ref["nu_min"]], [ref["y_nu_min"]], "s", mfc="none", color="k",
+                clip_on=False,  # at the top wall
                 label="%s: min %.4g at y = %.3g" % (BENCHMARK_SOURCE, ref["nu_min"],
                                                     ref["y_nu_min"]))
     ax.set_xlabel("local Nusselt number on the hot wall")
