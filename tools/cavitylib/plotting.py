@@ -357,7 +357,7 @@ def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=None,
 
 
 def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
-                    reference=None, title=None):
+                    reference=None, title=None, against=None):
     """Relative error over the grid spacing h = 1/L (log-log), with slopes 1
     and 2 for reference. ``runs`` are analysed runs of one Ra
     (cavitylib.validation.analyse_run); the error is against ``reference``
@@ -366,9 +366,9 @@ def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
     if reference is None:
         ref = benchmark.benchmark_case(va.PR, runs[0]["ra"], rel=1e-6)
         reference = {q: ref[va.PUBLISHED_KEY[q]] for q in va.QUANTITIES}
-        against = "vs %s" % BENCHMARK_SOURCE
+        against = "against %s" % BENCHMARK_SOURCE
     else:
-        against = "vs the extrapolated limit"
+        against = against or "against the extrapolated limits"
     quantities = quantities or ("nu_file", "nu2", "u_max", "v_max")
     h = np.array([1.0 / va.cavity_length(r["m"]) for r in runs])
     fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
@@ -394,9 +394,10 @@ def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
         lambda v, _: "%g" % v))
     ax.yaxis.set_minor_locator(NullLocator())
     ax.set_xlabel("grid spacing h = 1 / (m - 1)")
-    ax.set_ylabel("|relative error| %s, %%" % against)
-    ax.set_title(title or "Grid study, Ra = %s, Pr = %g"
-                 % (_sci(runs[0]["ra"]), runs[0].get("Pr", va.PR)), fontsize=10)
+    ax.set_ylabel("|relative error|, %")
+    ax.set_title((title or "Grid study, Ra = %s, Pr = %g"
+                  % (_sci(runs[0]["ra"]), runs[0].get("Pr", va.PR)))
+                 + "\n" + against, fontsize=9)
     ax.grid(alpha=0.3, which="both")
     ax.legend(fontsize=7)
     fig.savefig(path, dpi=dpi)
