@@ -11,9 +11,7 @@ A larger Tau_T settles sooner (the diffusive time m^2 / alpha falls as
 
 import csv
 import math
-import os
 
-import numpy as np
 
 from . import history, nanofluid as nf, rayleigh
 
