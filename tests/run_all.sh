@@ -6,7 +6,8 @@
 #   2. the same suite built portable (no -march) and built with clang: the
 #      same bytes whatever the compiler and the instruction set;
 #   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
-#   4. the Python tools, on the real solver.
+#   4. the Python tools, on the real solver, with a sweep over two ssh "hosts"
+#      on this machine (sshd on loopback addresses, stopped afterwards).
 # JOBS (default 2) sets the build parallelism; QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,7 +58,18 @@ CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF
 
 bash "$root/tests/run_reliability.sh"
 
+# --- Python tools (tests/tools) -------------------------------------------
+# The sweep across machines runs over two ssh "hosts" on loopback addresses,
+# started here for the tests and stopped afterwards, whatever the outcome.
 echo "== Python tools"
-CAVITY_BIN="$root/build/cavity" bash "$root/tests/tools/run.sh"
+bash "$root/tests/install_packages.sh" openssh-server openssh-client rsync
+ssh_hosts=$(mktemp -d)
+stop_ssh_hosts() { bash "$root/tests/tools/ssh_hosts.sh" stop "$ssh_hosts"; rm -rf "$ssh_hosts"; }
+trap stop_ssh_hosts EXIT
+bash "$root/tests/tools/ssh_hosts.sh" start "$ssh_hosts"
+CAVITY_SSH_HOSTS="$ssh_hosts" CAVITY_BIN="$root/build/cavity" bash "$root/tests/tools/run.sh"
+stop_ssh_hosts
+trap - EXIT
+# --- end of the Python tools ---------------------------------------------
 
 echo "== all tests passed"

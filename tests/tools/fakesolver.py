@@ -8,7 +8,11 @@ field. Imported, it offers the record writer and write_run() for fixtures.
 
 Behaviour of the program, chosen so tests know the answer:
 - the run stops on step 50 * (n // 10) + 7, so the last report is number
-  n // 10 (none for n < 10);
+  n // 10 (none for n < 10), unless Pr >= 100: then it never meets the stop
+  and runs to the step limit (reports only; files at the end);
+- it takes the solver's options --settle TOL, --settle-window STEPS and
+  --threads N, settles as the solver does (its Nu is the same at every
+  report, so after a full window) and ends with the solver's notes;
 - Tau_T = 0.5 ends it with "floating-point error: invalid" before any step,
   T_Hot = T_Cold with "floating-point error: divide by zero";
 - Ra >= 1e9 ends it with "floating-point error: overflow" after two reports;
@@ -139,7 +143,26 @@ def _read_int(what):
                 _die("input error: %s: %r is not an integer" % (what, line.strip()))
 
 
+def options(argv):
+    """(settle tol or None, window) from the solver's options."""
+    tol, window, k = None, 20000, 0
+    while k < len(argv):
+        opt, val = argv[k], argv[k + 1] if k + 1 < len(argv) else ""
+        if opt == "--settle":
+            tol = float(val)
+        elif opt == "--settle-window":
+            window = int(val)
+        elif opt == "--threads":
+            if int(val) < 1:
+                _die("usage error: --threads needs a whole number from 1")
+        else:
+            _die("usage error: unknown option %s" % opt)
+        k += 2
+    return tol, window
+
+
 def main():
+    tol, window = options(sys.argv[1:])
     out = sys.stdout
     out.write("* Please Enter Dimensions(n And m Respectively).*\r\nn=")
     out.flush()
@@ -170,26 +193,52 @@ def main():
               + "*" * 78)
     diff = (p["Tau_T"] - 0.5) / 3.0
     u_ref = math.sqrt(p["Ra"] / p["Pr"]) * diff * p["Pr"] / m
-    stop = 50 * (n // 10) + 7
+    max_steps = 1000000
+    stop = 50 * (n // 10) + 7 if p["Pr"] < 100 else max_steps
     delay = float(os.environ.get("FAKESOLVER_REPORT_DELAY", "0") or 0)
     overflow = p["Ra"] >= 1e9
     if overflow:
         stop = 120
+    half = max(1, window // 100)
+    history, note, nu = [], None, None
     for step in range(1, stop + 1):
-        if step % 50 == 0:
+        if step % 50:
+            continue
+        if nu is None or stop < max_steps:
             _, nu = write_run(".", n, m, p["T_Hot"], p["T_Cold"], u_ref)
-            out.write("\r\nStep==%11d           Nu On Hot Wall==%15s"
-                      % (step // 50, real_text(nu)))
-            out.write("\r\nResidual of Th==%15s           Residual of Flow==%15s"
-                      % (real_text(1e-3 / step), real_text(2e-3 / step)))
-            out.write("\r\n" + "*" * 78)
-            if delay:
-                out.flush()
-                time.sleep(delay)
+        out.write("\r\nStep==%11d           Nu On Hot Wall==%15s"
+                  % (step // 50, real_text(nu)))
+        out.write("\r\nResidual of Th==%15s           Residual of Flow==%15s"
+                  % (real_text(1e-3 / step), real_text(2e-3 / step)))
+        out.write("\r\n" + "*" * 78)
+        if delay:
+            out.flush()
+            time.sleep(delay)
+        history.append(float(real_text(nu)))
+        if tol is not None and len(history) >= 2 * half and not overflow:
+            a = sum(history[-2 * half:-half]) / half
+            b = sum(history[-half:]) / half
+            change = abs(b - a) / abs(b)
+            if change <= tol:
+                note = ("note: settled at step %d: Nu = %s; its mean over the "
+                        "last %d steps differs from its mean over the %d "
+                        "before by %.3g, relative (--settle %g)"
+                        % (step, real_text(nu), 50 * half, 50 * half, change,
+                           tol))
+                break
     if overflow:
         _die("floating-point error: overflow")
     write_run(".", n, m, p["T_Hot"], p["T_Cold"], u_ref)
+    if note is None and stop == max_steps:
+        note = ("note: step limit: all 1000000 steps were made without meeting "
+                "the stop rule (a residual below 1e-07)")
+    elif note is None and tol is not None:
+        note = ("note: converged at step %d: the temperature residual 9e-08 "
+                "is below the stop at 1e-07" % stop)
     out.write("\r\n\r\nSolution Has Finished!\r\n\r\nThanks For Using This Code.\r\n\r\n")
+    out.flush()
+    if note:
+        sys.stderr.write(note + "\n")
     return 0
 
 

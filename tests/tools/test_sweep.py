@@ -5,21 +5,21 @@ import subprocess
 import pytest
 
 from conftest import FAKE_SOLVER, tool
-from cavitylib import records, sweep
+from cavitylib import rayleigh, records, sweep
 
 HEAD = "name,n,m,Pr,Ra,T_Hot,T_Cold,T_Init,Tau_T\n"
 
 
-def run_sweep(tmp_path, table, binary, *extra):
+def run_sweep(tmp_path, table, binary, *extra, out="out"):
     cases = tmp_path / "cases.csv"
     cases.write_text(table)
     env = dict(os.environ, CAVITY_BIN=binary)
     proc = subprocess.run(
-        [tool("cavity-sweep"), str(cases), "-o", str(tmp_path / "out"),
+        [tool("cavity-sweep"), str(cases), "-o", str(tmp_path / out),
          "--timeout=120"] + list(extra),
         env=env, capture_output=True, text=True, timeout=600)
     rows = {}
-    summary = tmp_path / "out" / "summary.csv"
+    summary = tmp_path / out / "summary.csv"
     if summary.exists():
         with open(summary, newline="") as fh:
             rows = {r["name"]: r for r in csv.DictReader(fh)}
@@ -30,40 +30,103 @@ def test_sweep_with_stand_in_solver(tmp_path):
     table = (HEAD
              + "long,32,30,0.71,1e4,1,0,0,0.8\n"
              + "short,8,8,0.71,1e3,1,0,0,0.8\n"
+             + "never,12,12,200,1e4,1,0,0,0.8\n"
              + "nodiff,20,20,0.71,1e4,1,0,0,0.5\n"
              + "blowup,20,20,0.71,1e10,1,0,0,0.8\n")
-    proc, rows = run_sweep(tmp_path, table, FAKE_SOLVER, "--jobs", "2")
+    proc, rows = run_sweep(tmp_path, table, FAKE_SOLVER, "--jobs", "2",
+                           "--settle-window", "1000")
     assert proc.returncode == 1, proc.stderr  # some cases failed
-    assert set(rows) == {"long", "short", "nodiff", "blowup"}
+    assert set(rows) == {"long", "short", "never", "nodiff", "blowup"}
+    # said once: the Ra convention, and how jobs and threads share the cores
+    assert proc.stderr.count("between the walls") == 1
+    assert "2 job(s) at once, 1 solver thread each" in proc.stderr
 
-    r = rows["long"]  # stops on step 157: last report is number 3
-    assert (r["status"], r["exit_code"], r["finished"]) == ("ok", "0", "yes")
-    assert r["last_reported_step"] == "150"
+    r = rows["long"]  # stops on step 157, before a 1000-step window is full
+    assert (r["status"], r["stop"], r["end_step"]) == ("ok", "residual", "157")
+    assert r["last_reported_step"] == "150" and r["finished"] == "yes"
     assert float(r["Nu"]) == pytest.approx(2 * 31 / 30, rel=1e-6)
-    assert r["Ra"] == "1e4" and r["message"] == ""
-    assert float(r["run_time_s"]) >= 0
+    assert r["Ra"] == "1e4" and r["threads"] == "1"
+    assert float(r["Ra_parameter_file"]) == pytest.approx(1e4 * (30 / 29) ** 3)
+    assert r["message"].startswith("note: converged at step 157")
+    assert float(r["run_time_s"]) >= 0 and float(r["cpu_time_s"]) >= 0
+
+    r = rows["never"]  # never meets the stop: settled after a full window
+    assert (r["status"], r["stop"], r["end_step"]) == ("ok", "settled", "1000")
 
     r = rows["short"]  # stops before step 50: no report at all
     assert r["status"] == "ok" and r["last_reported_step"] == ""
     assert float(r["Nu"]) == pytest.approx(2.25)
 
     r = rows["nodiff"]  # fails before any file is written
-    assert (r["status"], r["exit_code"], r["Nu"]) == ("failed", "1", "")
+    assert (r["status"], r["exit_code"], r["stop"], r["Nu"]) == (
+        "failed", "1", "failed", "")
     assert r["message"] == "floating-point error: invalid"
-    assert r["finished"] == "no"
+    assert r["Nu_last_report_before_failure"] == ""
 
-    r = rows["blowup"]  # fails after two reports; Nu.dat holds the last one
-    assert r["status"] == "failed" and r["last_reported_step"] == "100"
+    r = rows["blowup"]  # fails after two reports: no Nu, the last report's
+    assert (r["status"], r["stop"], r["Nu"]) == ("failed", "failed", "")
+    assert r["last_reported_step"] == "100"
+    assert float(r["Nu_last_report_before_failure"]) == pytest.approx(2.1)
     assert r["message"] == "floating-point error: overflow"
-    assert r["Nu"] != ""
 
-    # the case folder holds what the solver was given
+    # the case folder holds what the solver was given: the Ra of the cavity
+    # between the walls, converted for the solver's m
     folder = tmp_path / "out" / "long"
     assert (folder / "console.in").read_bytes() == b"32\n30\n\n"
     assert records.read_parameters(str(folder)) == {
-        "Pr": 0.71, "Ra": 1e4, "T_Hot": 1.0, "T_Cold": 0.0, "T_Init": 0.0,
-        "Tau_T": 0.8}
-    assert "last_reported_step" in (tmp_path / "out" / "summary.columns.txt").read_text()
+        "Pr": 0.71, "Ra": rayleigh.to_solver(1e4, 30), "T_Hot": 1.0,
+        "T_Cold": 0.0, "T_Init": 0.0, "Tau_T": 0.8}
+    assert "Nu_last_report_before_failure" in (
+        tmp_path / "out" / "summary.columns.txt").read_text()
+
+
+def test_no_settle_runs_to_the_solver_stop(tmp_path):
+    table = HEAD + "never,12,12,200,1e4,1,0,0,0.8\n"
+    proc, rows = run_sweep(tmp_path, table, FAKE_SOLVER, "--no-settle",
+                           "--threads", "3", "--jobs", "1")
+    assert proc.returncode == 0, proc.stderr
+    r = rows["never"]
+    assert (r["stop"], r["end_step"], r["threads"]) == ("step-limit", "1000000", "3")
+    assert "3 solver threads each" in proc.stderr
+    assert "3 threads on" not in proc.stderr or "slow each other" in proc.stderr
+
+
+def test_the_command_gives_each_job_its_threads_and_settle_rule(tmp_path):
+    p = tmp_path / "c.csv"
+    p.write_text(HEAD + "a,8,8,0.71,1e3,1,0,0,0.8\n")
+    proc = subprocess.run([tool("cavity-sweep"), str(p), "-o", str(tmp_path / "o"),
+                           "--bin", FAKE_SOLVER, "--dry-run"],
+                          capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert "--threads 1 --settle 1e-05 --settle-window 20000" in proc.stdout
+    for bad in (["--settle", "0"], ["--threads", "0"], ["--settle-window", "50"]):
+        proc = subprocess.run([tool("cavity-sweep"), str(p), "--bin", FAKE_SOLVER]
+                              + bad, capture_output=True, text=True, timeout=60)
+        assert proc.returncode == 2 and bad[0] in proc.stderr
+
+
+def test_settled_sweep_of_a_run_that_never_stops_matches_its_step_limit(
+        tmp_path, solver):
+    """8 x 8 at Tau_T = 0.51: rounding noise keeps the temperature residual
+    near 8e-7, so the solver alone runs its 1,000,000 steps (a few seconds
+    here); the default sweep ends it settled, with the same Nu to 0.1 %."""
+    binary, real = solver
+    if not real:
+        pytest.skip("CAVITY_BIN not set")
+    table = HEAD + "noisy,8,8,0.71,1e3,1,0,0,0.51\n"
+    proc, full = run_sweep(tmp_path, table, binary, "--no-settle", out="full")
+    assert proc.returncode == 0, proc.stderr
+    proc, settled = run_sweep(tmp_path, table, binary, out="settled")
+    assert proc.returncode == 0, proc.stderr
+    a, b = full["noisy"], settled["noisy"]
+    assert (a["stop"], a["end_step"]) == ("step-limit", "1000000")
+    assert b["stop"] == "settled" and int(b["end_step"]) < 100000
+    assert float(b["Nu"]) == pytest.approx(float(a["Nu"]), rel=1e-3)
+    # the files hold the snapshot of the step the run settled on
+    folder = tmp_path / "settled" / "noisy"
+    assert b["message"].startswith("note: settled at step %s: Nu = " % b["end_step"])
+    assert records.read_nu(str(folder)) == float(b["message"].split("Nu = ")[1].split(";")[0])
+    assert not list(folder.glob("*.tmp"))
 
 
 def test_sweep_with_the_solver(tmp_path, solver):
@@ -71,22 +134,29 @@ def test_sweep_with_the_solver(tmp_path, solver):
     if not real:
         pytest.skip("CAVITY_BIN not set")
     # T_Init = (T_Hot + T_Cold) / 2 stops after the first step; Tau_T = 0.5
-    # divides 0 by 0 in the set-up. Both are quick on any grid.
+    # divides 0 by 0 in the set-up; Ra 1e9 on 16 x 16 overflows after reports
     table = (HEAD + "rest,16,16,0.71,1e3,1,0,0.5,0.8\n"
-             + "zero,16,16,0.71,1e3,1,0,0,0.5\n")
+             + "zero,16,16,0.71,1e3,1,0,0,0.5\n"
+             + "boom,16,16,0.71,1e8,1,0,0,0.6\n")
     proc, rows = run_sweep(tmp_path, table, binary)
     assert proc.returncode == 1, proc.stderr
     r = rows["rest"]
-    assert (r["status"], r["finished"], r["last_reported_step"]) == ("ok", "yes", "")
+    assert (r["status"], r["stop"], r["end_step"]) == ("ok", "residual", "1")
     assert float(r["Nu"]) == records.read_nu(r["folder"])
     r = rows["zero"]
-    assert r["status"] == "failed" and r["exit_code"] == "1"
+    assert (r["status"], r["exit_code"], r["stop"]) == ("failed", "1", "failed")
     assert r["message"].startswith("floating-point error")
+    r = rows["boom"]
+    assert (r["stop"], r["Nu"]) == ("failed", "")
+    assert r["message"].startswith("floating-point error")
+    if r["last_reported_step"]:
+        assert r["Nu_last_report_before_failure"] != ""
 
 
 @pytest.mark.parametrize("table, what", [
     ("n,m,Pr,Ra,T_Hot,T_Cold,T_Init\n8,8,0.71,1e3,1,0,0\n", "missing column"),
     (HEAD + "a,8.5,8,0.71,1e3,1,0,0,0.8\n", "whole number"),
+    (HEAD + "a,8,1,0.71,1e3,1,0,0,0.8\n", "at least 2"),
     (HEAD + "a,8,8,x,1e3,1,0,0,0.8\n", "not a number"),
     (HEAD + "a,8,8,0.71,1e3,1,0,0,0.8\na,9,9,0.71,1e3,1,0,0,0.8\n", "twice"),
     (HEAD + "../x,8,8,0.71,1e3,1,0,0,0.8\n", "name"),
@@ -107,8 +177,18 @@ def test_case_table_defaults_and_comments(tmp_path):
     assert case["name"] == "case001" and case["n"] == 64 and case["Tau_T"] == 0.55
 
 
-def test_last_reported_step_reads_console_records():
+def test_console_and_notes_are_read_as_the_solver_writes_them(tmp_path):
     text = ("\r\nStep==          1           Nu On Hot Wall==       1.000000"
             "\r\n Step==         12           Nu On Hot Wall==       1.100000")
     assert sweep.last_reported_step(text) == 600
+    assert sweep.last_reported_nu(text) == "1.100000"
     assert sweep.last_reported_step("Solution Has Finished!") is None
+    err = ("warning: something\nnote: settled at step 5600: Nu = 2.2; ...\n")
+    assert sweep.end_note(err)[:2] == ("settled", 5600)
+    assert sweep.end_note("note: converged at step 7: the flow residual 0 is "
+                          "below")[:2] == ("residual", 7)
+    assert sweep.end_note("note: step limit: all 1000000 steps were made")[:2] \
+        == ("step-limit", 1000000)
+    assert sweep.end_note("floating-point error: overflow") == (None, None, None)
+    (tmp_path / sweep.CPU_TIME).write_text("0m0.010s 0m0.002s\n1m2.500s 0m0.250s\n")
+    assert sweep.cpu_seconds(str(tmp_path)) == pytest.approx(62.75)

@@ -38,8 +38,10 @@ class TestCaseSetUp:
     def test_stable_and_small_reference_velocity(self):
         for case in va.ALL:
             lat = case.lattice()
-            assert lat["U_Ref"] <= 0.1 + 1e-9 or case.name == "g032"
-            assert lat["Tau_F"] > 0.53 and case.tau_t > 0.53
+            # 0.1 on the standard cases; grid studies keep Tau_T and let the
+            # coarsest grids go a little above it
+            assert lat["U_Ref"] <= (0.1 + 1e-9 if case.group == "four" else 0.14)
+            assert lat["Tau_F"] > 0.52 and case.tau_t > 0.52
 
     def test_case_table_reads_back_through_the_sweep(self, tmp_path):
         p = tmp_path / "c.csv"
@@ -48,13 +50,15 @@ class TestCaseSetUp:
         assert [c["name"] for c in cases] == [c.name for c in va.ALL]
         for got, want in zip(cases, va.ALL):
             assert got["n"] == got["m"] == want.m
-            assert got["Ra"] == pytest.approx(want.ra_solver, rel=1e-9)
+            assert got["Ra"] == want.ra  # the cavity's; the sweep converts
             assert got["Tau_T"] == want.tau_t
-        # the grid study: Ra 1e4 on at least three grids, one Tau_T
-        grid = va.grid_cases(va.ALL)
-        assert len(grid) >= 3 and len({c.tau_t for c in grid}) == 1
-        assert {c.ra for c in grid} == {1e4}
-        assert [c.m for c in grid] == sorted(c.m for c in grid)
+        # the grid studies: at least three grids, one Tau_T each
+        for grid, ra in ((va.grid_cases(va.ALL), 1e4),
+                         (va.water_cases(va.ALL, 1e4), 1e4),
+                         (va.water_cases(va.ALL, 1e5), 1e5)):
+            assert len(grid) >= 3 and len({c.tau_t for c in grid}) == 1
+            assert {c.ra for c in grid} == {ra}
+            assert [c.m for c in grid] == sorted(c.m for c in grid)
 
 
 def conduction_run(folder, n, m, t_hot=1.0, t_cold=0.0, wall_at=0.5):

@@ -13,14 +13,20 @@ from . import records
 
 BENCHMARK_PR = 0.71
 
-# Ra -> published values.  nu: mean Nusselt number on the hot wall;
-# u_max on the vertical mid-line at height y; v_max on the horizontal
-# mid-line at distance x from the hot wall.
+# Ra -> published values.  nu: mean Nusselt number on the hot wall (the
+# paper's Nu_0); u_max on the vertical mid-line at height y; v_max on the
+# horizontal mid-line at distance x from the hot wall; nu_max and nu_min:
+# the largest and smallest local Nusselt number on the hot wall, at the
+# heights y_nu_max and y_nu_min.
 DE_VAHL_DAVIS = {
-    1e3: {"nu": 1.117, "u_max": 3.649, "y": 0.813, "v_max": 3.697, "x": 0.178},
-    1e4: {"nu": 2.238, "u_max": 16.178, "y": 0.823, "v_max": 19.617, "x": 0.119},
-    1e5: {"nu": 4.509, "u_max": 34.73, "y": 0.855, "v_max": 68.59, "x": 0.066},
-    1e6: {"nu": 8.817, "u_max": 64.63, "y": 0.850, "v_max": 219.36, "x": 0.0379},
+    1e3: {"nu": 1.117, "u_max": 3.649, "y": 0.813, "v_max": 3.697, "x": 0.178,
+          "nu_max": 1.505, "y_nu_max": 0.092, "nu_min": 0.692, "y_nu_min": 1.0},
+    1e4: {"nu": 2.238, "u_max": 16.178, "y": 0.823, "v_max": 19.617, "x": 0.119,
+          "nu_max": 3.528, "y_nu_max": 0.143, "nu_min": 0.586, "y_nu_min": 1.0},
+    1e5: {"nu": 4.509, "u_max": 34.73, "y": 0.855, "v_max": 68.59, "x": 0.066,
+          "nu_max": 7.717, "y_nu_max": 0.081, "nu_min": 0.729, "y_nu_min": 1.0},
+    1e6: {"nu": 8.817, "u_max": 64.63, "y": 0.850, "v_max": 219.36, "x": 0.0379,
+          "nu_max": 17.925, "y_nu_max": 0.0378, "nu_min": 0.989, "y_nu_min": 1.0},
 }
 
 

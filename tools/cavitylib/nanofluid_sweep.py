@@ -6,7 +6,7 @@ import csv
 import math
 import os
 
-from . import benchmark, history, records, sweep
+from . import benchmark, history, nanofluid as nf, records, sweep
 
 TIMING_FILE = "sweep-time.txt"
 WALL_AT = 0.5
@@ -41,8 +41,14 @@ def collect(outdir, cases):
              "Tau_T": float(row["Tau_T"]), "k_ratio": s.props["k_ratio"],
              "mu_ratio": s.props["mu_ratio"], "props": s.props,
              "models": s.models, "status": sm.get("status", "not-run"),
-             "stop": sm.get("stop", ""), "steps": sm.get("last_reported_step", ""),
-             "run_time_s": sm.get("run_time_s", ""), "message": sm.get("message", "")}
+             "stop": sm.get("stop", ""),
+             "steps": sm.get("end_step") or sm.get("last_reported_step", ""),
+             "run_time_s": sm.get("run_time_s", ""),
+             "cpu_time_s": sm.get("cpu_time_s", ""),
+             "expected_s": nf.expected_run(int(row["n"]), int(row["m"]),
+                                           float(row["Tau_T"]),
+                                           float(row["Ra"]))[1],
+             "message": sm.get("message", "")}
         dt = float(row["T_Hot"]) - float(row["T_Cold"])
         try:
             nu = records.read_nu(folder) / dt
@@ -125,16 +131,18 @@ def report(results, suspension, ra, wall=None):
                      r["steps"] or "-", _g(r["nu"]), _pct(r["drift"]),
                      _g(r["nu_ref"]), _pct(r["enh_nu_ref"]), _g(r["nu2"]),
                      _g(r["nu2_ref"]), _pct(r["enh_nu2_ref"]),
-                     _fmt_time(r["run_time_s"])))
+                     _fmt_time(r["expected_s"]), _fmt_time(r["run_time_s"]),
+                     _fmt_time(r["cpu_time_s"])))
     text.append("\nNusselt numbers (Nu: Nu.dat over T_Hot - T_Cold, with the "
                 "suspension's conductivity; Nu x k_nf/k_f: referred to the base "
                 "fluid's; 2nd order: from Result.dat, walls half a spacing "
                 "inside the end nodes; drift: how far the Nu.dat history was "
                 "still from the value it was heading for):\n")
-    text.append(_md(("phi", "grid", "Tau_T", "ended by", "last report",
+    text.append(_md(("phi", "grid", "Tau_T", "ended by", "at step",
                      "Nu (Nu.dat)", "drift left", "Nu x k_nf/k_f",
                      "enhancement", "Nu 2nd order", "2nd order x k_nf/k_f",
-                     "enhancement (2nd order)", "run time"), rrow))
+                     "enhancement (2nd order)", "expected time (1 thread)",
+                     "wall time", "CPU time"), rrow))
     if wall is not None:
         text.append("\nSweep wall time: %.0f s (%.1f min).\n" % (wall, wall / 60.0))
     bad = [r for r in results if r["status"] != "ok"]
@@ -152,7 +160,8 @@ def _fmt_time(s):
 
 
 CSV_COLUMNS = ("name", "phi", "n", "m", "Pr", "Ra", "Tau_T", "k_ratio",
-               "mu_ratio", "status", "stop", "steps", "run_time_s", "nu",
+               "mu_ratio", "status", "stop", "steps", "expected_s",
+               "run_time_s", "cpu_time_s", "nu",
                "nu_limit", "drift", "nu_ref", "enh_nu_ref", "nu2", "nu2_ref",
                "enh_nu2_ref")
 

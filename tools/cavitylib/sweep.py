@@ -7,53 +7,69 @@ import os
 import re
 import shlex
 import shutil
-import sys
 
-from . import records, watch
+from . import rayleigh, records
 
 CASE_COLUMNS = ("n", "m") + records.PARAM_NAMES
 CONSOLE_IN = "console.in"
 CONSOLE_OUT = "console.out"
 CONSOLE_ERR = "console.err"
+CPU_TIME = "cpu-time.txt"
+# what a case folder holds besides the result files, removed before a run
+RUN_FILES = (CONSOLE_OUT, CONSOLE_ERR, CPU_TIME)
+
+SETTLE_TOL = 1e-5
+SETTLE_WINDOW = 20000
+REPORT_INTERVAL = 50
+MAX_STEPS = 1000000
 
 SUMMARY_COLUMNS = (
     "name", "n", "m", "Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T",
-    "status", "exit_code", "last_reported_step", "finished", "stop", "Nu",
-    "run_time_s", "host", "message", "folder",
+    "Ra_parameter_file", "status", "exit_code", "stop", "end_step",
+    "last_reported_step", "finished", "Nu", "Nu_last_report_before_failure",
+    "run_time_s", "cpu_time_s", "threads", "host", "message", "folder",
 )
 
 SUMMARY_LEGEND = """\
 name                case name (the name column of the case table, or caseNNN)
-n, m, Pr ... Tau_T  the case as given
+n, m, Pr ... Tau_T  the case as given; Ra is the Rayleigh number of the cavity
+                    between the walls (see tools/README.md, "The Rayleigh number")
+Ra_parameter_file   the Ra written into Input_Parameters.Input: Ra (m/(m-1))^3
 status              ok (exit status 0), failed (non-zero exit status),
                     killed (ended by a signal, e.g. a --timeout of parallel),
                     not-run (no job record: the sweep was interrupted)
 exit_code           exit status of the solver (empty when killed or not run)
-last_reported_step  50 x the number of the last progress report printed on the
-                    console ("Step==  N"); the solver reports every 50 steps and
-                    does not print the step on which it stopped, so the run
-                    went on for at most 49 steps after this; empty when no
-                    report was printed (a run that stopped before step 50)
-finished            yes when the solver printed its closing lines
 stop                why the run ended: residual (a residual fell below 1e-7),
-                    step-limit (the solver's 1,000,000 steps ran out), settled
-                    (ended by --settle once Nu had stopped changing; see
-                    settled.txt in the folder), empty after a failure
-Nu                  the number in Nu.dat when the run ended: the final snapshot
-                    after a normal end, the last report's snapshot after a
-                    failure; empty when there is no Nu.dat
+                    settled (its Nu had stopped changing: the solver's --settle),
+                    step-limit (the solver's 1,000,000 steps ran out), failed
+                    (status failed or killed); empty when not run
+end_step            the step the run ended on, from the solver's closing note
+                    (empty when the note gives none: a run without --settle that
+                    met the residual stop, or a failed run)
+last_reported_step  50 x the number of the last progress report printed on the
+                    console ("Step==  N"); empty when no report was printed
+finished            yes when the solver printed its closing lines
+Nu                  the number in Nu.dat at the end of a run that ended normally;
+                    empty for a failed case, whose files hold a snapshot of an
+                    unfinished run
+Nu_last_report_before_failure
+                    for a failed or killed case only: the Nu of its last progress
+                    report (not a result; where the run was when it failed)
 run_time_s          wall-clock time of the job, seconds, as GNU parallel measured it
+cpu_time_s          processor time of the solver, user + system, seconds
+threads             threads the solver was given (--threads)
 host                where the job ran (":" is this machine)
-message             the solver's error message (last line on stderr) for a failed
-                    case, or a note on the run
+message             the solver's closing note (how it ended), or its error
+                    message (last line on standard error) for a failed case
 folder              the case folder, with console.out and console.err
 """
 
 _STEP_RE = re.compile(r"Step==\s*(-?\d+)")
+_REPORT_NU_RE = re.compile(r"Nu On Hot Wall==\s*(\S+)")
 _NAME_RE = re.compile(r"^[A-Za-z0-9_.+-]+$")
-REPORT_INTERVAL = 50
-MAX_STEPS = 1000000
-WATCH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "watch.py")
+# the solver's closing notes; only the words up to the step are relied on
+_END_NOTE_RE = re.compile(r"^note: (settled|converged) at step (\d+)")
+_LIMIT_NOTE_RE = re.compile(r"^note: step limit: all (\d+) steps")
 
 
 class CaseError(ValueError):
@@ -89,6 +105,9 @@ def read_cases(path):
         row = {(key or "").strip(): (val or "").strip() for key, val in row.items()}
         where = "%s: case %d" % (path, k)
         case = {"n": _int(row["n"], where + " n"), "m": _int(row["m"], where + " m")}
+        if case["m"] < 2:
+            raise CaseError("%s m: the cavity between the walls is m - 1 "
+                            "spacings high; m must be at least 2" % where)
         for p in records.PARAM_NAMES:
             try:
                 case[p] = float(row[p])
@@ -131,44 +150,58 @@ def case_warnings(case):
 
 
 def prepare_case(folder, case):
-    """Fresh case folder: parameter file and the console answers."""
+    """Fresh case folder: parameter file (Ra converted for the solver) and
+    the console answers."""
     os.makedirs(folder, exist_ok=True)
-    for name in records.RESULT_FILES + (CONSOLE_OUT, CONSOLE_ERR,
-                                         watch.SETTLED_FILE):
+    for name in records.RESULT_FILES + RUN_FILES:
         p = os.path.join(folder, name)
         if os.path.exists(p):
             os.remove(p)
-    labels = tuple("%s  (case %s, grid %d x %d)" % (lab, case["name"], case["n"],
-                                                      case["m"])
-                   for lab in records.DEFAULT_LABELS)
-    records.write_parameters(folder, case, labels)
+    where = "  (case %s, grid %d x %d)" % (case["name"], case["n"], case["m"])
+    labels = list(records.DEFAULT_LABELS)
+    labels[1] = rayleigh.label(case["Ra"], case["m"])
+    values = dict(case, Ra=rayleigh.to_solver(case["Ra"], case["m"]))
+    records.write_parameters(folder, values, [lab + where for lab in labels])
     # n, m, then an empty line for the pause
     with open(os.path.join(folder, CONSOLE_IN), "w") as fh:
         fh.write("%d\n%d\n\n" % (case["n"], case["m"]))
 
 
-def job_command(binary, settle=None):
-    """The shell command GNU parallel runs for one case folder ({}).
-
-    ``settle`` = (tol, window steps) runs the solver under watch.py, which
-    ends it once Nu has stayed within the relative band tol over the window.
-    """
-    if settle is None:
-        return ("cd {} && exec %s < %s > %s 2> %s"
-                % (shlex.quote(binary), CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR))
-    tol, window = settle
-    return ("cd {} && exec %s %s --tol %r --window %d %s"
-            % (shlex.quote(sys.executable), shlex.quote(WATCH), float(tol),
-               int(window), shlex.quote(binary)))
+def solver_options(settle=(SETTLE_TOL, SETTLE_WINDOW), threads=1):
+    """The solver's options for every case: ``settle`` = (tolerance, window
+    in steps), or None for the solver's own stop alone."""
+    opts = ["--threads", "%d" % threads]
+    if settle is not None:
+        opts += ["--settle", "%r" % float(settle[0]),
+                 "--settle-window", "%d" % settle[1]]
+    return opts
 
 
-def parallel_argv(binary, joblog, jobfile, extra, settle=None):
+def job_command(binary, options, folder="{}"):
+    """The shell command GNU parallel runs for one case folder: the solver
+    with the folder's console answers, its output kept beside them, and its
+    processor time (the shell's ``times``, portable to any remote shell)."""
+    return ("cd %s && { %s < %s > %s 2> %s; rc=$?; times > %s; exit $rc; }"
+            % (folder, " ".join(shlex.quote(a) for a in [binary] + options),
+               CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR, CPU_TIME))
+
+
+def transfer_options():
+    """GNU parallel options that copy a case folder to the host that runs
+    it (into a fresh folder under ~/.parallel/tmp there), bring the folder
+    back and remove the copy; the job argument is then the folder's name
+    relative to the sweep folder. One copy each way keeps the ssh
+    connections of a job to a few."""
+    return ["--workdir", "...", "--transferfile", "{}", "--return", "{}",
+            "--cleanup"]
+
+
+def parallel_argv(command, joblog, jobfile, extra):
     exe = shutil.which("parallel")
     if exe is None:
         raise RuntimeError("GNU parallel is not installed (Debian package "
                            "'parallel')")
-    return ([exe, "--joblog", joblog] + list(extra)
-            + ["-a", jobfile, job_command(binary, settle)])
+    return [exe, "--joblog", joblog] + list(extra) + ["-a", jobfile, command]
 
 
 def read_joblog(path):
@@ -197,6 +230,43 @@ def last_reported_step(console_text):
     return nums[-1] * REPORT_INTERVAL
 
 
+def last_reported_nu(console_text):
+    """The Nu text of the last progress report, or None."""
+    found = _REPORT_NU_RE.findall(console_text)
+    return found[-1] if found else None
+
+
+def end_note(err_text):
+    """(stop, step, line) from the solver's closing note on standard error:
+    ("settled" | "residual" | "step-limit", the step, the note), or
+    (None, None, None) when there is none."""
+    for line in reversed((err_text or "").splitlines()):
+        mt = _END_NOTE_RE.match(line)
+        if mt:
+            stop = "settled" if mt.group(1) == "settled" else "residual"
+            return stop, int(mt.group(2)), line.strip()
+        mt = _LIMIT_NOTE_RE.match(line)
+        if mt:
+            return "step-limit", int(mt.group(1)), line.strip()
+    return None, None, None
+
+
+def cpu_seconds(folder):
+    """User + system time of the solver from the shell's ``times`` (its
+    second line: the children's), or None."""
+    text = _read(os.path.join(folder, CPU_TIME))
+    lines = (text or "").split("\n")
+    if len(lines) < 2:
+        return None
+    total = 0.0
+    for tok in lines[1].split():
+        mt = re.fullmatch(r"(\d+)m([\d.]+)s", tok)
+        if not mt:
+            return None
+        total += 60.0 * int(mt.group(1)) + float(mt.group(2))
+    return total
+
+
 def _read(path):
     try:
         with open(path, errors="replace") as fh:
@@ -212,52 +282,64 @@ def _last_line(text):
     return ""
 
 
-def collect_case(folder, case, job):
+def _job_status(row, job):
+    """Fills status, exit_code, host, run_time_s; returns a note or None.
+    A solver ended by a signal exits (through the job's shell) with
+    128 + the signal's number."""
+    if job is None:
+        row.update(status="not-run", exit_code="", host="", run_time_s="")
+        return None
+    sig = int(job.get("Signal", "0") or 0)
+    code = int(job.get("Exitval", "0") or 0)
+    row["host"] = job.get("Host", "")
+    row["run_time_s"] = "%.3f" % float(job.get("JobRuntime", "nan"))
+    if not sig and code > 128:
+        sig = code - 128
+    if sig:
+        row.update(status="killed", exit_code="")
+        return "killed by signal %d" % sig
+    row.update(status="ok" if code == 0 else "failed", exit_code=code)
+    return None
+
+
+def collect_case(folder, case, job, threads=""):
     """One summary row from the case folder and its joblog record."""
     text = case.get("text", {})
     row = {k: text.get(k, case[k]) for k in CASE_COLUMNS}
-    row["name"] = case["name"]
-    row["folder"] = folder
-    out = _read(os.path.join(folder, CONSOLE_OUT))
+    row.update(name=case["name"], folder=folder, threads=threads,
+               Ra_parameter_file="%r" % rayleigh.to_solver(case["Ra"], case["m"]))
+    out = _read(os.path.join(folder, CONSOLE_OUT)) or ""
     err = _read(os.path.join(folder, CONSOLE_ERR))
     notes = []
-    if job is None:
-        row.update(status="not-run", exit_code="", host="", run_time_s="")
-    else:
-        sig = int(job.get("Signal", "0") or 0)
-        code = int(job.get("Exitval", "0") or 0)
-        row["host"] = job.get("Host", "")
-        row["run_time_s"] = "%.3f" % float(job.get("JobRuntime", "nan"))
-        if sig:
-            row.update(status="killed", exit_code="")
-            notes.append("killed by signal %d" % sig)
-        else:
-            row.update(status="ok" if code == 0 else "failed", exit_code=code)
-    step = last_reported_step(out or "")
+    killed = _job_status(row, job)
+    step = last_reported_step(out)
     row["last_reported_step"] = "" if step is None else step
-    row["finished"] = "yes" if out and "Solution Has Finished!" in out else "no"
-    settled = watch.read_settled(folder)
-    if row["status"] != "ok":
-        row["stop"] = ""
-    elif settled:
-        row["stop"] = "settled"
-        notes.append(settled)
-    elif row["finished"] == "yes":
-        row["stop"] = "step-limit" if step == MAX_STEPS else "residual"
-    else:
-        row["stop"] = ""
-    try:
-        row["Nu"] = repr(records.read_nu(folder))
-    except (OSError, records.FormatError) as exc:
-        row["Nu"] = ""
-        if row["status"] == "ok":
+    row["finished"] = "yes" if "Solution Has Finished!" in out else "no"
+    cpu = cpu_seconds(folder) if job is not None else None
+    row["cpu_time_s"] = "" if cpu is None else "%.2f" % cpu
+    stop, end_step, note = end_note(err)
+    row.update(stop="", end_step="", Nu="", Nu_last_report_before_failure="")
+    if row["status"] == "ok":
+        if stop is None and row["finished"] == "yes":
+            stop = "residual"  # without --settle a converged run says nothing
+        row["stop"] = stop or ""
+        row["end_step"] = "" if end_step is None else end_step
+        if note:
+            notes.append(note)
+        try:
+            row["Nu"] = repr(records.read_nu(folder))
+        except (OSError, records.FormatError) as exc:
             notes.append("no readable Nu.dat: %s" % exc)
-    if row["status"] in ("failed", "killed"):
+        if row["finished"] == "no":
+            notes.append("exit status 0 but no closing lines on the console")
+    elif row["status"] in ("failed", "killed"):
+        row["stop"] = "failed"
+        row["Nu_last_report_before_failure"] = last_reported_nu(out) or ""
         msg = _last_line(err) or _last_line(out)
         if msg:
-            notes.insert(0, msg)
-    elif row["status"] == "ok" and row["finished"] == "no" and not settled:
-        notes.append("exit status 0 but no closing lines on the console")
+            notes.append(msg)
+        if killed:
+            notes.append(killed)
     row["message"] = "; ".join(notes)
     return row
 
