@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <vector>
 
 #ifndef CAVITY_BIN
 #error "CAVITY_BIN must name the program under test"
@@ -22,7 +23,8 @@ namespace program {
 
 // Runs the program in `dir` with console.in as standard input and
 // console.out and console.err as its outputs; returns its process id.
-inline pid_t Spawn_Program(const std::filesystem::path& dir) {
+inline pid_t Spawn_Program(const std::filesystem::path& dir,
+                           std::vector<std::string> options = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
@@ -31,9 +33,12 @@ inline pid_t Spawn_Program(const std::filesystem::path& dir) {
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, "console.err", O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    char* argv[] = {const_cast<char*>(CAVITY_BIN), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(CAVITY_BIN)};
+    for (std::string& o : options)
+        argv.push_back(o.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    int err = posix_spawn(&pid, CAVITY_BIN, &actions, nullptr, argv, environ);
+    int err = posix_spawn(&pid, CAVITY_BIN, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (err != 0)
         throw std::runtime_error("cannot start " CAVITY_BIN);
