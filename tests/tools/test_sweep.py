@@ -70,9 +70,9 @@ def test_sweep_with_the_solver(tmp_path, solver):
     binary, real = solver
     if not real:
         pytest.skip("CAVITY_BIN not set")
-    # T_Init = (T_Hot + T_Cold) / 2 stops after the first step; Tau_T = 0.5
-    # divides 0 by 0 in the set-up. Both are quick on any grid.
-    table = (HEAD + "rest,16,16,0.71,1e3,1,0,0.5,0.8\n"
+    # A one-column grid (both columns walls) stops after the first step;
+    # Tau_T = 0.5 is refused in the set-up. Both are quick.
+    table = (HEAD + "rest,1,16,0.71,1e3,1,0,0.5,0.8\n"
              + "zero,16,16,0.71,1e3,1,0,0,0.5\n")
     proc, rows = run_sweep(tmp_path, table, binary)
     assert proc.returncode == 1, proc.stderr
@@ -81,7 +81,7 @@ def test_sweep_with_the_solver(tmp_path, solver):
     assert float(r["Nu"]) == records.read_nu(r["folder"])
     r = rows["zero"]
     assert r["status"] == "failed" and r["exit_code"] == "1"
-    assert r["message"].startswith("floating-point error")
+    assert r["message"].startswith("parameter error: Tau_T")
 
 
 @pytest.mark.parametrize("table, what", [
