@@ -39,12 +39,13 @@ struct Bench_Run {
     Physical_Parameters p{0.71f, 1e5f, 1.0f, 0.0f, 0.0f, 0.6f};
     Derived_Constants d;
     float Nu_Hot = 1.0f, Residual_T = 0, Residual_Flow = 0;
+    bool Flow_At_Rest = false;
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Stepping steps;
     Run_Monitor monitor;
     Checkpointing keep;
-    Run_State state{n, m, p, Nu_Hot, Residual_T, Residual_Flow, Rho, U, V, T, U_Old, V_Old,
-                    T_Old, F, G, steps, monitor};
+    Run_State state{n,     m,     p,     Nu_Hot, Residual_T, Residual_Flow, Rho,    U, V, T,
+                    U_Old, V_Old, T_Old, F,      G,          steps,         monitor};
 
     explicit Bench_Run(int size) : n(size), m(size), d(Derive_Constants(p, m)) {
         for (Field* f : {&U, &V, &Rho, &T, &V_Old, &T_Old, &U_Old})
@@ -66,8 +67,8 @@ struct Bench_Run {
         for (int s = 0; s < count; ++s) {
             Time_Step(steps, n, m, d.T_Ref, d.G_Beta, Rho, U, V, d.Tau_F, F, Feq, T, p.Tau_T, G,
                       p.T_Hot, p.T_Cold, U_Old, V_Old, T_Old);
-            Residuals(steps, n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
-                      false);
+            Residuals(steps, n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, false,
+                      Flow_At_Rest);
         }
     }
 };

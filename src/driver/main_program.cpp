@@ -1,6 +1,7 @@
 #include "driver/main_program.hpp"
 
 #include "driver/checkpoint.hpp"
+#include "driver/progress_line.hpp"
 #include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
 #include "results/residuals.hpp"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 using textio::Console_Destination;
@@ -75,6 +77,11 @@ void Allocate_Fields(int n, int m, Field& U, Field& V, Field& F, Field& Feq, Fie
     Allocate_Field(U_Old, nodes, "U_Old");
 }
 
+// A run that ends without a solution.
+struct Run_Error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // How the time loop ended.
 enum class Ending { Step_Limit, Residual, Settled };
 
@@ -122,6 +129,69 @@ void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, fl
     }
 }
 
+// A run whose fluid has not moved by the time it would first write its
+// results has found no solution. A grid without interior nodes has no fluid
+// that could move.
+bool Fluid_Still(int n, int m, const Field& U, const Field& V) {
+    if (n < 2 || m < 2)
+        return false;
+    for (std::size_t c = 0; c < U.size(); ++c)
+        if (U[c] != 0.0f || V[c] != 0.0f)
+            return false;
+    return true;
+}
+
+[[noreturn]] void No_Flow_At_First_Report(int Step, float G_Beta, float T_Ref) {
+    throw Run_Error("run error: the fluid has not moved: the velocity is zero on every node at "
+                    "step " +
+                    std::to_string(Step) +
+                    ", the first report, so there is no solution to write; the buoyancy force "
+                    "G_Beta (T - T_Ref), with G_Beta = " +
+                    Figure(G_Beta) + " and T_Ref = " + Figure(T_Ref) +
+                    ", was too small against the rounding of the distributions to move it; "
+                    "nothing was written; a larger Ra or a smaller m gives it more weight");
+}
+
+[[noreturn]] void No_Flow_At_Stop(int Step, float Residual_T, float T_Hot, float T_Cold) {
+    throw Run_Error("run error: the fluid has not moved: the velocity is zero on every node at "
+                    "step " +
+                    std::to_string(Step) + ", where the temperature residual " +
+                    Figure(Residual_T) +
+                    " already meets the stop, so there is no solution to write; the "
+                    "temperatures change too little against their own size (T_Hot = " +
+                    Figure(T_Hot, "%.9g") + ", T_Cold = " + Figure(T_Cold, "%.9g") +
+                    "); nothing was written; temperatures measured from nearer zero (T_Cold = "
+                    "0, T_Hot = 1, say) give the same flow and a residual that waits for it");
+}
+
+// Once a run: the reported Nu is steady while rounding holds the residual
+// above the stop.
+void Tell_Steady(int Step, float Nu_Hot, const Run_Monitor& monitor) {
+    const int window = 2 * Half_Window_Reports(monitor) * Report_Interval;
+    textio::Console_Note(
+        "note: steady at step " + std::to_string(Step) + ": Nu = " + Figure(Nu_Hot, "%.7g") +
+        " has changed by " + Figure(Settle_Change(monitor), "%.2g") + ", relative, over the last " +
+        std::to_string(window) + " steps while rounding holds the smaller residual between " +
+        Figure(monitor.Band_Low) + " and " + Figure(monitor.Band_High) +
+        ", just above the stop at " + Figure(Stop_Threshold) +
+        ": the fields are as steady as single precision shows, and the files hold the last "
+        "report; the run goes on to the step limit unless a residual falls below the stop; "
+        "--settle TOL ends such a run once Nu is steady to TOL");
+}
+
+// What the run remembers of a report, the note on a steady run held above
+// the stop, and with --settle whether the run ends here.
+bool Settled_After_Report(const Run_Options& options, Run_Monitor& monitor, int Step, float Nu_Hot,
+                          float Residual_T, float Residual_Flow, bool Flow_At_Rest) {
+    Record_Report(monitor, Nu_Hot);
+    Record_Residuals(monitor, Residual_T, Residual_Flow, Flow_At_Rest);
+    if (Has_Settled(options, monitor))
+        return true;
+    if (Steady_Note_Due(monitor))
+        Tell_Steady(Step, Nu_Hot, monitor);
+    return false;
+}
+
 } // namespace
 
 void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
@@ -163,7 +233,10 @@ int Main_Program(Solver solver, const Run_Options& options) {
                     Rho, U, V, T, U_Old, V_Old, T_Old, F, G, steps, monitor};
     // clang-format on
     const int Kept_Step = Begin_From_Files(options, state, keep);
+    Progress_Line progress;
+    Start_Progress(progress, n, m);
     Ending ending = Ending::Step_Limit;
+    bool Flow_At_Rest = true;
     int Step = std::max(Kept_Step, 1);
     for (; Step <= Max_Steps; ++Step) {
         const bool made = Step == Kept_Step; // and reported, by the run that kept it
@@ -173,10 +246,12 @@ int Main_Program(Solver solver, const Run_Options& options) {
                       T_Cold, U_Old, V_Old, T_Old);
         // 4.3: every 50th step, the result files and the report.
         if (Is_Report_Step(Step) && !made) {
+            if (Step == Report_Interval && Fluid_Still(n, m, U, V))
+                No_Flow_At_First_Report(Step, G_Beta, T_Ref);
             Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
-            Record_Report(monitor, Nu_Hot);
-            if (Has_Settled(options, monitor)) {
+            if (Settled_After_Report(options, monitor, Step, Nu_Hot, Residual_T, Residual_Flow,
+                                     Flow_At_Rest)) {
                 ending = Ending::Settled;
                 break;
             }
@@ -186,17 +261,24 @@ int Main_Program(Solver solver, const Run_Options& options) {
         // 4.4: the residuals against the old copies (exact where printed: by the
         // next report, or by the note at the step limit).
         Residuals(steps, n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
-                  Is_Report_Step(Step + 1) || Step == Max_Steps);
-        // 4.5: the stop test.
-        if (Residual_T < Stop_Threshold || Residual_Flow < Stop_Threshold) {
+                  Is_Report_Step(Step + 1) || Step == Max_Steps, Flow_At_Rest);
+        // 4.5: the stop test. A flow residual over a fluid at rest is 0 over
+        // nothing and no sign of convergence.
+        if (Residual_T < Stop_Threshold || (Residual_Flow < Stop_Threshold && !Flow_At_Rest)) {
             ending = Ending::Residual;
             break;
         }
+        // 4.6: the status line on a terminal.
+        Show_Progress(progress, Step, Residual_T, Residual_Flow, monitor);
     }
+    textio::Console_Status_Clear();
+    Step = std::min(Step, Max_Steps);
 
-    // 5. The final snapshot and the closing lines.
+    // 5. The final snapshot and the closing lines; a run that stops before its
+    // first report is checked as that report would have been.
+    if (Step < Report_Interval && Fluid_Still(n, m, U, V))
+        No_Flow_At_Stop(Step, Residual_T, T_Hot, T_Cold);
     Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
-    Tell_The_Ending(ending, std::min(Step, Max_Steps), Nu_Hot, Residual_T, Residual_Flow, options,
-                    monitor);
+    Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "driver/run_monitor.hpp"
 
+#include "results/residuals.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -40,6 +42,30 @@ void Record_Report(Run_Monitor& monitor, float Nu_Hot) {
                                  monitor.Nu_History.end() - std::ptrdiff_t(keep));
 }
 
+void Record_Residuals(Run_Monitor& monitor, float Residual_T, float Residual_Flow,
+                      bool Flow_At_Rest) {
+    const float deciding = Flow_At_Rest ? Residual_T : std::min(Residual_T, Residual_Flow);
+    if (!(deciding >= Stop_Threshold && deciding < Band_Top)) {
+        monitor.Reports_In_Band = 0;
+        return;
+    }
+    if (monitor.Reports_In_Band == 0)
+        monitor.Band_Low = monitor.Band_High = deciding;
+    monitor.Band_Low = std::min(monitor.Band_Low, deciding);
+    monitor.Band_High = std::max(monitor.Band_High, deciding);
+    monitor.Reports_In_Band = std::min(monitor.Reports_In_Band + 1, 1 << 30);
+}
+
+bool Steady_Note_Due(Run_Monitor& monitor) {
+    if (monitor.Steady_Note_Given || monitor.Reports_In_Band < 2 * Half_Window_Reports(monitor))
+        return false;
+    const double change = Settle_Change(monitor);
+    if (change < 0.0 || change > Steady_Change)
+        return false;
+    monitor.Steady_Note_Given = true;
+    return true;
+}
+
 double Settle_Change(const Run_Monitor& monitor) {
     const std::size_t half = std::size_t(Half_Window_Reports(monitor));
     if (monitor.Nu_History.size() < 2 * half)
@@ -59,6 +85,9 @@ std::string Monitor_Bytes(const Run_Monitor& monitor) {
     std::string out;
     Put(out, std::int32_t(monitor.Window));
     Put(out, std::int32_t(monitor.Steady_Note_Given));
+    Put(out, std::int32_t(monitor.Reports_In_Band));
+    Put(out, monitor.Band_Low);
+    Put(out, monitor.Band_High);
     Put(out, std::int32_t(monitor.Nu_History.size()));
     for (float nu : monitor.Nu_History)
         Put(out, nu);
@@ -69,6 +98,11 @@ void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
     Run_Monitor m;
     m.Window = Take<std::int32_t>(bytes);
     m.Steady_Note_Given = Take<std::int32_t>(bytes) != 0;
+    m.Reports_In_Band = Take<std::int32_t>(bytes);
+    m.Band_Low = Take<float>(bytes);
+    m.Band_High = Take<float>(bytes);
+    if (m.Reports_In_Band < 0)
+        throw std::runtime_error("the report history has a wrong band count");
     const std::int32_t count = Take<std::int32_t>(bytes);
     if (count < 0 || std::size_t(count) * sizeof(float) != bytes.size())
         throw std::runtime_error("the report history has a wrong length");

@@ -12,13 +12,34 @@ struct Run_Monitor {
     int Window = 20000;            // steps of the window (--settle-window)
     std::vector<float> Nu_History; // reported Nu, oldest first, the last whole window
     bool Steady_Note_Given = false;
+    // The reports in a row whose deciding residual lay in the band just above
+    // the stop, and the lowest and highest of those residuals.
+    int Reports_In_Band = 0;
+    float Band_Low = 0.0f, Band_High = 0.0f;
 };
+
+// The band just above the stop in which rounding can hold a residual of a
+// steady run, and the change of the reported Nu that counts as steady.
+inline constexpr float Band_Top = 1e-6f;
+inline constexpr double Steady_Change = 1e-5;
 
 // Reports in each half of the window (at least one).
 int Half_Window_Reports(const Run_Monitor& monitor);
 
 // Records the Nu of a report, keeping the last two half windows.
 void Record_Report(Run_Monitor& monitor, float Nu_Hot);
+
+// Records the residuals printed by a report. The deciding residual is the
+// smaller one, the temperature residual alone where the flow is at rest.
+void Record_Residuals(Run_Monitor& monitor, float Residual_T, float Residual_Flow,
+                      bool Flow_At_Rest);
+
+// Whether to say now that the run is steady while rounding holds it above
+// the stop: once a run, when the deciding residual has stayed in
+// [Stop_Threshold, Band_Top) at every report of a whole window and the
+// reported Nu has changed by at most Steady_Change over it (Settle_Change).
+// Marks the note as given.
+bool Steady_Note_Due(Run_Monitor& monitor);
 
 // The relative change of the mean reported Nu from the first half of the
 // window to the last half, |last - first| / |last| (or / 1 where the last

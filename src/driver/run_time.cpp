@@ -32,6 +32,7 @@ void On_Floating_Point_Error(int, siginfo_t* info, void*) {
 void On_Interruption(int sig) {
     int saved = errno;
     Remove_Partial_File_From_Signal();
+    textio::Console_Status_Clear(); // the shell's prompt comes next
     ::raise(sig);
     errno = saved;
 }

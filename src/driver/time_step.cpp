@@ -76,12 +76,14 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
 
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
-               bool printed) {
+               bool printed, bool& Flow_At_Rest) {
+    float Norm_Flow = Norm_Start;
     if (s.solver == Solver::Fast)
         Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
-                               printed);
+                               printed, Norm_Flow);
     else
-        Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+        Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow);
+    Flow_At_Rest = Norm_Flow == Norm_Start;
 }
 
 void Copy_Distributions_Out(const Stepping&, int n, int j0, int j1, const Field& F, const Field& G,

@@ -26,9 +26,12 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
 
 // The residuals of the step and the refreshed old copies. `printed` says that
 // the next report prints them, so they are formed exactly then.
+// `Flow_At_Rest` says that the velocity was zero on every node (the flow
+// residual is then 0 over nothing); exact wherever a residual could stop the
+// run.
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
-               bool printed);
+               bool printed, bool& Flow_At_Rest);
 
 // Rows j0 .. j1 - 1 of the distributions F and G, the nine values of a node
 // side by side (the order of the field arrays), out of or into whatever

@@ -4,11 +4,17 @@
 
 void Compute_Residuals(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                        const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old) {
+    float Norm_Flow = Norm_Start;
+    Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow);
+}
+
+void Compute_Residuals(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
+                       const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
+                       float& Norm_Flow_Out) {
     Residual_Flow = 0.0f;
     Residual_T = 0.0f;
-    // Starting at 1e-30 keeps an all-zero field from dividing zero by zero.
-    float Norm_Flow = 1e-30f;
-    float Norm_T = 1e-30f;
+    float Norm_Flow = Norm_Start;
+    float Norm_T = Norm_Start;
     // i outer, j inner: the order fixes the rounding of the float sums.
     for (int i = 0; i <= n; ++i) {
         for (int j = 0; j <= m; ++j) {
@@ -26,4 +32,5 @@ void Compute_Residuals(int n, int m, float& Residual_Flow, float& Residual_T, co
     }
     Residual_Flow = float(std::sqrt(double(Residual_Flow)) / std::sqrt(double(Norm_Flow)));
     Residual_T = float(std::sqrt(double(Residual_T)) / std::sqrt(double(Norm_T)));
+    Norm_Flow_Out = Norm_Flow;
 }

@@ -48,6 +48,14 @@ bool Could_Overflow(const Residual_Sums& s) {
 void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact) {
+    float Norm_Flow = Norm_Start;
+    Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, exact,
+                           Norm_Flow);
+}
+
+void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
+                            const Field& V, const Field& T, Field& U_Old, Field& V_Old,
+                            Field& T_Old, bool exact, float& Norm_Flow_Out) {
     if (!exact) {
         const std::size_t nodes = Node_Count(n, m);
         // Four lanes of partial sums each.
@@ -78,11 +86,12 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
             // Certainly no stop: these estimates stay above the threshold.
             Residual_Flow = float(std::sqrt(s.num_flow) / std::sqrt(s.den_flow));
             Residual_T = float(std::sqrt(s.num_t) / std::sqrt(s.den_t));
+            Norm_Flow_Out = float(s.den_flow);
             std::memcpy(U_Old.data(), U.data(), nodes * sizeof(float));
             std::memcpy(V_Old.data(), V.data(), nodes * sizeof(float));
             std::memcpy(T_Old.data(), T.data(), nodes * sizeof(float));
             return;
         }
     }
-    Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+    Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow_Out);
 }

@@ -14,6 +14,13 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact);
 
+// The same, also giving the denominator sum of the flow residual, as the
+// exact procedure does wherever the residuals could stop the run (an estimate
+// elsewhere: there neither residual can be below the stop).
+void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
+                            const Field& V, const Field& T, Field& U_Old, Field& V_Old,
+                            Field& T_Old, bool exact, float& Norm_Flow_Out);
+
 // Whether a float running sum of `terms` non-negative terms, whose exact sum
 // lies within a relative `slack` of `estimate`, could give a residual below
 // `threshold`. Exposed for tests.

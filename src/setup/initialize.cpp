@@ -1,19 +1,46 @@
 #include "setup/initialize.hpp"
 #include "setup/parameters.hpp"
+#include "textio/console.hpp"
 #include "textio/record.hpp"
+
+namespace {
+
+// Refuses a grid on which the buoyancy force is lost to rounding; warns of
+// what was passed over in the file and of a force or a flow step that may be
+// poor. A grid without interior nodes has no fluid that could move: the
+// flow checks do not apply to it.
+void Say_What_Is_Doubtful(const Physical_Parameters& p, const Derived_Constants& d, int n, int m,
+                          const Parameter_Lines& lines) {
+    const bool fluid = n >= 2 && m >= 2;
+    const std::string force = fluid ? Check_Buoyancy(p, d, m) : "";
+    std::vector<std::string> warnings = Reading_Warnings(lines);
+    if (fluid) {
+        for (const std::string& w : Stability_Warnings(p, d, m))
+            warnings.push_back(w);
+        if (!force.empty())
+            warnings.push_back(force);
+    }
+    for (const std::string& w : warnings)
+        textio::Console_Note(w);
+}
+
+} // namespace
 
 void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float& T_Ref,
                 float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
                 float& Tau_F, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
                 Field& T_Old, Physical_Parameters* Parameters_Read) {
-    Physical_Parameters p = Read_Parameter_File(Parameter_File_Name);
+    Parameter_Lines lines;
+    Physical_Parameters p = Read_Parameter_File(Parameter_File_Name, &lines);
     if (Parameters_Read)
         *Parameters_Read = p;
     T_Hot = p.T_Hot;
     T_Cold = p.T_Cold;
     T_Init = p.T_Init;
     Tau_T = p.Tau_T;
+    Check_Parameters(p, lines);
     Derived_Constants d = Derive_Constants(p, m);
+    Say_What_Is_Doubtful(p, d, n, m, lines);
     Tau_F = d.Tau_F;
     G_Beta = d.G_Beta;
     U_Ref = d.U_Ref;

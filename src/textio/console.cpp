@@ -1,7 +1,9 @@
 #include "textio/console.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,12 +32,59 @@ void Write_All(int fd, const char* p, std::size_t len) {
     }
 }
 
+// The status line, plain data for the signal handlers.
+char status[512];
+std::size_t status_len = 0;
+bool status_shown = false;
+bool status_below = false; // drawn on the line below an open console line
+int status_shared = -1;    // standard output on the same terminal (-1: not known yet)
+
+void Draw_Status() {
+    if (status_len == 0)
+        return;
+    char out[sizeof status + 8];
+    std::size_t len = 0;
+    if (!status_shown && status_shared == 1 && line_open) {
+        out[len++] = '\n'; // the next console line begins with its own line break
+        status_below = true;
+    }
+    out[len++] = '\r';
+    std::memcpy(out + len, status, status_len);
+    len += status_len;
+    std::memcpy(out + len, "\x1b[K", 3); // the rest of a longer line before
+    Write_All(2, out, len + 3);
+    status_shown = true;
+}
+
+// Back to where the console left the cursor: the start of the status line,
+// or the line above it, whose rest the next console line break ends.
+void Erase_Status() {
+    if (!status_shown)
+        return;
+    static const char erase[] = "\r\x1b[K", erase_and_up[] = "\r\x1b[K\x1b[A";
+    if (status_below)
+        Write_All(2, erase_and_up, sizeof erase_and_up - 1);
+    else
+        Write_All(2, erase, sizeof erase - 1);
+    status_shown = status_below = false;
+}
+
+// Standard output, with the status line out of the way on a shared terminal.
+void Write_Console(const char* p, std::size_t len) {
+    const bool around = status_shown && status_shared == 1;
+    if (around)
+        Erase_Status();
+    Write_All(1, p, len);
+    if (around)
+        Draw_Status();
+}
+
 void Append(const char* p, std::size_t len) {
     if (used + len > Capacity) {
-        Write_All(1, buffer, used);
+        Write_Console(buffer, used);
         used = 0;
         if (len > Capacity) {
-            Write_All(1, p, len);
+            Write_Console(p, len);
             return;
         }
     }
@@ -53,7 +102,9 @@ void Begin_Line() {
 } // namespace
 
 void Console_Flush() {
-    Write_All(1, buffer, used);
+    if (used == 0)
+        return;
+    Write_Console(buffer, used);
     used = 0;
 }
 
@@ -78,6 +129,7 @@ void Console_Keyboard_Read() {
 }
 
 void Console_Close() {
+    Console_Status_Clear();
     if (line_open)
         Append("\r\n", 2);
     line_open = false;
@@ -98,10 +150,32 @@ bool Same_Terminal(int a, int b) {
 
 void Console_Note(std::string_view line) {
     Console_Flush();
+    Erase_Status();
     if (line_open && Same_Terminal(1, 2))
         Write_All(2, "\n", 1);
     Write_All(2, line.data(), line.size());
     Write_All(2, "\n", 1);
+}
+
+bool Console_Status_Wanted() {
+    return ::isatty(2);
+}
+
+void Console_Status(std::string_view text) {
+    if (status_shared < 0)
+        status_shared = Same_Terminal(1, 2) ? 1 : 0;
+    struct winsize size {};
+    std::size_t width = sizeof status;
+    if (::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+        width = std::min<std::size_t>(width, size.ws_col - 1u); // no wrap at the last column
+    status_len = std::min(text.size(), width);
+    std::memcpy(status, text.data(), status_len);
+    Draw_Status();
+}
+
+void Console_Status_Clear() {
+    Erase_Status();
+    status_len = 0;
 }
 
 void Console_Close_From_Signal() {

@@ -30,6 +30,18 @@ void Console_Flush();
 // terminal and a console line is open, the note starts on a line of its own.
 void Console_Note(std::string_view line);
 
+// The status line: while standard error is a terminal, one line there
+// rewritten in place. Where standard output shares that terminal, the
+// status line is taken away before each write to standard output and drawn
+// again after it (below an open console line), so that the terminal shows
+// every console line as it would without it; standard output keeps every
+// byte either way.
+bool Console_Status_Wanted();               // standard error is a terminal
+void Console_Status(std::string_view text); // cut to the terminal's width
+// Takes the status line away (before a note, an error, the closing lines).
+// Async-signal-safe.
+void Console_Status_Clear();
+
 // For the floating-point trap handler: closes the open line and writes out
 // what is pending, using only async-signal-safe calls.
 void Console_Close_From_Signal();

@@ -59,8 +59,8 @@ std::string Where(const Line_Source& src, const char* what) {
 }
 
 // Passes over blank lines and returns the first item of the next line that
-// holds one.
-std::string Next_Token(Line_Source& src, const char* what) {
+// holds one; `rest` gets what follows it on that line.
+std::string Next_Token(Line_Source& src, const char* what, std::string* rest = nullptr) {
     std::string line;
     for (;;) {
         if (!Next_Line(src, line, what))
@@ -83,6 +83,8 @@ std::string Next_Token(Line_Source& src, const char* what) {
             throw Input_Error("input error: " + Where(src, what) + ": the item " +
                               Shown(line.substr(p, q - p)) + " is longer than " +
                               std::to_string(Max_Line_Kept - p) + " characters");
+        if (rest)
+            *rest = line.substr(q);
         return line.substr(p, q - p);
     }
 }
@@ -250,7 +252,13 @@ std::int32_t Read_Integer(Line_Source& src, const char* what) {
 }
 
 float Read_Real(Line_Source& src, const char* what) {
-    std::string token = Next_Token(src, what);
+    std::string item, rest;
+    return Read_Real(src, what, item, rest);
+}
+
+float Read_Real(Line_Source& src, const char* what, std::string& item, std::string& rest) {
+    std::string token = Next_Token(src, what, &rest);
+    item = token;
     float v = 0;
     switch (Parse_Real(token, v)) {
     case Parse_Status::Ok:

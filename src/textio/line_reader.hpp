@@ -41,6 +41,9 @@ bool Next_Line(Line_Source& src, std::string& line, const char* what);
 // The reads; `what` names the quantity for the error message.
 std::int32_t Read_Integer(Line_Source& src, const char* what);
 float Read_Real(Line_Source& src, const char* what);
+// The same, also giving the item as written and the rest of its line (from
+// the separator after the item on), for warnings on what a read passes over.
+float Read_Real(Line_Source& src, const char* what, std::string& item, std::string& rest);
 void Skip_Line(Line_Source& src, const char* what);
 
 // Number syntax, exposed for tests and fuzzing: parse the whole of token.

@@ -106,31 +106,88 @@ std::vector<Bad_Case> Cases() {
          "a number"},
         {"CommentGluedToTheValue", Lines({"Pr", "0.71Prandtl"}), "4\n4\n\n",
          "input error: Pr (Input_Parameters.Input line 2): \"0.71Prandtl\" is not a number"},
-        // A decimal comma separates two values, as in "40,60": Pr is 0.
+        // A comma ends a number, as in "40,60": Pr is 0, and the message says why.
         {"DecimalComma", Parameter_File("0,71", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
-         "floating-point error: divide by zero"},
-        // Physics the run cannot start from.
-        {"EqualWallTemperatures", Parameter_File("0.71", "1e4", "1", "1", "0", "0.8"), "4\n4\n\n",
-         "floating-point error: divide by zero"},
+         "parameter error: Pr (Input_Parameters.Input line 2) = 0: the Prandtl number must be "
+         "positive (the viscosity is Pr times the diffusivity); a comma ends a number, so "
+         "\"0,71\" was read as 0: write a decimal point, 0.71"},
+        // Physics the run cannot start from, named before any arithmetic.
+        {"EqualWallTemperatures", Parameter_File("0.71", "1e4", "1", "1.0", "0", "0.8"), "4\n4\n\n",
+         "parameter error: T_Hot (Input_Parameters.Input line 6) = 1 and T_Cold "
+         "(Input_Parameters.Input line 8) = 1.0 are the same temperature: the walls must differ "
+         "for a buoyancy force (its coefficient divides by T_Hot - T_Cold)"},
         {"ZeroDiffusivity", Parameter_File("0.71", "1e4", "1", "0", "0", "0.5"), "4\n4\n\n",
-         "floating-point error: invalid"},
-        {"ZeroPrandtl", Parameter_File("0", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
-         "floating-point error: divide by zero"},
-        // No buoyancy velocity scale: the first result record divides 0 by 0.
-        {"ZeroRayleigh", Parameter_File("0.71", "0", "1", "0", "0", "0.8"), "4\n4\n\n",
-         "floating-point error: invalid"},
-        {"HugeRayleigh", Parameter_File("0.71", "1e30", "1", "0", "0", "0.8"), "12\n8\n\n",
-         "floating-point error: invalid"},
+         "parameter error: Tau_T (Input_Parameters.Input line 12) = 0.5: Tau_T must be above "
+         "0.5, for the thermal diffusivity (Tau_T - 0.5)/3 to be positive (0.55 to 1 is usual)"},
         {"TauBelowOneHalf", Parameter_File("0.71", "1e4", "1", "0", "0", "0.4"), "12\n8\n\n",
-         "floating-point error: overflow"},
-        {"NegativeRayleigh", Parameter_File("0.71", "-1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
-         "parameter error: Ra = -10000 and Pr = 0.71 give a negative Ra * Diffusivity / "
-         "Viscosity, so the reference velocity sqrt(Ra * Diffusivity / Viscosity) * Viscosity / "
-         "m has no real value; Ra and Pr must not be negative"},
+         "parameter error: Tau_T (Input_Parameters.Input line 12) = 0.4: Tau_T must be above "
+         "0.5, for the thermal diffusivity (Tau_T - 0.5)/3 to be positive (0.55 to 1 is usual)"},
+        {"ZeroPrandtl", Parameter_File("0", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
+         "parameter error: Pr (Input_Parameters.Input line 2) = 0: the Prandtl number must be "
+         "positive (the viscosity is Pr times the diffusivity)"},
         {"NegativePrandtl", Parameter_File("-0.71", "1e4", "1", "0", "0", "0.8"), "4\n4\n\n",
-         "parameter error: Ra = 10000 and Pr = -0.71 give a negative Ra * Diffusivity / "
-         "Viscosity, so the reference velocity sqrt(Ra * Diffusivity / Viscosity) * Viscosity / "
-         "m has no real value; Ra and Pr must not be negative"},
+         "parameter error: Pr (Input_Parameters.Input line 2) = -0.71: the Prandtl number must "
+         "be positive (the viscosity is Pr times the diffusivity)"},
+        {"ZeroRayleigh", Parameter_File("0.71", "0", "1", "0", "0", "0.8"), "4\n4\n\n",
+         "parameter error: Ra (Input_Parameters.Input line 4) = 0: the Rayleigh number must be "
+         "positive"},
+        // Where an empty line shifted the reads, the line named is the one read.
+        {"NegativeRayleighOneLineDown",
+         Lines({"Pr", "0.71", "Ra", "", "-1e4", "x", "1", "y", "0", "z", "0", "w", "0.8"}),
+         "4\n4\n\n",
+         "parameter error: Ra (Input_Parameters.Input line 5) = -1e4: the Rayleigh number must "
+         "be positive"},
+        {"DerivedBeyondSinglePrecision", Parameter_File("3e38", "1e4", "1", "0", "0", "1e38"),
+         "4\n4\n\n",
+         "parameter error: Pr = 3e+38, Ra = 10000, T_Hot - T_Cold = 1, Tau_T = 1e+38 and m = 4 "
+         "give Viscosity = 1e+76, beyond single precision; these parameters cannot be run"},
+        // A real fault of a running step keeps its name, after the warning it earned.
+        {"HugeRayleigh", Parameter_File("0.71", "1e30", "1", "0", "0", "0.8"), "12\n8\n\n",
+         "warning: the reference velocity U_Ref = 1.05e+13 is 1.8e+13 of the lattice sound speed "
+         "0.577, above 0.1: compressibility errors grow with its square, and the flow step may "
+         "become unstable; a larger m or a smaller Tau_T lowers it (no Tau_T above 0.5 on this "
+         "grid)\nfloating-point error: invalid"},
+        // The buoyancy force below single-precision resolution: refused before
+        // the pause, with the grid that still resolves it.
+        {"BuoyancyLostToRounding", Parameter_File("0.71", "1e4", "1", "0", "0", "0.6"),
+         "800\n800\necho ran-at-the-pause > pause.txt\n",
+         "parameter error: the buoyancy force is below single-precision resolution on this grid "
+         "(m = 800, Ra = 10000, Pr = 0.71, Tau_T = 0.6): its largest term per step, 3 W(k) "
+         "G_Beta |T - T_Ref| with G_Beta = 1.54e-08 and |T - T_Ref| = 0.5, is 0.34 units in the "
+         "last place of the distributions it is added to, below half a unit, so rounding "
+         "removes it and the fluid would never move; with these parameters m = 706 is the "
+         "largest grid that resolves it at all, m = 152 the largest that keeps its rounding "
+         "error below 1 %"},
+        {"NoGridResolvesTheBuoyancy", Parameter_File("0.71", "1e-30", "1", "0", "0", "0.8"),
+         "3\n3\n\n",
+         "parameter error: the buoyancy force is below single-precision resolution on this grid "
+         "(m = 3, Ra = 1e-30, Pr = 0.71, Tau_T = 0.8): its largest term per step, 3 W(k) G_Beta "
+         "|T - T_Ref| with G_Beta = 2.63e-34 and |T - T_Ref| = 0.5, is 5.9e-27 units in the "
+         "last place of the distributions it is added to, below half a unit, so rounding "
+         "removes it and the fluid would never move; no grid resolves it with these "
+         "parameters: a larger Ra does"},
+        // Resolved only where |T - T_Ref| is near its largest: starting at T_Ref,
+        // the fluid has not moved by the first report, which writes nothing.
+        {"FluidNeverMoves", Parameter_File("0.71", "0.233", "1", "0", "0.5", "0.6"), "20\n20\n\n",
+         "warning: the buoyancy force is barely resolved in single precision on this grid (m = "
+         "20): its largest term per step, 3 W(k) G_Beta |T - T_Ref| with G_Beta = 2.3e-08 and "
+         "|T - T_Ref| = 0.5, is 0.51 units in the last place of the distributions it is added "
+         "to, so rounding changes it by up to 97 % (more where T is nearer T_Ref); m = 4 or "
+         "less keeps that below 1 %\nrun error: the fluid has not moved: the velocity is zero "
+         "on every node at step 50, the first report, so there is no solution to write; the "
+         "buoyancy force G_Beta (T - T_Ref), with G_Beta = 2.3e-08 and T_Ref = 0.5, was too "
+         "small against the rounding of the distributions to move it; nothing was written; a "
+         "larger Ra or a smaller m gives it more weight"},
+        // Wall temperatures a few units in the last place apart: the temperature
+        // residual meets the stop on the first step, before the flow could start.
+        {"StopBeforeTheFluidMoves",
+         Parameter_File("0.71", "1e2", "0.50000006", "0.49999997", "0.5", "0.8"), "16\n16\n\n",
+         "run error: the fluid has not moved: the velocity is zero on every node at step 1, "
+         "where the temperature residual 3.23e-08 already meets the stop, so there is no "
+         "solution to write; the temperatures change too little against their own size (T_Hot "
+         "= 0.50000006, T_Cold = 0.49999997); nothing was written; temperatures measured from "
+         "nearer zero (T_Cold = 0, T_Hot = 1, say) give the same flow and a residual that waits "
+         "for it"},
     };
     const char* labels[] = {
         "the label line of Pr",     "Pr",     "the label line of Ra",     "Ra",
@@ -178,13 +235,78 @@ TEST_P(BadInput, EndsWithOneLineMessageAndLeavesTheFilesAlone) {
     }
     for (const char* f : program::Result_Files)
         EXPECT_EQ(run.File(f), std::string("earlier ") + f + "\r\n") << f;
-    EXPECT_EQ(run.Stray_Files(), 5); // no temporary file
+    EXPECT_EQ(run.Stray_Files(), 5); // no temporary file, no command run at the pause
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Bad_Case>& info) {
                              return info.param.name;
                          });
+
+// Doubtful input that a run can still go on from: warnings on standard
+// error, before the pause, and the run to its end.
+struct Warned_Case {
+    const char* name;
+    std::string parameters, console, warnings;
+};
+
+void PrintTo(const Warned_Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WarnedInput : public testing::TestWithParam<Warned_Case> {};
+
+TEST_P(WarnedInput, SaysSoAndGoesOn) {
+    const Warned_Case& c = GetParam();
+    Program_Run run(&c.parameters);
+    ASSERT_EQ(run.Start(c.console), 0) << run.err;
+    EXPECT_EQ(run.err, c.warnings + "\n");
+    const std::string closing = "Thanks For Using This Code.\r\n\r\n";
+    EXPECT_EQ(run.out.substr(run.out.size() - closing.size()), closing);
+}
+
+// One-column grids end after one step (both columns are walls).
+INSTANTIATE_TEST_SUITE_P(
+    Table, WarnedInput,
+    testing::Values(
+        Warned_Case{
+            "SecondNumberOnAValueLine", Parameter_File("0.71", "10 000", "1", "0", "0", "0.8"),
+            "1\n4\n\n",
+            "warning: Ra (Input_Parameters.Input line 4): the value is 10, the first number "
+            "of the line; the rest of the line, \"000\", is ignored (a number is written "
+            "without blanks)"},
+        Warned_Case{"DecimalComma", Parameter_File("0.71", "1e4", "1", "0", "0,5", "0.8"),
+                    "1\n4\n\n",
+                    "warning: T_Init (Input_Parameters.Input line 10): a comma ends a number, so "
+                    "\"0,5\" is read as 0 and the rest of the line is ignored; write a decimal "
+                    "point, 0.5"},
+        Warned_Case{"ThousandsSeparators",
+                    Parameter_File("0.71", "1,000,000", "1", "0", "0", "0.8"), "1\n4\n\n",
+                    "warning: Ra (Input_Parameters.Input line 4): a comma ends a number, so "
+                    "\"1,000,000\" is read as 1 and the rest of the line is ignored; write it "
+                    "without commas, 1000000"},
+        Warned_Case{"DecimalOrThousands", Parameter_File("0.71", "10,000", "1", "0", "0", "0.8"),
+                    "1\n4\n\n",
+                    "warning: Ra (Input_Parameters.Input line 4): a comma ends a number, so "
+                    "\"10,000\" is read as 10 and the rest of the line is ignored; write 10.000 "
+                    "with a decimal point, or 10000 if the comma separates thousands"},
+        Warned_Case{"FastFlowAndLittleViscosity",
+                    Parameter_File("0.71", "1e4", "1", "0", "0", "0.51"), "3\n3\n\n",
+                    "warning: the reference velocity U_Ref = 0.0936 is 0.16 of the lattice sound "
+                    "speed 0.577, above 0.1: compressibility errors grow with its square, and the "
+                    "flow step may become unstable; a larger m or a smaller Tau_T lowers it "
+                    "(Tau_T 0.5061 or less on this grid)\nwarning: the "
+                    "flow relaxation time Tau_F = 0.5071 (from Pr = 0.71 and Tau_T = 0.51) is "
+                    "below 0.51: the flow step may be unstable; a larger Tau_T raises it (Tau_T "
+                    "0.5141 or more)"},
+        Warned_Case{"BarelyResolvedBuoyancy", Parameter_File("0.71", "0.002", "1", "0", "0", "0.8"),
+                    "3\n3\n\n",
+                    "warning: the buoyancy force is barely resolved in single precision on this "
+                    "grid (m = 3): its largest term per step, 3 W(k) G_Beta |T - T_Ref| with "
+                    "G_Beta = 5.26e-07 and |T - T_Ref| = 0.5, is 12 units in the last place of "
+                    "the distributions it is added to, so rounding changes it by up to 4.2 % (more "
+                    "where T is nearer T_Ref); a larger Ra makes it finer"}),
+    [](const testing::TestParamInfo<Warned_Case>& info) { return std::string(info.param.name); });
 
 // Input that looks odd but is valid: the run goes as with the plain file.
 struct Odd_Case {

@@ -10,6 +10,28 @@
 
 namespace {
 
+TEST(FastResiduals, FlowNormAsTheExactChainWhereItCouldStop) {
+    for (bool exact : {false, true}) {
+        Run_State s(9, 7), ref(9, 7);
+        float fast_norm = 0.0f, ref_norm = 0.0f;
+        // At rest: a flow residual of 0, which only the norm unmasks.
+        Compute_Residuals_Fast(s.n, s.m, s.Residual_Flow, s.Residual_T, s.U, s.V, s.T, s.U_Old,
+                               s.V_Old, s.T_Old, exact, fast_norm);
+        EXPECT_EQ(fast_norm, Norm_Start);
+        // Moving: the exact chain's norm whenever it is run.
+        for (std::size_t c = 0; c < s.U.size(); ++c)
+            s.U[c] = ref.U[c] = 1e-3f * float(c % 5);
+        Compute_Residuals_Fast(s.n, s.m, s.Residual_Flow, s.Residual_T, s.U, s.V, s.T, s.U_Old,
+                               s.V_Old, s.T_Old, exact, fast_norm);
+        Compute_Residuals(ref.n, ref.m, ref.Residual_Flow, ref.Residual_T, ref.U, ref.V, ref.T,
+                          ref.U_Old, ref.V_Old, ref.T_Old, ref_norm);
+        EXPECT_GT(fast_norm, Norm_Start);
+        if (exact) {
+            EXPECT_EQ(fast_norm, ref_norm);
+        }
+    }
+}
+
 TEST(FastResiduals, BoundNeverLetsAStopThrough) {
     // Fields whose residual sits just above or below the threshold: when the
     // bound says no stop is possible, the exact chain must agree.

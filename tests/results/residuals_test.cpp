@@ -1,6 +1,7 @@
 #include "results/residuals.hpp"
 #include "support/fields.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <random>
@@ -49,6 +50,23 @@ TEST(Residuals, ZeroFieldsGiveZeroNotZeroOverZero) {
     Run_State s(3, 3);
     EXPECT_EQ(Flow(s), 0.0f);
     EXPECT_EQ(s.Residual_T, 0.0f);
+}
+
+TEST(Residuals, FlowNormStaysAtItsStartOnlyForAFluidAtRest) {
+    Run_State s(4, 3);
+    auto norm = [&] {
+        float Norm_Flow = 0.0f;
+        Compute_Residuals(s.n, s.m, s.Residual_Flow, s.Residual_T, s.U, s.V, s.T, s.U_Old, s.V_Old,
+                          s.T_Old, Norm_Flow);
+        return Norm_Flow;
+    };
+    EXPECT_EQ(norm(), Norm_Start);
+    EXPECT_EQ(s.Residual_Flow, 0.0f); // 0 over nothing
+    // Squares below half a unit in the last place of 1e-30 do not count.
+    std::fill(s.V.begin(), s.V.end(), 1e-20f);
+    EXPECT_EQ(norm(), Norm_Start);
+    s.U[7] = 1e-18f;
+    EXPECT_GT(norm(), Norm_Start);
 }
 
 TEST(Residuals, OldCopiesAreRefreshedEverywhere) {

@@ -1,3 +1,4 @@
+#include "flow/flow_step.hpp"
 #include "setup/initialize.hpp"
 #include "setup/parameters.hpp"
 #include "setup/setup_errors.hpp"
@@ -62,6 +63,69 @@ TEST(DerivedConstants, NegativeRayleighOrPrandtlIsAClearError) {
 TEST(DerivedConstants, MCubedFitsUpToTheLimit) {
     Derived_Constants d = Derive_Constants(Params(0.71f, 1e6f, 1, 0, 0, 0.8f), 1290);
     EXPECT_GT(d.G_Beta, 0.0f);
+}
+
+// The check before step 1 against the collision itself: at the largest m
+// it names, the first collision of a fluid at rest at T_Init changes F; one
+// node higher it leaves every bit as it was.
+TEST(BuoyancyResolution, LargestGridIsWhereTheCollisionStillMovesTheFluid) {
+    for (const Physical_Parameters& p :
+         {Params(0.71f, 1e4f, 1, 0, 0, 0.6f), Params(0.71f, 1e3f, 2, -1, 2.5f, 0.8f)}) {
+        const int largest = Largest_Resolving_M(p, 1290, 1.0);
+        ASSERT_GT(largest, 2);
+        ASSERT_LT(largest, 1290);
+        for (int m : {largest, largest + 1}) {
+            const Derived_Constants d = Derive_Constants(p, m);
+            Run_State s(2, 2); // one interior node
+            s.Initial(p.T_Hot, p.T_Cold, p.T_Init);
+            const Field before = s.F;
+            Flow_Collision(s.n, s.m, d.T_Ref, d.G_Beta, s.Rho, s.U, s.V, d.Tau_F, s.F, s.Feq, s.T);
+            EXPECT_EQ(Same_Bits(s.F, before), m > largest) << "m = " << m;
+            EXPECT_EQ(Resolve_Buoyancy(p, d).Resolved, m == largest);
+            if (m > largest) {
+                EXPECT_THROW(Check_Buoyancy(p, d, m), Parameter_Error);
+            }
+        }
+    }
+}
+
+TEST(BuoyancyResolution, WarnsBelowFiftyUnitsInTheLastPlace) {
+    const Physical_Parameters p = Params(0.71f, 1e4f, 1, 0, 0, 0.6f);
+    const int fine = Largest_Resolving_M(p, 1290, Buoyancy_Error_Warned);
+    EXPECT_GE(Resolve_Buoyancy(p, Derive_Constants(p, fine)).Units, 50.0);
+    EXPECT_LT(Resolve_Buoyancy(p, Derive_Constants(p, fine + 1)).Units, 50.0);
+    EXPECT_EQ(Check_Buoyancy(p, Derive_Constants(p, fine), fine), "");
+    EXPECT_NE(Check_Buoyancy(p, Derive_Constants(p, fine + 1), fine + 1), "");
+}
+
+TEST(ParameterChecks, BoundsAreStrict) {
+    const Parameter_Lines none;
+    const float above_half = std::nextafter(0.5f, 1.0f), tiny = 1e-45f;
+    EXPECT_NO_THROW(Check_Parameters(Params(tiny, tiny, 1, 0, 0, above_half), none));
+    for (const Physical_Parameters& p :
+         {Params(0.71f, 1e4f, 1, 0, 0, 0.5f), Params(-0.0f, 1e4f, 1, 0, 0, 0.8f),
+          Params(0.71f, -0.0f, 1, 0, 0, 0.8f), Params(0.71f, 1e4f, 0.25f, 0.25f, 0, 0.8f)})
+        EXPECT_THROW(Check_Parameters(p, none), Parameter_Error);
+}
+
+TEST(ParameterChecks, OnlyANumberAfterTheValueIsWarned) {
+    Parameter_Lines lines;
+    for (Value_Line* v :
+         {&lines.Pr, &lines.Ra, &lines.T_Hot, &lines.T_Cold, &lines.T_Init, &lines.Tau_T}) {
+        v->line = 2;
+        v->item = std::string(1, '1'); // (= "1" trips a false GCC 12 -Wrestrict)
+    }
+    lines.Pr.rest = " Prandtl 0.71";     // a comment, even with a number later
+    lines.Ra.rest = ", Rayleigh";        // a comma, but no digits after it
+    lines.T_Hot.rest = "\t# 2";          // not a number
+    lines.T_Cold.rest = "";              // nothing
+    lines.T_Init.rest = "\t-5e-1 start"; // a second number
+    lines.Tau_T.rest = ",5";             // a decimal comma
+    const std::vector<std::string> w = Reading_Warnings(lines);
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0].rfind("warning: T_Init (Input_Parameters.Input line 2): the value is 1", 0), 0u);
+    EXPECT_NE(w[0].find("\"-5e-1 start\""), std::string::npos) << w[0];
+    EXPECT_NE(w[1].find("write a decimal point, 1.5"), std::string::npos) << w[1];
 }
 
 TEST(InitialState, FieldsAtRestWithTheWallTemperatures) {

@@ -1,0 +1,69 @@
+#include "driver/progress_line.hpp"
+
+#include "textio/console.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr auto Redraw_Interval = std::chrono::milliseconds(250);
+constexpr int Report_Interval = 50;
+
+std::string Clock_Time(double seconds) {
+    const long s = long(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+// How the reported Nu moved from the oldest report of the window to the last.
+std::string Nu_Movement(const Run_Monitor& monitor) {
+    const auto& nu = monitor.Nu_History;
+    if (nu.empty())
+        return "Nu: no report yet";
+    char text[96];
+    if (nu.size() < 2) {
+        std::snprintf(text, sizeof text, "Nu %.7g", double(nu.back()));
+        return text;
+    }
+    const double last = nu.back(), first = nu.front();
+    const double change = (last - first) / (last != 0.0 ? std::fabs(last) : 1.0);
+    std::snprintf(text, sizeof text, "Nu %.7g, %+.1e in %d steps", last, change,
+                  int(nu.size() - 1) * Report_Interval);
+    return text;
+}
+
+} // namespace
+
+void Start_Progress(Progress_Line& progress, int n, int m) {
+    progress.on = textio::Console_Status_Wanted();
+    progress.nodes = std::uint64_t(n + 1) * std::uint64_t(m + 1);
+    progress.start = progress.shown = std::chrono::steady_clock::now();
+}
+
+void Show_Progress(Progress_Line& progress, int Step, float Residual_T, float Residual_Flow,
+                   const Run_Monitor& monitor) {
+    if (!progress.on)
+        return;
+    if (progress.first_step < 0)
+        progress.first_step = Step - 1;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - progress.shown < Redraw_Interval)
+        return;
+    progress.shown = now;
+    const double seconds = std::chrono::duration<double>(now - progress.start).count();
+    const double updates = double(progress.nodes) * (Step - progress.first_step);
+    textio::Console_Status(
+        Progress_Text(Step, seconds, updates, Residual_T, Residual_Flow, monitor));
+}
+
+std::string Progress_Text(int Step, double seconds, double node_updates, float Residual_T,
+                          float Residual_Flow, const Run_Monitor& monitor) {
+    char text[160];
+    const double rate = seconds > 0.0 ? node_updates / seconds : 0.0;
+    std::snprintf(text, sizeof text, "step %d  %s  %.2g nodes/s  residuals T %.2g flow %.2g  ",
+                  Step, Clock_Time(seconds).c_str(), rate, double(Residual_T),
+                  double(Residual_Flow));
+    return text + Nu_Movement(monitor);
+}

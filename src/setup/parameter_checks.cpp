@@ -1,0 +1,167 @@
+#include "setup/initialize.hpp"
+#include "setup/parameters.hpp"
+#include "setup/setup_errors.hpp"
+#include "textio/line_reader.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::string Figure(double x, const char* format = "%g") {
+    char text[48];
+    std::snprintf(text, sizeof text, format, x);
+    return text;
+}
+
+// "Ra (Input_Parameters.Input line 4) = 1e4", with the value as written.
+std::string Named(const char* name, const Value_Line& where, float value) {
+    std::string s = name;
+    if (where.line > 0)
+        s += " (" + std::string(Parameter_File_Name) + " line " + std::to_string(where.line) + ")";
+    return s + " = " + (where.item.empty() ? Figure(value) : where.item);
+}
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// The next item of `rest` from position p on, if it is a number.
+bool Number_At(const std::string& rest, std::size_t p, std::string& item) {
+    while (p < rest.size() && Blank(rest[p]))
+        ++p;
+    std::size_t q = p;
+    while (q < rest.size() && !Blank(rest[q]) && rest[q] != ',')
+        ++q;
+    item = rest.substr(p, q - p);
+    float ignored;
+    return !item.empty() && textio::Parse_Real(item, ignored) == textio::Parse_Status::Ok;
+}
+
+bool Digits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Commas and digits right after the value ("0,71", "1,000,000"): the value as
+// written, and what to write instead. False where none follow it.
+bool Comma_Number(const Value_Line& v, std::string& written, std::string& remedy) {
+    std::vector<std::string> groups;
+    std::size_t p = 0;
+    while (p + 1 < v.rest.size() && v.rest[p] == ',' && Digits(v.rest.substr(p + 1, 1))) {
+        std::size_t q = p + 1;
+        while (q < v.rest.size() && Digits(v.rest.substr(q, 1)))
+            ++q;
+        groups.push_back(v.rest.substr(p + 1, q - p - 1));
+        p = q;
+    }
+    if (groups.empty())
+        return false;
+    written = v.item;
+    std::string joined = v.item;
+    for (const std::string& g : groups) {
+        written += "," + g;
+        joined += g;
+    }
+    const std::string decimal = v.item + "." + groups[0];
+    if (groups.size() > 1)
+        remedy = "write it without commas, " + joined;
+    else if (groups[0].size() == 3 && Digits(v.item))
+        remedy = "write " + decimal + " with a decimal point, or " + joined +
+                 " if the comma separates thousands";
+    else
+        remedy = "write a decimal point, " + decimal;
+    return true;
+}
+
+std::string Comma_Remedy(const Value_Line& v) {
+    std::string written, remedy;
+    if (!Comma_Number(v, written, remedy))
+        return "";
+    return "; a comma ends a number, so \"" + written + "\" was read as " + v.item + ": " + remedy;
+}
+
+// What a message shows of the rest of a line.
+std::string Shown_Rest(const std::string& rest) {
+    const std::size_t p = rest.find_first_not_of(" \t\r");
+    std::string s = rest.substr(p, 40);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7f)
+            c = ' ';
+    return s + (rest.size() - p > 40 ? "..." : "");
+}
+
+[[noreturn]] void Refuse(const char* name, const Value_Line& where, float value,
+                         const std::string& why) {
+    throw Parameter_Error("parameter error: " + Named(name, where, value) + ": " + why +
+                          Comma_Remedy(where));
+}
+
+} // namespace
+
+void Check_Parameters(const Physical_Parameters& p, const Parameter_Lines& lines) {
+    if (!(p.Pr > 0.0f))
+        Refuse("Pr", lines.Pr, p.Pr,
+               "the Prandtl number must be positive (the viscosity is Pr times the diffusivity)");
+    if (!(p.Ra > 0.0f))
+        Refuse("Ra", lines.Ra, p.Ra, "the Rayleigh number must be positive");
+    if (p.T_Hot == p.T_Cold)
+        throw Parameter_Error(
+            "parameter error: " + Named("T_Hot", lines.T_Hot, p.T_Hot) + " and " +
+            Named("T_Cold", lines.T_Cold, p.T_Cold) +
+            " are the same temperature: the walls must differ for a buoyancy force (its "
+            "coefficient divides by T_Hot - T_Cold)" +
+            Comma_Remedy(lines.T_Hot) + Comma_Remedy(lines.T_Cold));
+    if (!(p.Tau_T > 0.5f))
+        Refuse("Tau_T", lines.Tau_T, p.Tau_T,
+               "Tau_T must be above 0.5, for the thermal diffusivity (Tau_T - 0.5)/3 to be "
+               "positive (0.55 to 1 is usual)");
+}
+
+std::vector<std::string> Reading_Warnings(const Parameter_Lines& lines) {
+    std::vector<std::string> out;
+    const std::pair<const char*, const Value_Line*> values[] = {
+        {"Pr", &lines.Pr},         {"Ra", &lines.Ra},         {"T_Hot", &lines.T_Hot},
+        {"T_Cold", &lines.T_Cold}, {"T_Init", &lines.T_Init}, {"Tau_T", &lines.Tau_T}};
+    for (const auto& [name, v] : values) {
+        const std::string where = std::string(name) + " (" + Parameter_File_Name + " line " +
+                                  std::to_string(v->line) + ")";
+        std::string written, remedy, next;
+        if (Comma_Number(*v, written, remedy))
+            out.push_back("warning: " + where + ": a comma ends a number, so \"" + written +
+                          "\" is read as " + v->item + " and the rest of the line is ignored; " +
+                          remedy);
+        else if (Number_At(v->rest, 0, next))
+            out.push_back("warning: " + where + ": the value is " + v->item +
+                          ", the first number of the line; the rest of the line, \"" +
+                          Shown_Rest(v->rest) +
+                          "\", is ignored (a number is written without blanks)");
+    }
+    return out;
+}
+
+std::vector<std::string> Stability_Warnings(const Physical_Parameters& p,
+                                            const Derived_Constants& d, int m) {
+    std::vector<std::string> out;
+    const double sound = 1.0 / std::sqrt(3.0), limit = 0.1 * sound;
+    if (d.U_Ref > limit) {
+        // U_Ref = sqrt(Ra Pr) (Tau_T - 0.5) / (3 m): the Tau_T that gives the limit.
+        const double tau = 0.5 + 3.0 * limit * m / std::sqrt(double(p.Ra) * p.Pr);
+        out.push_back("warning: the reference velocity U_Ref = " + Figure(d.U_Ref, "%.3g") +
+                      " is " + Figure(d.U_Ref / sound, "%.2g") +
+                      " of the lattice sound speed 0.577, above 0.1: compressibility errors "
+                      "grow with its square, and the flow step may become unstable; a larger m "
+                      "or a smaller Tau_T lowers it " +
+                      (tau >= 0.5001 ? "(Tau_T " + Figure(std::floor(tau * 1e4) / 1e4, "%.4f") +
+                                           " or less on this grid)"
+                                     : "(no Tau_T above 0.5 on this grid)"));
+    }
+    if (d.Tau_F < 0.51f) {
+        const double tau = 0.5 + 0.01 / p.Pr; // Tau_F = 0.5 + Pr (Tau_T - 0.5)
+        out.push_back("warning: the flow relaxation time Tau_F = " + Figure(d.Tau_F, "%.4g") +
+                      " (from Pr = " + Figure(p.Pr) + " and Tau_T = " + Figure(p.Tau_T) +
+                      ") is below 0.51: the flow step may be unstable; a larger Tau_T raises it "
+                      "(Tau_T " +
+                      Figure(std::ceil(tau * 1e4) / 1e4, "%.4f") + " or more)");
+    }
+    return out;
+}

@@ -1,0 +1,80 @@
+// What a run remembers of its reports: the note on a steady run held above
+// the stop, and the byte form a checkpoint keeps.
+#include "driver/progress_line.hpp"
+#include "driver/run_monitor.hpp"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+// A monitor over a window of four reports (two a half).
+Run_Monitor Small_Window() {
+    Run_Monitor monitor;
+    monitor.Window = 200;
+    return monitor;
+}
+
+TEST(SteadyNote, AfterAWholeWindowInTheBandAndOnlyOnce) {
+    Run_Monitor monitor = Small_Window();
+    auto report = [&](float nu, float residual_t) {
+        Record_Report(monitor, nu);
+        Record_Residuals(monitor, residual_t, 1e-3f, false);
+        return Steady_Note_Due(monitor);
+    };
+    EXPECT_FALSE(report(2.0f, 1.5e-7f));
+    EXPECT_FALSE(report(2.0f, 2.5e-7f));
+    EXPECT_FALSE(report(2.0f, 1.1e-6f)); // above the band: the count starts again
+    EXPECT_FALSE(report(2.0f, 1.2e-7f));
+    EXPECT_FALSE(report(2.0f, 1.3e-7f));
+    EXPECT_FALSE(report(2.0f, 1.4e-7f));
+    EXPECT_TRUE(report(2.0f, 1.0e-7f));
+    EXPECT_EQ(monitor.Band_Low, 1.0e-7f);
+    EXPECT_EQ(monitor.Band_High, 1.4e-7f);
+    EXPECT_FALSE(report(2.0f, 1.0e-7f)); // once a run
+}
+
+TEST(SteadyNote, NotWhileNuStillMoves) {
+    Run_Monitor monitor = Small_Window();
+    for (float nu : {2.0f, 2.0f, 2.001f, 2.001f}) {
+        Record_Report(monitor, nu);
+        Record_Residuals(monitor, 1e-3f, 2e-7f, false); // the flow residual decides
+        EXPECT_FALSE(Steady_Note_Due(monitor));
+    }
+    EXPECT_EQ(monitor.Reports_In_Band, 4);
+    // A fluid at rest: its flow residual of 0 counts for nothing.
+    Record_Residuals(monitor, 1e-3f, 0.0f, true);
+    EXPECT_EQ(monitor.Reports_In_Band, 0);
+}
+
+TEST(RunMonitor, BytesGiveBackTheWholeState) {
+    Run_Monitor monitor = Small_Window();
+    for (float nu : {2.5f, 2.25f, 2.125f}) {
+        Record_Report(monitor, nu);
+        Record_Residuals(monitor, 3e-7f, 1e-3f, false);
+    }
+    monitor.Steady_Note_Given = true;
+    Run_Monitor back;
+    Restore_Monitor(back, Monitor_Bytes(monitor));
+    EXPECT_EQ(back.Window, 200);
+    EXPECT_EQ(back.Nu_History, monitor.Nu_History);
+    EXPECT_TRUE(back.Steady_Note_Given);
+    EXPECT_EQ(back.Reports_In_Band, 3);
+    EXPECT_EQ(back.Band_Low, 3e-7f);
+    EXPECT_EQ(back.Band_High, 3e-7f);
+    const std::string bytes = Monitor_Bytes(monitor);
+    EXPECT_THROW(Restore_Monitor(back, bytes.substr(0, bytes.size() - 1)), std::runtime_error);
+}
+
+TEST(ProgressLine, StepTimeSpeedResidualsAndNu) {
+    Run_Monitor monitor = Small_Window();
+    EXPECT_EQ(Progress_Text(120, 3725.2, 2.5e9, 1.25e-6f, 3e-5f, monitor),
+              "step 120  1:02:05  6.7e+05 nodes/s  residuals T 1.2e-06 flow 3e-05  Nu: no report "
+              "yet");
+    for (float nu : {2.0f, 2.1f, 2.2f})
+        Record_Report(monitor, nu);
+    const std::string text = Progress_Text(150, 1.0, 1.0, 0.0f, 0.0f, monitor);
+    EXPECT_EQ(text.substr(text.find("  Nu ")), "  Nu 2.2, +9.1e-02 in 100 steps");
+}
+
+} // namespace

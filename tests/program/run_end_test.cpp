@@ -1,0 +1,212 @@
+// How whole runs end and what they say of it on standard error: a start at
+// rest, a strip without fluid, the step limit and the note on a steady run,
+// --settle, the command line, and the status line on a terminal.
+#include "support/program_run.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+using program::Parameter_File;
+using program::Program_Run;
+
+namespace {
+
+int Count(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        ++count;
+    return count;
+}
+
+const std::string Closing =
+    "\r\n\r\nSolution Has Finished!\r\n\r\nThanks For Using This Code.\r\n\r\n";
+
+TEST(RunEnd, StartAtTheMeanWallTemperatureConvergesAsAnyRun) {
+    // No buoyancy on the first step: the flow residual of a fluid at rest
+    // does not stop the run, which goes on once the walls have warmed it.
+    const std::string params = Parameter_File("0.71", "100", "1", "0", "0.5", "0.8");
+    Program_Run run(&params);
+    ASSERT_EQ(run.Start("16\n16\n\n"), 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_GE(Count(run.out, "Step=="), 10);
+    EXPECT_EQ(run.out.substr(run.out.size() - Closing.size()), Closing);
+    EXPECT_NE(run.File("Nu.dat"), "        2.000000\r\n"); // not the conduction start
+}
+
+TEST(RunEnd, StripWithoutFluidRunsToItsTemperatureStop) {
+    // Six columns of wall nodes: conduction alone, the flow at rest by right.
+    const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+    Program_Run run(&params);
+    ASSERT_EQ(run.Start("6\n1\n\n"), 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const int reports = Count(run.out, "Step==");
+    EXPECT_GE(reports, 3);
+    EXPECT_EQ(Count(run.out, "Residual of Flow==   0.000000E+00"), reports);
+}
+
+// A tiny cavity that rounding holds just above the stop: 1000000 steps.
+const std::string Held_Above_The_Stop = Parameter_File("0.71", "1e4", "1", "0", "0", "0.515");
+
+double Nu_Of(const Program_Run& run) {
+    return std::stod(run.File("Nu.dat"));
+}
+
+TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
+    Program_Run full(&Held_Above_The_Stop);
+    ASSERT_EQ(full.Start("5\n5\n\n"), 0) << full.err;
+    EXPECT_EQ(Count(full.out, "Step=="), 20000);
+    // Once, while it goes on: steady, held above the stop.
+    EXPECT_EQ(Count(full.err, "note: steady at step "), 1) << full.err;
+    const std::size_t limit = full.err.find(
+        "\nnote: step limit: all 1000000 steps were made without meeting the stop rule (a "
+        "residual below 1e-07); the last residuals: temperature ");
+    ASSERT_NE(limit, std::string::npos) << full.err;
+    EXPECT_GT(limit, full.err.find("note: steady at step "));
+    EXPECT_EQ(full.err.find('\n', limit + 1), full.err.size() - 1); // the last line
+
+    Program_Run settled(&Held_Above_The_Stop);
+    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5"), 0) << settled.err;
+    const std::size_t note = settled.err.find("note: settled at step ");
+    ASSERT_NE(note, std::string::npos) << settled.err;
+    EXPECT_EQ(Count(settled.err, "note: "), 1);
+    const int step = std::stoi(settled.err.substr(note + 22));
+    EXPECT_LT(step, 200000);
+    EXPECT_EQ(step % 50, 0);
+    EXPECT_NEAR(Nu_Of(settled), Nu_Of(full), 1e-3 * Nu_Of(full));
+    // The same run up to its last report, then the closing lines.
+    const std::string body = settled.out.substr(0, settled.out.size() - Closing.size());
+    EXPECT_EQ(settled.out.substr(body.size()), Closing);
+    EXPECT_EQ(full.out.compare(0, body.size(), body), 0);
+    EXPECT_EQ(Count(body, "Step=="), step / 50);
+}
+
+TEST(CommandLine, HelpVersionAndUnknownOption) {
+    Program_Run help;
+    ASSERT_EQ(help.Start("", "", CAVITY_BIN, "--help"), 0);
+    EXPECT_EQ(help.out.rfind("usage: cavity [--settle TOL [--settle-window STEPS]]", 0), 0u);
+    EXPECT_NE(help.out.find("README"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+
+    Program_Run version;
+    ASSERT_EQ(version.Start("", "", CAVITY_BIN, "--version"), 0);
+    EXPECT_EQ(version.out.rfind("cavity ", 0), 0u);
+    EXPECT_EQ(Count(version.out, "\n"), 1);
+
+    // Refused before the dialogue: nothing on standard output, no file.
+    const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+    Program_Run bad(&params);
+    EXPECT_EQ(bad.Start("4\n4\n\n", "", CAVITY_BIN, "--setle 1e-5"), 1);
+    EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
+                       "[--settle-window STEPS]] [--threads N] [--checkpoint FILE "
+                       "[--checkpoint-every STEPS]] [--start-from FILE] [--help] [--version]\n");
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.Stray_Files(), 0);
+}
+
+// The run of `dir` with standard error on a pseudo-terminal (and standard
+// output too, if `shared`); returns all the terminal received.
+std::string Run_On_Terminal(const program::fs::path& dir, bool shared, int& status) {
+    int master = -1, slave = -1;
+    struct winsize size {};
+    size.ws_col = 200;
+    size.ws_row = 50;
+    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        return "openpty failed";
+    struct termios raw {};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw); // the bytes as written, no line-end translation
+    ::tcsetattr(slave, TCSANOW, &raw);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(127);
+        const int in = ::open("console.in", O_RDONLY);
+        const int out = shared ? slave : ::open("console.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(slave, 2);
+        ::close(master);
+        ::execl(CAVITY_BIN, CAVITY_BIN, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(slave);
+    std::string seen;
+    char buf[4096];
+    for (;;) {
+        const ssize_t got = ::read(master, buf, sizeof buf);
+        if (got > 0)
+            seen.append(buf, std::size_t(got));
+        else if (got < 0 && errno == EINTR)
+            continue;
+        else
+            break; // EIO once the program has closed the terminal
+    }
+    ::close(master);
+    int rc = 0;
+    ::waitpid(pid, &rc, 0);
+    status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
+    return seen;
+}
+
+// What the terminal shows of standard output: the transcript without the
+// status line's drawing and erasing. Standard output never holds an escape,
+// and its carriage returns always come right before a line feed.
+std::string Without_Status(const std::string& t, int& drawn) {
+    std::string out;
+    drawn = 0;
+    for (std::size_t p = 0; p < t.size();) {
+        if (t.compare(p, 7, "\r\x1b[K\x1b[A") == 0) {
+            p += 7;
+        } else if (t.compare(p, 4, "\r\x1b[K") == 0) {
+            p += 4;
+        } else if ((t.compare(p, 6, "\rstep ") == 0) ||
+                   (t.compare(p, 7, "\n\rstep ") == 0 && p > 0 && t[p - 1] != '\r')) {
+            const std::size_t end = t.find("\x1b[K", p);
+            if (end == std::string::npos)
+                return out + "<status line not ended>";
+            p = end + 3;
+            ++drawn;
+        } else {
+            out += t[p++];
+        }
+    }
+    return out;
+}
+
+// Long enough for the line to be drawn (it waits a quarter of a second),
+// without warnings or notes.
+const std::string Second_Long = Parameter_File("0.71", "1e3", "1", "0", "0", "0.8");
+
+TEST(StatusLine, OnATerminalOnlyAndStandardOutputKeepsEveryByte) {
+    Program_Run plain(&Second_Long);
+    ASSERT_EQ(plain.Start("48\n48\n\n"), 0) << plain.err;
+    EXPECT_EQ(plain.err, ""); // not a terminal: no status line
+
+    Program_Run own(&Second_Long);
+    program::Write_File(own.dir / "console.in", "48\n48\n\n");
+    int status = -1;
+    const std::string seen = Run_On_Terminal(own.dir, false, status);
+    ASSERT_EQ(status, 0) << seen;
+    EXPECT_EQ(own.File("console.out"), plain.out);
+    int drawn = 0;
+    EXPECT_EQ(Without_Status(seen, drawn), "");
+    EXPECT_GE(drawn, 1) << seen;
+    EXPECT_NE(seen.find(" nodes/s  residuals T "), std::string::npos) << seen;
+    EXPECT_EQ(seen.substr(seen.size() - 4), "\r\x1b[K"); // taken away at the end
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(own.File(f), plain.File(f)) << f;
+
+    Program_Run shared(&Second_Long);
+    program::Write_File(shared.dir / "console.in", "48\n48\n\n");
+    const std::string both = Run_On_Terminal(shared.dir, true, status);
+    ASSERT_EQ(status, 0) << both;
+    EXPECT_EQ(Without_Status(both, drawn), plain.out);
+    EXPECT_GE(drawn, 1);
+}
+
+} // namespace
