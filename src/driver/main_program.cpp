@@ -137,7 +137,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    Check_Memory(n, m);
+    const int threads = Threads_That_Pay(n, m, Thread_Count(options.Threads));
+    Check_Memory(n, m, threads);
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Allocate_Fields(n, m, U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old);
 
@@ -147,7 +148,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Initialize(n, m, T_Hot, T_Cold, T_Init, T_Ref, Tau_T, G_Beta, U_Ref, Rho, U, V, Tau_F, F, Feq,
                T, G, U_Old, V_Old, T_Old);
     Stepping steps;
-    Prepare_Stepping(steps, solver, n, m);
+    Prepare_Stepping(steps, solver, n, m, threads, F, Feq, G);
 
     // 4. Time loop.
     Run_Monitor monitor;

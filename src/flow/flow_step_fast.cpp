@@ -1,19 +1,15 @@
 #include "flow/flow_step_fast.hpp"
 
-#include "lattice/lanes.hpp"
-#include "lattice/vectorize.hpp"
-
 namespace {
 
-// Equilibrium and collision of the interior nodes x .. x + width - 1 of one
-// row. The planes of f hold the distributions on entry and the collided ones
-// on return. Where a formula gives opposite directions the same terms with
+// Equilibrium and collision of the nodes x .. x + lanes - 1 of a row (x = 0
+// is node 1). Where a formula gives opposite directions the same terms with
 // opposite signs (E_Dot_U = +-e, Ey = +-1), each term is formed once: the
 // values are those of the formulas as written, direction by direction.
 template <class Real>
 [[gnu::always_inline]] inline void
 Collide_Nodes(int x, const float* rho, const float* u, const float* v, const float* t, double T_Ref,
-              double G_Beta, double zero_G, double Tau_F, Plane_Set f, Plane_Set feq) {
+              double G_Beta, double zero_G, const Divisor& Tau_F, Plane_Set f, Plane_Set out) {
     using L = Lanes<Real>;
     using Single = typename L::Single;
     const double w0 = W[0], w1 = W[1], w5 = W[5];
@@ -42,25 +38,14 @@ Collide_Nodes(int x, const float* rho, const float* u, const float* v, const flo
     const Real b2 = L::Widen(L::Round(a * w5 * G_Beta * 3.0));
     const Real b[9] = {z, z, b1, z, -b1, b2, b2, -b2, -b2};
     for (int k = 0; k <= 8; ++k) {
-        L::Store(feq[k] + x, e[k]);
         const Real fk = L::Load(f[k] + x);
-        L::Store(f[k] + x, L::Round((fk - (fk - L::Widen(e[k])) / Tau_F) + b[k]));
+        L::Store(out[k] + x, L::Round((fk - L::Divide(fk - L::Widen(e[k]), Tau_F)) + b[k]));
     }
-}
-
-void Collide_Row(int count, const float* rho, const float* u, const float* v, const float* t,
-                 float T_Ref, float G_Beta, float Tau_F, Plane_Set f, Plane_Set feq) {
-    const double zero_G = 0.0 * double(G_Beta);
-    int x = 0;
-    for (; x + 4 <= count; x += 4)
-        Collide_Nodes<V4d>(x, rho, u, v, t, T_Ref, G_Beta, zero_G, Tau_F, f, feq);
-    for (; x < count; ++x)
-        Collide_Nodes<double>(x, rho, u, v, t, T_Ref, G_Beta, zero_G, Tau_F, f, feq);
 }
 
 // Bounce-back on a wall row after streaming, in the order bottom, top, cold,
 // hot.
-void Walls_Row(int n, int m, int j, Row_Planes& d) {
+void Walls_Row(int n, int m, int j, Plane_Set d) {
     if (j == 0)
         for (int i = 0; i <= n; ++i) {
             d[2][i] = d[4][i];
@@ -94,81 +79,63 @@ void Hot_Wall_Node(float* f) {
     f[8] = f[6];
 }
 
-// Density and velocity of `count` interior nodes: single-precision running
-// sums in direction order (terms with Ex or Ey zero add nothing to a sum that
-// starts at +0 and so is never -0).
-void Moments(int count, const Row_View& d, float* __restrict rho, float* __restrict u,
-             float* __restrict v) {
-    Sum_Directions(d.plane, count, rho);
-    const float* __restrict f1 = d.plane[1];
-    const float* __restrict f2 = d.plane[2];
-    const float* __restrict f3 = d.plane[3];
-    const float* __restrict f4 = d.plane[4];
-    const float* __restrict f5 = d.plane[5];
-    const float* __restrict f6 = d.plane[6];
-    const float* __restrict f7 = d.plane[7];
-    const float* __restrict f8 = d.plane[8];
-    INDEPENDENT_ITERATIONS
-    for (int x = 0; x < count; ++x) {
-        float su = 0.0f;
-        su += f1[x];
-        su -= f3[x];
-        su += f5[x];
-        su -= f6[x];
-        su -= f7[x];
-        su += f8[x];
-        float sv = 0.0f;
-        sv += f2[x];
-        sv -= f4[x];
-        sv += f5[x];
-        sv += f6[x];
-        sv -= f7[x];
-        sv -= f8[x];
-        u[x] = su / rho[x];
-        v[x] = sv / rho[x];
+// Interior nodes x .. x + lanes - 1 of an interior row (x = 0 is node 1):
+// the streamed values stored, and the density and velocity as single-
+// precision running sums in direction order (terms with Ex or Ey zero add
+// nothing to a sum that starts at +0 and so is never -0).
+template <class Real>
+[[gnu::always_inline]] inline void Stream_Nodes(int x, const Row_View& in, Plane_Set out,
+                                                float* rho, float* u, float* v) {
+    using L = Lanes<Real>;
+    using Single = typename L::Single;
+    Single f[9];
+    for (int k = 0; k <= 8; ++k) {
+        f[k] = L::Load_Single(in.plane[k] + x);
+        L::Store(out[k] + x, f[k]);
     }
+    const Single zero = Single{} + 0.0f;
+    Single r = zero;
+    for (int k = 0; k <= 8; ++k)
+        r += f[k];
+    const Single su = (((((zero + f[1]) - f[3]) + f[5]) - f[6]) - f[7]) + f[8];
+    const Single sv = (((((zero + f[2]) - f[4]) + f[5]) + f[6]) - f[7]) - f[8];
+    L::Store(rho + x, r);
+    L::Store(u + x, su / r);
+    L::Store(v + x, sv / r);
 }
 
 } // namespace
 
-void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
-                    float Tau_F, Field& F, Field& Feq, const Field& T, Fast_Workspace& work) {
-    work.Size_For(n, m);
-    const std::size_t row = std::size_t(n) + 1;
-    auto nodes_of_row = [&](Field& a, int j) { return &a[9 * row * std::size_t(j)]; };
-    auto prepare = [&](int j) {
-        Row_Planes& p = work.ring[j % 3];
-        Planes_From_Nodes(nodes_of_row(F, j), n + 1, p);
-        if (j >= 1 && j <= m - 1 && n >= 2) {
-            const std::size_t c = row * std::size_t(j) + 1;
-            Collide_Row(n - 1, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, Tau_F, Planes_At(p, 1),
-                        Planes_At(work.eq, 0));
-            Nodes_From_Planes(work.eq, n - 1, &Feq[9 * c]);
-        }
-    };
-    prepare(0);
-    prepare(1);
-    for (int j = 0; j <= m; ++j) {
-        if (j + 1 <= m && j + 1 >= 2)
-            prepare(j + 1);
-        const Rows_Around r = Ring_Rows(work, j);
-        float* out = nodes_of_row(work.next_F, j);
-        if (j == 0 || j == m) {
-            Row_Planes& d = work.dest[0];
-            Stream_Row(n, m, j, r, d);
-            Walls_Row(n, m, j, d);
-            Nodes_From_Planes(d, n + 1, out);
-            continue;
-        }
-        // Interior row: the inner nodes straight from the collided rows, the
-        // two side-wall nodes one by one.
-        const Row_View view = Streamed_Interior(r);
-        if (n >= 2) {
-            const std::size_t c = row * std::size_t(j) + 1;
-            Moments(n - 1, view, &Rho[c], &U[c], &V[c]);
-            Nodes_From_Planes(view.plane, n - 1, out + 9);
-        }
-        Side_Wall_Nodes(n, m, j, r, out, Cold_Wall_Node, Hot_Wall_Node);
+void Flow_Collide_Row(int n, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
+                      const Field& Rho, const Field& U, const Field& V, const Field& T,
+                      Plane_Set row, Plane_Set out) {
+    const std::size_t c = Node(n, 1, j);
+    const double zero_G = 0.0 * double(G_Beta);
+    const Plane_Set f = row.From(1), o = out.From(1);
+    For_Each_Block(n - 1, [&]<class Real>(int x) {
+        Collide_Nodes<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, Tau_F, f, o);
+    });
+    const int hot_wall = 0, cold_wall = n;
+    for (int k = 0; k <= 8; ++k) {
+        out[k][hot_wall] = row[k][hot_wall];
+        out[k][cold_wall] = row[k][cold_wall];
     }
-    F.swap(work.next_F);
+}
+
+void Flow_Stream_Row(int n, int m, int j, const Rows_Around& collided, Plane_Set out, Field& Rho,
+                     Field& U, Field& V) {
+    if (j == 0 || j == m) {
+        Stream_Row(n, m, j, collided, out);
+        Walls_Row(n, m, j, out);
+        return;
+    }
+    // Interior row: the inner nodes straight from the collided rows, the two
+    // side-wall nodes one by one.
+    const Row_View in = Streamed_Interior(collided);
+    const std::size_t c = Node(n, 1, j);
+    const Plane_Set o = out.From(1);
+    For_Each_Block(n - 1, [&]<class Real>(int x) {
+        Stream_Nodes<Real>(x, in, o, &Rho[c], &U[c], &V[c]);
+    });
+    Side_Wall_Nodes(n, m, j, collided, out, Cold_Wall_Node, Hot_Wall_Node);
 }

@@ -50,14 +50,15 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
                             Field& T_Old, bool exact) {
     if (!exact) {
         const std::size_t nodes = Node_Count(n, m);
-        // Four lanes of partial sums each.
-        V4d num_flow{}, den_flow{}, num_t{}, den_t{};
+        // A lane of partial sums each, as wide as the kernels' lanes.
+        Wide num_flow{}, den_flow{}, num_t{}, den_t{};
+        using L = Lanes<Wide>;
+        constexpr int w = L::Count;
         std::size_t c = 0;
-        using L = Lanes<V4d>;
-        for (; c + 4 <= nodes; c += 4) {
-            const V4d u = L::Load(&U[c]), v = L::Load(&V[c]), t = L::Load(&T[c]);
-            const V4d du = u - L::Load(&U_Old[c]), dv = v - L::Load(&V_Old[c]),
-                      dd = t - L::Load(&T_Old[c]);
+        for (; c + w <= nodes; c += w) {
+            const Wide u = L::Load(&U[c]), v = L::Load(&V[c]), t = L::Load(&T[c]);
+            const Wide du = u - L::Load(&U_Old[c]), dv = v - L::Load(&V_Old[c]),
+                       dd = t - L::Load(&T_Old[c]);
             den_flow += v * v + u * u;
             den_t += t * t;
             num_flow += dv * dv + du * du;
@@ -71,7 +72,12 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
             num_flow[0] += dv * dv + du * du;
             num_t[0] += dd * dd;
         }
-        auto total = [](V4d x) { return (x[0] + x[1]) + (x[2] + x[3]); };
+        auto total = [](Wide x) {
+            double sum = 0.0;
+            for (int l = 0; l < w; ++l)
+                sum += x[l];
+            return sum;
+        };
         Residual_Sums s{total(num_flow), double(1e-30f) + total(den_flow), total(num_t),
                         double(1e-30f) + total(den_t)};
         if (!Could_Stop(s, double(nodes), Stop_Threshold) && !Could_Overflow(s)) {
