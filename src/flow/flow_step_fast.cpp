@@ -2,14 +2,22 @@
 
 namespace {
 
-// Equilibrium and collision of the nodes x .. x + lanes - 1 of a row (x = 0
-// is node 1). Where a formula gives opposite directions the same terms with
-// opposite signs (E_Dot_U = +-e, Ey = +-1), each term is formed once: the
-// values are those of the formulas as written, direction by direction.
+// The collision of a row runs in two passes over it: the equilibria (and
+// the buoyancy terms) to working planes, then the relaxation. Each pass is
+// short enough for the processor to overlap the work of successive blocks
+// of nodes, where one pass of both would wait on its own long chains.
+//
+// Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1),
+// planes 0..8 of `eq`, and the buoyancy terms: planes 9 (k = 2, 4 with their
+// signs), 10 (k = 5..8) and 11 (the +-0 of the directions with Ey = 0: a 0
+// W G 3 has the sign of a times that of G). Where a formula gives opposite
+// directions the same terms with opposite signs (E_Dot_U = +-e, Ey = +-1),
+// each term is formed once: the values are those of the formulas as
+// written, direction by direction.
 template <class Real>
-[[gnu::always_inline]] inline void
-Collide_Nodes(int x, const float* rho, const float* u, const float* v, const float* t, double T_Ref,
-              double G_Beta, double zero_G, const Divisor& Tau_F, Plane_Set f, Plane_Set out) {
+[[gnu::always_inline]] inline void Equilibria(int x, const float* rho, const float* u,
+                                              const float* v, const float* t, double T_Ref,
+                                              double G_Beta, double zero_G, Plane_Set eq) {
     using L = Lanes<Real>;
     using Single = typename L::Single;
     const double w0 = W[0], w1 = W[1], w5 = W[5];
@@ -21,25 +29,33 @@ Collide_Nodes(int x, const float* rho, const float* u, const float* v, const flo
     const Real es = L::Widen(us + vs), ed = L::Widen(us - vs);
     const Real au = 4.5 * ud * ud, av = 4.5 * vd * vd, as = 4.5 * es * es, ad = 4.5 * ed * ed;
     const Real bu = 3.0 * ud, bv = 3.0 * vd, bs = 3.0 * es, bd = 3.0 * ed;
-    const Single e[9] = {L::Round((1.0 - c) * r * w0),
-                         L::Round((((au + bu) + 1.0) - c) * r * w1),
-                         L::Round((((av + bv) + 1.0) - c) * r * w1),
-                         L::Round((((au - bu) + 1.0) - c) * r * w1),
-                         L::Round((((av - bv) + 1.0) - c) * r * w1),
-                         L::Round((((as + bs) + 1.0) - c) * r * w5),
-                         L::Round((((ad - bd) + 1.0) - c) * r * w5),
-                         L::Round((((as - bs) + 1.0) - c) * r * w5),
-                         L::Round((((ad + bd) + 1.0) - c) * r * w5)};
-    // Buoyancy_Term: +-0 where Ey = 0 (a 0 W G 3 has the sign of a times
-    // that of G), +-b1 for k = 2, 4 and +-b2 for k = 5..8.
+    L::Store(eq[0] + x, L::Round((1.0 - c) * r * w0));
+    L::Store(eq[1] + x, L::Round((((au + bu) + 1.0) - c) * r * w1));
+    L::Store(eq[2] + x, L::Round((((av + bv) + 1.0) - c) * r * w1));
+    L::Store(eq[3] + x, L::Round((((au - bu) + 1.0) - c) * r * w1));
+    L::Store(eq[4] + x, L::Round((((av - bv) + 1.0) - c) * r * w1));
+    L::Store(eq[5] + x, L::Round((((as + bs) + 1.0) - c) * r * w5));
+    L::Store(eq[6] + x, L::Round((((ad - bd) + 1.0) - c) * r * w5));
+    L::Store(eq[7] + x, L::Round((((as - bs) + 1.0) - c) * r * w5));
+    L::Store(eq[8] + x, L::Round((((ad + bd) + 1.0) - c) * r * w5));
     const Real a = (L::Load(t + x) - T_Ref) * r;
-    const Real z = a * zero_G;
-    const Real b1 = L::Widen(L::Round(a * w1 * G_Beta * 3.0));
-    const Real b2 = L::Widen(L::Round(a * w5 * G_Beta * 3.0));
+    L::Store(eq[9] + x, L::Round(a * w1 * G_Beta * 3.0));
+    L::Store(eq[10] + x, L::Round(a * w5 * G_Beta * 3.0));
+    L::Store(eq[11] + x, L::Round(a * zero_G));
+}
+
+// The collision of the same nodes, from their equilibria and buoyancy
+// terms: distributions from f, collided to out.
+template <class Real, bool By_Reciprocal>
+[[gnu::always_inline]] inline void Relax(int x, const Divisor& Tau_F, Plane_Set eq, Plane_Set f,
+                                         Plane_Set out) {
+    using L = Lanes<Real>;
+    const Real b1 = L::Load(eq[9] + x), b2 = L::Load(eq[10] + x), z = L::Load(eq[11] + x);
     const Real b[9] = {z, z, b1, z, -b1, b2, b2, -b2, -b2};
     for (int k = 0; k <= 8; ++k) {
         const Real fk = L::Load(f[k] + x);
-        L::Store(out[k] + x, L::Round((fk - L::Divide(fk - L::Widen(e[k]), Tau_F)) + b[k]));
+        const Real q = L::template Divide<By_Reciprocal>(fk - L::Load(eq[k] + x), Tau_F);
+        L::Store(out[k] + x, L::Round((fk - q) + b[k]));
     }
 }
 
@@ -108,13 +124,19 @@ template <class Real>
 
 void Flow_Collide_Row(int n, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
                       const Field& Rho, const Field& U, const Field& V, const Field& T,
-                      Plane_Set row, Plane_Set out) {
+                      Plane_Set row, Plane_Set out, Plane_Set work) {
     const std::size_t c = Node(n, 1, j);
     const double zero_G = 0.0 * double(G_Beta);
     const Plane_Set f = row.From(1), o = out.From(1);
     For_Each_Block(n - 1, [&]<class Real>(int x) {
-        Collide_Nodes<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, Tau_F, f, o);
+        Equilibria<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, work);
     });
+    if (Tau_F.by_reciprocal)
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { Relax<Real, true>(x, Tau_F, work, f, o); });
+    else
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { Relax<Real, false>(x, Tau_F, work, f, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

@@ -26,13 +26,18 @@ using Wide = V4d;
 #endif
 
 // A divisor and its reciprocal, for quotients computed as the division
-// instruction rounds them (Divide below).
+// instruction rounds them (Divide below). A zero divisor has no reciprocal:
+// its quotients are left to the division, which raises the flag.
 struct Divisor {
     double d, y;
-    bool by_reciprocal; // y is usable: d is not zero (a zero divisor must trap)
+    bool by_reciprocal;
 };
 inline Divisor Divisor_Of(float d) {
+#if defined(__FMA__)
     return {d, d != 0.0f ? 1.0 / double(d) : 0.0, d != 0.0f};
+#else
+    return {d, 0.0, false};
+#endif
 }
 
 // Lane types of a real type: the float counterpart, loads, stores,
@@ -47,7 +52,9 @@ template <> struct Lanes<double> {
     static void Store(float* p, float x) { *p = x; }
     static float Round(double x) { return float(x); }
     static double Widen(float x) { return x; }
-    static double Divide(double x, const Divisor& q) { return x / q.d; }
+    template <bool By_Reciprocal> static double Divide(double x, const Divisor& q) {
+        return x / q.d;
+    }
 };
 
 // The correctly rounded quotient x / d without the divider, whose
@@ -58,25 +65,32 @@ template <> struct Lanes<double> {
 // (Markstein's theorem: a faithful quotient, the correctly rounded
 // reciprocal and an exact remainder). Operands here are differences of
 // floats and float divisors, so nothing underflows or overflows on the way.
-// A zero x keeps the sign of x y, as the division gives it.
+// The corrections give a zero x the quotient +0; the sign of x y, which
+// the division gives it, is put back by its sign bit (any other quotient
+// has that sign already).
 #if defined(__FMA__)
 template <class V, class Fma, class Fnma>
 inline V Correctly_Rounded(V x, V d, V y, Fma fma, Fnma fnma) {
+    typedef long long Bits __attribute__((vector_size(sizeof(V))));
     const V q0 = x * y;
     const V q1 = fma(fnma(q0, d, x), y, q0);
     const V q2 = fma(fnma(q1, d, x), y, q1);
-    return x == 0.0 ? q0 : q2;
+#if defined(__AVX512F__)
+    if constexpr (sizeof(V) == 64) // q2 | (q0 & sign) in one instruction
+        return V(_mm512_ternarylogic_epi64(__m512i(q2), __m512i(q0), __m512i(-V{}), 0xF8));
+#endif
+    return V(Bits(q2) | (Bits(q0) & Bits(-V{})));
 }
 inline V4d Divide_Lanes(V4d x, double d, double y) {
     auto fma = [](V4d a, V4d b, V4d c) { return V4d(_mm256_fmadd_pd(a, b, c)); };
     auto fnma = [](V4d a, V4d b, V4d c) { return V4d(_mm256_fnmadd_pd(a, b, c)); };
-    return Correctly_Rounded(x, V4d{} + d, V4d{} + y, fma, fnma);
+    return Correctly_Rounded(x, V4d(_mm256_set1_pd(d)), V4d(_mm256_set1_pd(y)), fma, fnma);
 }
 inline V8d Divide_Lanes(V8d x, double d, double y) {
 #if defined(__AVX512F__)
     auto fma = [](V8d a, V8d b, V8d c) { return V8d(_mm512_fmadd_pd(a, b, c)); };
     auto fnma = [](V8d a, V8d b, V8d c) { return V8d(_mm512_fnmadd_pd(a, b, c)); };
-    return Correctly_Rounded(x, V8d{} + d, V8d{} + y, fma, fnma);
+    return Correctly_Rounded(x, V8d(_mm512_set1_pd(d)), V8d(_mm512_set1_pd(y)), fma, fnma);
 #else
     const V4d lo = Divide_Lanes(V4d{x[0], x[1], x[2], x[3]}, d, y);
     const V4d hi = Divide_Lanes(V4d{x[4], x[5], x[6], x[7]}, d, y);
@@ -99,9 +113,9 @@ template <> struct Lanes<V4d> {
         return __builtin_convertvector(x, V4d);
 #endif
     }
-    static V4d Divide(V4d x, const Divisor& q) {
+    template <bool By_Reciprocal> static V4d Divide(V4d x, const Divisor& q) {
 #if defined(__FMA__)
-        if (q.by_reciprocal)
+        if constexpr (By_Reciprocal)
             return Divide_Lanes(x, q.d, q.y);
 #endif
         return x / q.d;
@@ -124,9 +138,9 @@ template <> struct Lanes<V8d> {
         return __builtin_convertvector(x, V8d);
 #endif
     }
-    static V8d Divide(V8d x, const Divisor& q) {
+    template <bool By_Reciprocal> static V8d Divide(V8d x, const Divisor& q) {
 #if defined(__FMA__)
-        if (q.by_reciprocal)
+        if constexpr (By_Reciprocal)
             return Divide_Lanes(x, q.d, q.y);
 #endif
         return x / q.d;

@@ -26,14 +26,15 @@ inline std::size_t Plane_Stride(int nodes) {
     return (std::size_t(nodes) + 15) / 16 * 16;
 }
 
-// One row held on its own (the collided rows of the fast step).
+// One row held on its own (the collided rows of the fast step), nine
+// planes or as many as asked for.
 struct Row_Planes {
     std::size_t stride = 0;
     std::vector<float> data;
 
-    void Resize(int nodes) {
+    void Resize(int nodes, int planes = 9) {
         stride = Plane_Stride(nodes);
-        data.assign(9 * stride, 0.0f);
+        data.assign(std::size_t(planes) * stride, 0.0f);
     }
     float* operator[](int k) { return data.data() + std::size_t(k) * stride; }
     const float* operator[](int k) const { return data.data() + std::size_t(k) * stride; }

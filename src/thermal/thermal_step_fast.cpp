@@ -4,12 +4,14 @@
 
 namespace {
 
-// Equilibrium and collision of the nodes x .. x + lanes - 1 of a row (x = 0
-// is node 1); opposite directions share their terms as in the flow step.
+// As in the flow step, the collision of a row runs in two passes: the
+// equilibria to working planes, then the relaxation.
+//
+// Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1);
+// opposite directions share their terms as in the flow step.
 template <class Real>
-[[gnu::always_inline]] inline void Collide_Nodes(int x, const float* u, const float* v,
-                                                 const float* t, const Divisor& Tau_T, Plane_Set g,
-                                                 Plane_Set out) {
+[[gnu::always_inline]] inline void Equilibria(int x, const float* u, const float* v,
+                                              const float* t, Plane_Set eq) {
     using L = Lanes<Real>;
     using Single = typename L::Single;
     const Single us = L::Load_Single(u + x), vs = L::Load_Single(v + x);
@@ -19,19 +21,27 @@ template <class Real>
     const Real es = L::Widen(us + vs), ed = L::Widen(us - vs);
     const Real au = 4.5 * ud * ud, av = 4.5 * vd * vd, as = 4.5 * es * es, ad = 4.5 * ed * ed;
     const Real bu = 3.0 * ud, bv = 3.0 * vd, bs = 3.0 * es, bd = 3.0 * ed;
-    const Real poly[9] = {1.0 - c,
-                          ((au + bu) + 1.0) - c,
-                          ((av + bv) + 1.0) - c,
-                          ((au - bu) + 1.0) - c,
-                          ((av - bv) + 1.0) - c,
-                          ((as + bs) + 1.0) - c,
-                          ((ad - bd) + 1.0) - c,
-                          ((as - bs) + 1.0) - c,
-                          ((ad + bd) + 1.0) - c};
+    const double w0 = W[0], w1 = W[1], w5 = W[5];
+    L::Store(eq[0] + x, L::Round((1.0 - c) * tt * w0));
+    L::Store(eq[1] + x, L::Round((((au + bu) + 1.0) - c) * tt * w1));
+    L::Store(eq[2] + x, L::Round((((av + bv) + 1.0) - c) * tt * w1));
+    L::Store(eq[3] + x, L::Round((((au - bu) + 1.0) - c) * tt * w1));
+    L::Store(eq[4] + x, L::Round((((av - bv) + 1.0) - c) * tt * w1));
+    L::Store(eq[5] + x, L::Round((((as + bs) + 1.0) - c) * tt * w5));
+    L::Store(eq[6] + x, L::Round((((ad - bd) + 1.0) - c) * tt * w5));
+    L::Store(eq[7] + x, L::Round((((as - bs) + 1.0) - c) * tt * w5));
+    L::Store(eq[8] + x, L::Round((((ad + bd) + 1.0) - c) * tt * w5));
+}
+
+// The collision of the same nodes from their equilibria: g to out.
+template <class Real, bool By_Reciprocal>
+[[gnu::always_inline]] inline void Relax(int x, const Divisor& Tau_T, Plane_Set eq, Plane_Set g,
+                                         Plane_Set out) {
+    using L = Lanes<Real>;
     for (int k = 0; k <= 8; ++k) {
-        const Real Geq = L::Widen(L::Round(poly[k] * tt * double(W[k])));
         const Real gk = L::Load(g[k] + x);
-        L::Store(out[k] + x, L::Round(L::Divide(Geq - gk, Tau_T) + gk));
+        const Real q = L::template Divide<By_Reciprocal>(L::Load(eq[k] + x) - gk, Tau_T);
+        L::Store(out[k] + x, L::Round(q + gk));
     }
 }
 
@@ -94,12 +104,17 @@ void Row_Temperature(int n, int j, Plane_Set d, Field& T) {
 } // namespace
 
 void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out) {
+                         const Field& T, Plane_Set row, Plane_Set out, Plane_Set work) {
     const std::size_t c = Node(n, 1, j);
     const Plane_Set g = row.From(1), o = out.From(1);
-    For_Each_Block(n - 1, [&]<class Real>(int x) {
-        Collide_Nodes<Real>(x, &U[c], &V[c], &T[c], Tau_T, g, o);
-    });
+    For_Each_Block(n - 1,
+                   [&]<class Real>(int x) { Equilibria<Real>(x, &U[c], &V[c], &T[c], work); });
+    if (Tau_T.by_reciprocal)
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { Relax<Real, true>(x, Tau_T, work, g, o); });
+    else
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { Relax<Real, false>(x, Tau_T, work, g, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];
