@@ -11,18 +11,10 @@ namespace {
 
 enum Distribution { Flow = 0, Thermal = 1 };
 
-// Flow collides on the interior rows only; the thermal step on every row.
-bool Collides(Distribution d, int j, int m) {
-    return d == Thermal || (j >= 1 && j <= m - 1);
-}
-
 // Collided row j of distribution d as band b reads it: its own rows from
-// its ring and edges, the rows next to it from the neighbours' edges, and a
-// row that does not collide straight from the distribution.
-Plane_Set Collided(Stepping& s, int b, Distribution d, Distribution_Rows& from, int j) {
+// its ring and edges, the rows next to it from the neighbours' edges.
+Plane_Set Collided(Stepping& s, int b, Distribution d, int j) {
     j = std::clamp(j, 0, s.m); // rows beyond the walls are passed but not read
-    if (!Collides(d, j, s.m))
-        return from.Row(j);
     Band_Rows& band = s.bands[std::size_t(b)];
     if (j < band.first)
         return s.bands[std::size_t(b) - 1].edge[d][1].Planes();
@@ -38,24 +30,23 @@ Plane_Set Collided(Stepping& s, int b, Distribution d, Distribution_Rows& from, 
 // The band's first and last rows, collided where the neighbours read them.
 template <class Collide> void Collide_Edges(Stepping& s, int b, Distribution d, Collide collide) {
     Band_Rows& band = s.bands[std::size_t(b)];
-    if (Collides(d, band.first, s.m))
-        collide(band.first, band.edge[d][0].Planes());
-    if (Collides(d, band.last, s.m))
-        collide(band.last, band.edge[d][1].Planes());
+    collide(band.first, band.edge[d][0].Planes());
+    collide(band.last, band.edge[d][1].Planes());
 }
 
 // Streams the rows of band b in order, colliding each inner row into the
-// ring just before the row below it needs it.
+// ring just before the row below it needs it. A row is streamed in place:
+// its distributions have been collided into the ring or the edges before,
+// and nothing reads them after.
 template <class Collide, class Stream>
-void Sweep(Stepping& s, int b, Distribution d, Distribution_Rows& from, Collide collide,
-           Stream stream) {
+void Sweep(Stepping& s, int b, Distribution d, Collide collide, Stream stream) {
     Band_Rows& band = s.bands[std::size_t(b)];
     for (int j = band.first; j <= band.last; ++j) {
         const int next = j + 1;
-        if (next > band.first && next < band.last && Collides(d, next, s.m))
+        if (next > band.first && next < band.last)
             collide(next, band.ring[next % 3].Planes());
-        stream(j, Rows_Around{Collided(s, b, d, from, j - 1), Collided(s, b, d, from, j),
-                              Collided(s, b, d, from, j + 1)});
+        stream(j, Rows_Around{Collided(s, b, d, j - 1), Collided(s, b, d, j),
+                              Collided(s, b, d, j + 1)});
     }
 }
 
@@ -65,28 +56,27 @@ void Sweep(Stepping& s, int b, Distribution d, Distribution_Rows& from, Collide 
 void Band_Step(Stepping& s, int b, const Step_Fields& a, const Divisor& tau_f,
                const Divisor& tau_t) {
     const int n = s.n, m = s.m;
-    Distribution_Rows &F = s.fast.F_Now(), &G = s.fast.G_Now();
-    Distribution_Rows &F_next = s.fast.F_Next(), &G_next = s.fast.G_Next();
+    Distribution_Rows &F = s.fast.F, &G = s.fast.G;
     const Plane_Set work = s.bands[std::size_t(b)].equilibria.Planes();
     auto flow_collide = [&](int j, Plane_Set out) {
-        Flow_Collide_Row(n, j, a.T_Ref, a.G_Beta, tau_f, a.Rho, a.U, a.V, a.T, F.Row(j), out,
+        Flow_Collide_Row(n, m, j, a.T_Ref, a.G_Beta, tau_f, a.Rho, a.U, a.V, a.T, F.Row(j), out,
                          work);
     };
     auto flow_stream = [&](int j, const Rows_Around& r) {
-        Flow_Stream_Row(n, m, j, r, F_next.Row(j), a.Rho, a.U, a.V);
+        Flow_Stream_Row(n, m, j, r, F.Row(j), a.Rho, a.U, a.V);
     };
     auto thermal_collide = [&](int j, Plane_Set out) {
         Thermal_Collide_Row(n, j, tau_t, a.U, a.V, a.T, G.Row(j), out, work);
     };
     auto thermal_stream = [&](int j, const Rows_Around& r) {
-        Thermal_Stream_Row(n, m, j, r, G_next, a.T, a.T_Hot, a.T_Cold);
+        Thermal_Stream_Row(n, m, j, r, G, a.T, a.T_Hot, a.T_Cold);
     };
     Collide_Edges(s, b, Flow, flow_collide);
     s.threads.Barrier();
-    Sweep(s, b, Flow, F, flow_collide, flow_stream);
+    Sweep(s, b, Flow, flow_collide, flow_stream);
     Collide_Edges(s, b, Thermal, thermal_collide); // with the band's new velocity
     s.threads.Barrier();
-    Sweep(s, b, Thermal, G, thermal_collide, thermal_stream);
+    Sweep(s, b, Thermal, thermal_collide, thermal_stream);
 }
 
 } // namespace

@@ -9,15 +9,19 @@ struct Step_Fields {
     Field &Rho, &U, &V, &T;
 };
 
-// One fast step from the current copies of F and G into the next ones, with
-// the traps held; returns the floating-point exceptions raised (invalid,
-// division by zero, overflow) in any thread, 0 if none. The caller makes the
-// next copies the current ones when none was raised.
+// One fast step, in place, with the traps held; returns the floating-point
+// exceptions raised (invalid, division by zero, overflow) in any thread, 0
+// if none. After a fault the state is part old, part new.
 int Fast_Step(Stepping& s, const Step_Fields& a);
 
-// What a step that faulted does instead: the state before the step restored
-// (F and G from the current copies, U, V and T from the old copies, Rho as
-// the sum of F), then the step on the straightforward procedures, whose
-// result becomes the current copies.
-void Undo_And_Rerun(Stepping& s, const Step_Fields& a, const Field& U_Old, const Field& V_Old,
-                    const Field& T_Old);
+// What Time_Step does instead of taking a step that faulted: the state
+// before it is reached again (the saved copy, then the steps since on the
+// fast procedures, which did not fault the first time), and the step runs on
+// the straightforward procedures; if they do not end the run, their result
+// becomes the fast path's state.
+void Redo_Step(Stepping& s, const Step_Fields& a);
+
+// Saves the state the next step starts from (done by Time_Step every
+// Save_Interval steps).
+void Save_State(Stepping& s, const Step_Fields& a);
+inline constexpr int Save_Interval = 64;

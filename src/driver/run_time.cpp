@@ -104,8 +104,8 @@ std::uint64_t Bytes_Needed(int n, int m, int threads) {
     const std::uint64_t nodes = columns * rows;
     // Headers and records of the four small files.
     const std::uint64_t small_files = 66 + 18 + 2 * (17 + 34 * columns) + 17 + 34 * rows;
-    // The fast step's two copies of F and G, rows of nine planes whose
-    // planes are padded to 16 floats, and each thread's working rows.
+    // F and G of the fast step and their saved copies, rows of nine planes
+    // whose planes are padded to 16 floats, and each thread's working rows.
     const std::uint64_t stride = (columns + 15) / 16 * 16;
     const std::uint64_t distributions = 4 * 4 * (9 * stride * rows + 16);
     const std::uint64_t step_rows = std::uint64_t(threads) * Band_Row_Count * 9 * 4 * stride;

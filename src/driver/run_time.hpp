@@ -30,16 +30,17 @@ const char* Floating_Point_Kind(int si_code);
 void Allocate_Field(Field& f, std::size_t count, const char* name);
 
 // Bytes a run on an n x m grid holds at its peak, with `threads` threads: the
-// seven node fields (28 bytes a node), the fast step's two copies of F and G
-// (144 bytes a node; each plane of a row padded to 16 floats), the working
-// storage of the result files (the stream function, 4 bytes a node, and the
-// texts of the five files, 116 bytes a node for "Result.dat"), seven rows of
-// nine planes a thread and Fixed_Bytes for the program itself and its
-// longest input line. The set-up's field arrays F, Feq and G (108 bytes a
-// node) are released before the fast copies are complete, and a step rerun
-// on the straightforward procedures obtains only Feq (36), so neither moment
-// needs more.
-inline constexpr std::uint64_t Bytes_A_Node = 28 + 144 + 4 + 116;
+// seven node fields (28 bytes a node), the fast step's F and G and their
+// saved copies (144 bytes a node; each plane of a row padded to 16 floats)
+// with the saved Rho, U, V and T (16), the working storage of the result
+// files (the stream function, 4 bytes a node, and the texts of the five
+// files, 116 bytes a node for "Result.dat"), nine rows of nine planes a
+// thread and Fixed_Bytes for the program itself and its longest input line.
+// The set-up's field arrays F, Feq and G (108 bytes a node) are released
+// while the fast storage is obtained, and a step redone on the
+// straightforward procedures obtains only Feq (36), so neither moment needs
+// more.
+inline constexpr std::uint64_t Bytes_A_Node = 28 + 144 + 16 + 4 + 116;
 inline constexpr std::uint64_t Fixed_Bytes = std::uint64_t(16) << 20;
 std::uint64_t Bytes_Needed(int n, int m, int threads = 1);
 

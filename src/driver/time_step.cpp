@@ -8,6 +8,7 @@
 #include "thermal/thermal_step.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -46,49 +47,57 @@ void Split_Rows(Stepping& s, int threads) {
     }
 }
 
-// The state before the step: F and G are still whole in the current copies;
-// U, V and T are in the old copies (the side walls of T keep their
-// temperatures); the interior density is the sum of the distributions.
-void Undo_Step(Stepping& s, const Step_Fields& a, const Field& U_Old, const Field& V_Old,
-               const Field& T_Old) {
-    const int n = s.n, m = s.m;
-    Field &Rho = a.Rho, &U = a.U, &V = a.V, &T = a.T;
-    U = U_Old;
-    V = V_Old;
-    T = T_Old;
-    const int hot_wall = 0, cold_wall = n;
-    for (int j = 0; j <= m; ++j) {
-        T[Node(n, hot_wall, j)] = a.T_Hot;
-        T[Node(n, cold_wall, j)] = a.T_Cold;
-    }
-    for (int j = 1; j <= m - 1; ++j)
-        if (n >= 2)
-            Sum_Directions(s.fast.F_Now().Row(j).From(1), n - 1, &Rho[Node(n, 1, j)]);
+void Copy_Rows(Distribution_Rows& from, Distribution_Rows& to) {
+    std::copy(from.Row(0).base, from.Row(0).base + from.Floats(), to.Row(0).base);
 }
 
 // The step on the straightforward procedures, with the traps on. They need
-// the distributions in field order: the next copies' storage holds them,
+// the distributions in field order: the saved copies' storage holds them,
 // and Feq is obtained for the step (it is the only array the run did not
-// hold yet). If no trap ends the run, the result becomes the current copies.
+// hold yet). If no trap ends the run, the result becomes the fast path's.
 void Rerun_Straightforward(Stepping& s, const Step_Fields& a) {
     const int n = s.n, m = s.m;
-    Field& F = s.fast.F_Next().Field_Order();
-    Field& G = s.fast.G_Next().Field_Order();
-    Nodes_From_Rows(s.fast.F_Now(), 0, m + 1, F.data());
-    Nodes_From_Rows(s.fast.G_Now(), 0, m + 1, G.data());
+    Fast_Distributions& d = s.fast;
+    d.steps_since_saved = -1; // the saved copies are overwritten here
+    Field& F = d.F_Saved.Field_Order();
+    Field& G = d.G_Saved.Field_Order();
+    Nodes_From_Rows(d.F, 0, m + 1, F.data());
+    Nodes_From_Rows(d.G, 0, m + 1, G.data());
     Field Feq;
     Allocate_Field(Feq, 9 * Node_Count(n, m), "Feq");
     Flow_Step(n, m, a.T_Ref, a.G_Beta, a.Rho, a.U, a.V, a.Tau_F, F, Feq, a.T);
     Thermal_Step(n, m, a.Tau_T, a.U, a.V, a.T, G, a.T_Hot, a.T_Cold);
-    Rows_From_Nodes(F.data(), 0, m + 1, s.fast.F_Now());
-    Rows_From_Nodes(G.data(), 0, m + 1, s.fast.G_Now());
+    Rows_From_Nodes(F.data(), 0, m + 1, d.F);
+    Rows_From_Nodes(G.data(), 0, m + 1, d.G);
 }
 
 } // namespace
 
-void Undo_And_Rerun(Stepping& s, const Step_Fields& a, const Field& U_Old, const Field& V_Old,
-                    const Field& T_Old) {
-    Undo_Step(s, a, U_Old, V_Old, T_Old);
+void Save_State(Stepping& s, const Step_Fields& a) {
+    Fast_Distributions& d = s.fast;
+    Copy_Rows(d.F, d.F_Saved);
+    Copy_Rows(d.G, d.G_Saved);
+    d.Rho_Saved = a.Rho;
+    d.U_Saved = a.U;
+    d.V_Saved = a.V;
+    d.T_Saved = a.T;
+    d.steps_since_saved = 0;
+}
+
+void Redo_Step(Stepping& s, const Step_Fields& a) {
+    Fast_Distributions& d = s.fast;
+    const int steps = d.steps_since_saved;
+    Copy_Rows(d.F_Saved, d.F);
+    Copy_Rows(d.G_Saved, d.G);
+    a.Rho = d.Rho_Saved;
+    a.U = d.U_Saved;
+    a.V = d.V_Saved;
+    a.T = d.T_Saved;
+    for (int step = 0; step < steps; ++step)
+        if (Fast_Step(s, a) != 0) // the same step went through before
+            throw std::logic_error("internal error: a time step that went through faulted when "
+                                   "it was repeated; please report it with the grid and the "
+                                   "parameter file");
     Rerun_Straightforward(s, a);
 }
 
@@ -106,29 +115,36 @@ void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Fie
     if (solver != Solver::Fast)
         return;
     Field().swap(Feq); // nothing reads it
-    Take_Over(F, s.fast.F[0], n, m, "F");
-    Take_Over(G, s.fast.G[0], n, m, "G");
-    Allocate_Rows(s.fast.F[1], n, m, "F");
-    Allocate_Rows(s.fast.G[1], n, m, "G");
-    s.fast.now = 0;
+    Take_Over(F, s.fast.F, n, m, "F");
+    Take_Over(G, s.fast.G, n, m, "G");
+    Allocate_Rows(s.fast.F_Saved, n, m, "F");
+    Allocate_Rows(s.fast.G_Saved, n, m, "G");
+    const std::size_t nodes = Node_Count(n, m);
+    Allocate_Field(s.fast.Rho_Saved, nodes, "Rho");
+    Allocate_Field(s.fast.U_Saved, nodes, "U");
+    Allocate_Field(s.fast.V_Saved, nodes, "V");
+    Allocate_Field(s.fast.T_Saved, nodes, "T");
+    s.fast.steps_since_saved = -1;
     Split_Rows(s, threads);
     s.threads.Start(int(s.bands.size()));
 }
 
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
-               float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old) {
+               float T_Cold, const Field&, const Field&, const Field&) {
     if (s.solver != Solver::Fast) {
         Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
         Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
         return;
     }
     const Step_Fields a{T_Ref, G_Beta, Tau_F, Tau_T, T_Hot, T_Cold, Rho, U, V, T};
-    if (Fast_Step(s, a) == 0) {
-        s.fast.now = 1 - s.fast.now;
-        return;
-    }
-    Undo_And_Rerun(s, a, U_Old, V_Old, T_Old);
+    int& since = s.fast.steps_since_saved;
+    if (since < 0 || since >= Save_Interval)
+        Save_State(s, a);
+    if (Fast_Step(s, a) == 0)
+        ++since;
+    else
+        Redo_Step(s, a);
 }
 
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
@@ -145,8 +161,8 @@ void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Fiel
                             const Field& G, float* F_rows, float* G_rows) {
     if (s.solver == Solver::Fast) {
         Fast_Distributions& fast = const_cast<Fast_Distributions&>(s.fast); // rows only read
-        Nodes_From_Rows(fast.F_Now(), j0, j1, F_rows);
-        Nodes_From_Rows(fast.G_Now(), j0, j1, G_rows);
+        Nodes_From_Rows(fast.F, j0, j1, F_rows);
+        Nodes_From_Rows(fast.G, j0, j1, G_rows);
         return;
     }
     const std::size_t from = Dist(n, 0, 0, j0), to = Dist(n, 0, 0, j1);
@@ -157,8 +173,9 @@ void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Fiel
 void Copy_Distributions_In(Stepping& s, int n, int j0, int j1, const float* F_rows,
                            const float* G_rows, Field& F, Field& G) {
     if (s.solver == Solver::Fast) {
-        Rows_From_Nodes(F_rows, j0, j1, s.fast.F_Now());
-        Rows_From_Nodes(G_rows, j0, j1, s.fast.G_Now());
+        Rows_From_Nodes(F_rows, j0, j1, s.fast.F);
+        Rows_From_Nodes(G_rows, j0, j1, s.fast.G);
+        s.fast.steps_since_saved = -1;
         return;
     }
     const std::size_t from = Dist(n, 0, 0, j0), count = Dist(n, 0, 0, j1) - from;

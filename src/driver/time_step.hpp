@@ -13,9 +13,9 @@
 enum class Solver { Fast, Reference };
 
 // The procedures chosen for a run and their storage. The fast procedures
-// keep F and G in storage of their own (rows of nine planes, two copies) and
-// need no Feq; the field arrays F, Feq and G are then left empty, and
-// Copy_Distributions_Out/In reach the distributions.
+// keep F and G in storage of their own (rows of nine planes, with a copy
+// saved every few steps) and need no Feq; the field arrays F, Feq and G are
+// then left empty, and Copy_Distributions_Out/In reach the distributions.
 struct Stepping {
     Solver solver = Solver::Fast;
     int n = -1, m = -1;
@@ -36,18 +36,19 @@ inline constexpr int Min_Nodes_A_Thread = 4096;
 void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Field& F, Field& Feq,
                       Field& G);
 
-// One time step: the flow step, then the thermal step. F, Feq and G are
-// those of the straightforward procedures (empty for the fast ones).
+// One time step: the flow step, then the thermal step. F and G are those of
+// the straightforward procedures (empty for the fast ones), and so are the
+// old copies, which the fast procedures do not need.
 //
 // The fast step holds the floating-point traps off in every thread while it
 // runs and gathers the flags of all of them afterwards. It visits the nodes
 // in another order than the straightforward one, so where it raises an
 // invalid operation, a division by zero or an overflow, the first fault
-// could be another one. Such a step is undone (the distributions of the step
-// before are still whole, U, V and T are in the old copies, which the time
-// loop has refreshed after every step) and run again on the straightforward
-// procedures with the traps on, which end the run exactly as they would have;
-// if they do not fault, the run goes on from their result.
+// could be another one. Such a step is not taken: the state before it is
+// reached again (from a copy saved every few steps, and the steps since,
+// repeated) and the step runs on the straightforward procedures with the
+// traps on, which end the run exactly as they would have; if they do not,
+// the run goes on from their result.
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
                float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old);

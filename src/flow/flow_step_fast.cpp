@@ -1,5 +1,7 @@
 #include "flow/flow_step_fast.hpp"
 
+#include <algorithm>
+
 namespace {
 
 // The collision of a row runs in two passes over it: the equilibria (and
@@ -122,9 +124,14 @@ template <class Real>
 
 } // namespace
 
-void Flow_Collide_Row(int n, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
+void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
                       const Field& Rho, const Field& U, const Field& V, const Field& T,
                       Plane_Set row, Plane_Set out, Plane_Set work) {
+    if (j == 0 || j == m) {
+        for (int k = 0; k <= 8; ++k)
+            std::copy(row[k], row[k] + n + 1, out[k]);
+        return;
+    }
     const std::size_t c = Node(n, 1, j);
     const double zero_G = 0.0 * double(G_Beta);
     const Plane_Set f = row.From(1), o = out.From(1);

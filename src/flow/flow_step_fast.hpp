@@ -10,11 +10,11 @@
 #include "lattice/row_planes.hpp"
 #include "lattice/row_streaming.hpp"
 
-// Equilibrium and collision of the interior nodes of the interior row j:
-// `row` holds the row's distributions, `out` receives them collided (the
-// side-wall nodes, which do not collide, as they are). `work` holds twelve
-// working planes of the row's length.
-void Flow_Collide_Row(int n, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
+// Equilibrium and collision of the interior nodes of row j: `row` holds the
+// row's distributions, `out` receives them collided (the wall nodes, which
+// do not collide, as they are). `work` holds twelve working planes of the
+// row's length.
+void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
                       const Field& Rho, const Field& U, const Field& V, const Field& T,
                       Plane_Set row, Plane_Set out, Plane_Set work);
 

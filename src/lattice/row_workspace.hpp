@@ -2,16 +2,15 @@
 // Working storage of the fast time step, obtained once before the time loop.
 #include "lattice/row_planes.hpp"
 
-// The distributions of the fast path, two copies of each: the current one,
-// and the one the next step is written to, so that the step before stays
-// whole until a step has succeeded.
+// The distributions of the fast path, advanced in place a step at a time,
+// and a copy of the whole state as it stood some steps back (the
+// distributions and the fields a step reads), from which a step that has
+// gone wrong can be reached again.
 struct Fast_Distributions {
-    Distribution_Rows F[2], G[2];
-    int now = 0;
-    Distribution_Rows& F_Now() { return F[now]; }
-    Distribution_Rows& G_Now() { return G[now]; }
-    Distribution_Rows& F_Next() { return F[1 - now]; }
-    Distribution_Rows& G_Next() { return G[1 - now]; }
+    Distribution_Rows F, G;
+    Distribution_Rows F_Saved, G_Saved;
+    Field Rho_Saved, U_Saved, V_Saved, T_Saved;
+    int steps_since_saved = -1; // -1: no copy since the distributions were set
 };
 
 // The working rows of one band of rows, the share of one thread: a ring of
