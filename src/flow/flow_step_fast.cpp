@@ -1,5 +1,7 @@
 #include "flow/flow_step_fast.hpp"
 
+#include "lattice/equilibrium_lanes.hpp"
+
 #include <algorithm>
 
 namespace {
@@ -12,37 +14,20 @@ namespace {
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1),
 // planes 0..8 of `eq`, and the buoyancy terms: planes 9 (k = 2, 4 with their
 // signs), 10 (k = 5..8) and 11 (the +-0 of the directions with Ey = 0: a 0
-// W G 3 has the sign of a times that of G). Where a formula gives opposite
-// directions the same terms with opposite signs (E_Dot_U = +-e, Ey = +-1),
-// each term is formed once: the values are those of the formulas as
-// written, direction by direction.
+// W G 3 has the sign of a times that of G).
 template <class Real>
 [[gnu::always_inline]] inline void Equilibria(int x, const float* rho, const float* u,
                                               const float* v, const float* t, double T_Ref,
                                               double G_Beta, double zero_G, Plane_Set eq) {
     using L = Lanes<Real>;
-    using Single = typename L::Single;
-    const double w0 = W[0], w1 = W[1], w5 = W[5];
-    const Single us = L::Load_Single(u + x), vs = L::Load_Single(v + x);
-    const Real ud = L::Widen(us), vd = L::Widen(vs);
+    Real p[9];
+    Equilibrium_Brackets(u + x, v + x, p);
     const Real r = L::Load(rho + x);
-    const Real c = 1.5 * L::Widen(L::Round(ud * ud + vd * vd)); // 1.5 Vel_Sq
-    // E_Dot_U: u, v, -u, -v, u+v, v-u, -u-v, u-v for k = 1..8.
-    const Real es = L::Widen(us + vs), ed = L::Widen(us - vs);
-    const Real au = 4.5 * ud * ud, av = 4.5 * vd * vd, as = 4.5 * es * es, ad = 4.5 * ed * ed;
-    const Real bu = 3.0 * ud, bv = 3.0 * vd, bs = 3.0 * es, bd = 3.0 * ed;
-    L::Store(eq[0] + x, L::Round((1.0 - c) * r * w0));
-    L::Store(eq[1] + x, L::Round((((au + bu) + 1.0) - c) * r * w1));
-    L::Store(eq[2] + x, L::Round((((av + bv) + 1.0) - c) * r * w1));
-    L::Store(eq[3] + x, L::Round((((au - bu) + 1.0) - c) * r * w1));
-    L::Store(eq[4] + x, L::Round((((av - bv) + 1.0) - c) * r * w1));
-    L::Store(eq[5] + x, L::Round((((as + bs) + 1.0) - c) * r * w5));
-    L::Store(eq[6] + x, L::Round((((ad - bd) + 1.0) - c) * r * w5));
-    L::Store(eq[7] + x, L::Round((((as - bs) + 1.0) - c) * r * w5));
-    L::Store(eq[8] + x, L::Round((((ad + bd) + 1.0) - c) * r * w5));
+    for (int k = 0; k <= 8; ++k)
+        L::Store(eq[k] + x, L::Round(p[k] * r * double(W[k])));
     const Real a = (L::Load(t + x) - T_Ref) * r;
-    L::Store(eq[9] + x, L::Round(a * w1 * G_Beta * 3.0));
-    L::Store(eq[10] + x, L::Round(a * w5 * G_Beta * 3.0));
+    L::Store(eq[9] + x, L::Round(a * double(W[2]) * G_Beta * 3.0));
+    L::Store(eq[10] + x, L::Round(a * double(W[5]) * G_Beta * 3.0));
     L::Store(eq[11] + x, L::Round(a * zero_G));
 }
 

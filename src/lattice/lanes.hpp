@@ -17,6 +17,13 @@ typedef float V8f __attribute__((vector_size(32)));
 typedef float V4f_Unaligned __attribute__((vector_size(16), aligned(4), may_alias));
 typedef float V8f_Unaligned __attribute__((vector_size(32), aligned(4), may_alias));
 
+#if defined(__FMA__)
+// a b + c in one rounding.
+inline double V2d_Fma(double a, double b, double c) {
+    return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(a), _mm_set_sd(b), _mm_set_sd(c)));
+}
+#endif
+
 // The lanes of the kernels: eight where the build has AVX-512 (or the
 // build asks for them, CAVITY_EIGHT_LANES, to test them anywhere), else four.
 #if defined(__AVX512F__) || defined(CAVITY_EIGHT_LANES)
@@ -25,23 +32,30 @@ using Wide = V8d;
 using Wide = V4d;
 #endif
 
-// A divisor and its reciprocal, for quotients computed as the division
-// instruction rounds them (Divide below). A zero divisor has no reciprocal:
-// its quotients are left to the division, which raises the flag.
+// A positive divisor and its reciprocal as two doubles, y + y_lo, for
+// quotients computed as the division instruction rounds them (Divide below).
+// Other divisors are left to the division itself (a zero one must raise its
+// flag).
 struct Divisor {
-    double d, y;
+    double d, y, y_lo;
     bool by_reciprocal;
 };
 inline Divisor Divisor_Of(float d) {
 #if defined(__FMA__)
-    return {d, d != 0.0f ? 1.0 / double(d) : 0.0, d != 0.0f};
-#else
-    return {d, 0.0, false};
+    if (d > 0.0f) {
+        const double y = 1.0 / double(d);
+        // 1 - d y is exact in one rounding: d has 24 bits and d y is near 1.
+        const double e = V2d_Fma(-double(d), y, 1.0);
+        return {d, y, e / double(d), true};
+    }
 #endif
+    return {d, 0.0, 0.0, false};
 }
 
 // Lane types of a real type: the float counterpart, loads, stores,
-// roundings, and the quotient by a divisor.
+// roundings, the quotient by a divisor, and a b + c where the product a b
+// is exact (so that the fused multiply-add, where there is one, gives the
+// same value in one instruction).
 template <class Real> struct Lanes;
 
 template <> struct Lanes<double> {
@@ -55,45 +69,53 @@ template <> struct Lanes<double> {
     template <bool By_Reciprocal> static double Divide(double x, const Divisor& q) {
         return x / q.d;
     }
+    static double Add_Exact_Product(double a, double b, double c) {
+#if defined(__FMA__)
+        return V2d_Fma(a, b, c);
+#else
+        return a * b + c;
+#endif
+    }
 };
 
-// The correctly rounded quotient x / d without the divider, whose
-// throughput would bound the whole step: from y, the reciprocal of d
-// rounded to nearest, q0 = x y is within 1.5 units in the last place; one
-// correction with the exact remainder x - q0 d (one fused multiply-add)
-// makes it faithful, and a second gives the correctly rounded quotient
-// (Markstein's theorem: a faithful quotient, the correctly rounded
-// reciprocal and an exact remainder). Operands here are differences of
-// floats and float divisors, so nothing underflows or overflows on the way.
-// The corrections give a zero x the quotient +0; the sign of x y, which
-// the division gives it, is put back by its sign bit (any other quotient
-// has that sign already).
+// The correctly rounded quotient x / d of a positive d without the divider,
+// whose throughput would bound the whole step. With the reciprocal to about
+// 106 bits, q0 = x y + x y_lo (one rounding, the small product's own
+// rounding far below it) is within an ulp of x / d: a faithful quotient. Its
+// remainder x - q0 d is then exactly representable, one fused multiply-add
+// gives it exactly, and q0 + r y rounded is the correctly rounded quotient
+// (Markstein's theorem: a faithful quotient, y the reciprocal rounded to
+// nearest, an exact remainder). Operands here are differences of floats and
+// float divisors, so nothing underflows or overflows on the way. A zero x
+// gets the quotient +0; the sign of x, which the division gives it, is put
+// back by its sign bit (any other quotient has that sign already).
 #if defined(__FMA__)
 template <class V, class Fma, class Fnma>
-inline V Correctly_Rounded(V x, V d, V y, Fma fma, Fnma fnma) {
+inline V Correctly_Rounded(V x, V d, V y, V y_lo, Fma fma, Fnma fnma) {
     typedef long long Bits __attribute__((vector_size(sizeof(V))));
-    const V q0 = x * y;
-    const V q1 = fma(fnma(q0, d, x), y, q0);
-    const V q2 = fma(fnma(q1, d, x), y, q1);
+    const V q0 = fma(x, y, x * y_lo);
+    const V q = fma(fnma(q0, d, x), y, q0);
 #if defined(__AVX512F__)
-    if constexpr (sizeof(V) == 64) // q2 | (q0 & sign) in one instruction
-        return V(_mm512_ternarylogic_epi64(__m512i(q2), __m512i(q0), __m512i(-V{}), 0xF8));
+    if constexpr (sizeof(V) == 64) // q | (x & sign) in one instruction
+        return V(_mm512_ternarylogic_epi64(__m512i(q), __m512i(x), __m512i(-V{}), 0xF8));
 #endif
-    return V(Bits(q2) | (Bits(q0) & Bits(-V{})));
+    return V(Bits(q) | (Bits(x) & Bits(-V{})));
 }
-inline V4d Divide_Lanes(V4d x, double d, double y) {
+inline V4d Divide_Lanes(V4d x, const Divisor& q) {
     auto fma = [](V4d a, V4d b, V4d c) { return V4d(_mm256_fmadd_pd(a, b, c)); };
     auto fnma = [](V4d a, V4d b, V4d c) { return V4d(_mm256_fnmadd_pd(a, b, c)); };
-    return Correctly_Rounded(x, V4d(_mm256_set1_pd(d)), V4d(_mm256_set1_pd(y)), fma, fnma);
+    return Correctly_Rounded(x, V4d(_mm256_set1_pd(q.d)), V4d(_mm256_set1_pd(q.y)),
+                             V4d(_mm256_set1_pd(q.y_lo)), fma, fnma);
 }
-inline V8d Divide_Lanes(V8d x, double d, double y) {
+inline V8d Divide_Lanes(V8d x, const Divisor& q) {
 #if defined(__AVX512F__)
     auto fma = [](V8d a, V8d b, V8d c) { return V8d(_mm512_fmadd_pd(a, b, c)); };
     auto fnma = [](V8d a, V8d b, V8d c) { return V8d(_mm512_fnmadd_pd(a, b, c)); };
-    return Correctly_Rounded(x, V8d(_mm512_set1_pd(d)), V8d(_mm512_set1_pd(y)), fma, fnma);
+    return Correctly_Rounded(x, V8d(_mm512_set1_pd(q.d)), V8d(_mm512_set1_pd(q.y)),
+                             V8d(_mm512_set1_pd(q.y_lo)), fma, fnma);
 #else
-    const V4d lo = Divide_Lanes(V4d{x[0], x[1], x[2], x[3]}, d, y);
-    const V4d hi = Divide_Lanes(V4d{x[4], x[5], x[6], x[7]}, d, y);
+    const V4d lo = Divide_Lanes(V4d{x[0], x[1], x[2], x[3]}, q);
+    const V4d hi = Divide_Lanes(V4d{x[4], x[5], x[6], x[7]}, q);
     return V8d{lo[0], lo[1], lo[2], lo[3], hi[0], hi[1], hi[2], hi[3]};
 #endif
 }
@@ -113,10 +135,17 @@ template <> struct Lanes<V4d> {
         return __builtin_convertvector(x, V4d);
 #endif
     }
+    static V4d Add_Exact_Product(V4d a, V4d b, V4d c) {
+#if defined(__FMA__)
+        return V4d(_mm256_fmadd_pd(a, b, c));
+#else
+        return a * b + c;
+#endif
+    }
     template <bool By_Reciprocal> static V4d Divide(V4d x, const Divisor& q) {
 #if defined(__FMA__)
         if constexpr (By_Reciprocal)
-            return Divide_Lanes(x, q.d, q.y);
+            return Divide_Lanes(x, q);
 #endif
         return x / q.d;
     }
@@ -138,10 +167,17 @@ template <> struct Lanes<V8d> {
         return __builtin_convertvector(x, V8d);
 #endif
     }
+    static V8d Add_Exact_Product(V8d a, V8d b, V8d c) {
+#if defined(__AVX512F__)
+        return V8d(_mm512_fmadd_pd(a, b, c));
+#else
+        return a * b + c;
+#endif
+    }
     template <bool By_Reciprocal> static V8d Divide(V8d x, const Divisor& q) {
 #if defined(__FMA__)
         if constexpr (By_Reciprocal)
-            return Divide_Lanes(x, q.d, q.y);
+            return Divide_Lanes(x, q);
 #endif
         return x / q.d;
     }

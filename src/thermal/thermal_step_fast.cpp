@@ -1,5 +1,6 @@
 #include "thermal/thermal_step_fast.hpp"
 
+#include "lattice/equilibrium_lanes.hpp"
 #include "thermal/thermal_step.hpp"
 
 namespace {
@@ -7,30 +8,16 @@ namespace {
 // As in the flow step, the collision of a row runs in two passes: the
 // equilibria to working planes, then the relaxation.
 //
-// Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1);
-// opposite directions share their terms as in the flow step.
+// Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1).
 template <class Real>
 [[gnu::always_inline]] inline void Equilibria(int x, const float* u, const float* v,
                                               const float* t, Plane_Set eq) {
     using L = Lanes<Real>;
-    using Single = typename L::Single;
-    const Single us = L::Load_Single(u + x), vs = L::Load_Single(v + x);
-    const Real ud = L::Widen(us), vd = L::Widen(vs);
+    Real p[9];
+    Equilibrium_Brackets(u + x, v + x, p);
     const Real tt = L::Load(t + x);
-    const Real c = 1.5 * L::Widen(L::Round(ud * ud + vd * vd));
-    const Real es = L::Widen(us + vs), ed = L::Widen(us - vs);
-    const Real au = 4.5 * ud * ud, av = 4.5 * vd * vd, as = 4.5 * es * es, ad = 4.5 * ed * ed;
-    const Real bu = 3.0 * ud, bv = 3.0 * vd, bs = 3.0 * es, bd = 3.0 * ed;
-    const double w0 = W[0], w1 = W[1], w5 = W[5];
-    L::Store(eq[0] + x, L::Round((1.0 - c) * tt * w0));
-    L::Store(eq[1] + x, L::Round((((au + bu) + 1.0) - c) * tt * w1));
-    L::Store(eq[2] + x, L::Round((((av + bv) + 1.0) - c) * tt * w1));
-    L::Store(eq[3] + x, L::Round((((au - bu) + 1.0) - c) * tt * w1));
-    L::Store(eq[4] + x, L::Round((((av - bv) + 1.0) - c) * tt * w1));
-    L::Store(eq[5] + x, L::Round((((as + bs) + 1.0) - c) * tt * w5));
-    L::Store(eq[6] + x, L::Round((((ad - bd) + 1.0) - c) * tt * w5));
-    L::Store(eq[7] + x, L::Round((((as - bs) + 1.0) - c) * tt * w5));
-    L::Store(eq[8] + x, L::Round((((ad + bd) + 1.0) - c) * tt * w5));
+    for (int k = 0; k <= 8; ++k)
+        L::Store(eq[k] + x, L::Round(p[k] * tt * double(W[k])));
 }
 
 // The collision of the same nodes from their equilibria: g to out.

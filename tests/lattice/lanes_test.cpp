@@ -44,7 +44,8 @@ template <class Real> void Expect_Quotients(const std::vector<double>& x, float 
         Real v;
         for (int l = 0; l < L::Count; ++l)
             reinterpret_cast<double*>(&v)[l] = x[i + std::size_t(l)];
-        const Real r = L::template Divide<true>(v, q);
+        const Real r = q.by_reciprocal ? L::template Divide<true>(v, q)
+                                       : L::template Divide<false>(v, q);
         for (int l = 0; l < L::Count; ++l) {
             const double got = reinterpret_cast<const double*>(&r)[l];
             ASSERT_EQ(Bits64(got), Bits64(x[i + std::size_t(l)] / double(divisor)))
