@@ -137,7 +137,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    const int threads = Threads_That_Pay(n, m, Thread_Count(options.Threads));
+    const int threads = Step_Threads(n, m, options.Threads);
     Check_Memory(n, m, threads);
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Allocate_Fields(n, m, U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old);

@@ -101,6 +101,10 @@ void Redo_Step(Stepping& s, const Step_Fields& a) {
     Rerun_Straightforward(s, a);
 }
 
+int Step_Threads(int n, int m, int requested) {
+    return requested > 0 ? requested : Threads_That_Pay(n, m, Thread_Count(0));
+}
+
 int Threads_That_Pay(int n, int m, int available) {
     const std::uint64_t nodes = Node_Count(n, m);
     const std::uint64_t pay = std::max<std::uint64_t>(1, nodes / Min_Nodes_A_Thread);

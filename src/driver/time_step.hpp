@@ -2,7 +2,7 @@
 // The step composition: which procedures advance the run, fast or
 // straightforward, and what they keep from step to step. The time loop calls
 // these and nothing else of the solvers.
-#include "driver/step_threads.hpp"
+#include "driver/thread_team.hpp"
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
 
@@ -21,11 +21,14 @@ struct Stepping {
     int n = -1, m = -1;
     Fast_Distributions fast;
     std::vector<Band_Rows> bands; // one a thread, bottom to top
-    Step_Threads threads;
+    Thread_Team threads;
 };
 
-// How many of `available` threads pay on an n x m grid: each must have
-// enough nodes that its share outweighs the cost of meeting the others.
+// Threads for the fast step of an n x m grid: `requested` (--threads) if
+// given; else as many of the threads the machine offers (Thread_Count) as
+// pay, each with enough nodes that its share outweighs the cost of meeting
+// the others, so that a small grid runs on one.
+int Step_Threads(int n, int m, int requested);
 int Threads_That_Pay(int n, int m, int available);
 inline constexpr int Min_Nodes_A_Thread = 4096;
 

@@ -28,7 +28,7 @@ TEST(MemoryCheck, RefusesAGridTheMachineCannotHoldWithBothFigures) {
     std::uint64_t limit = Control_Group_Limit(), physical = Physical_Memory();
     std::uint64_t have = limit != 0 && limit < physical ? limit : physical;
     // The program's threads, as it finds them in this same environment.
-    const int threads = Threads_That_Pay(2147483646, 1290, Thread_Count(0));
+    const int threads = Step_Threads(2147483646, 1290, 0);
     EXPECT_NEAR(Figure_After(run.err, " grid needs "),
                 Bytes_Needed(2147483646, 1290, threads) / 1e9, 0.05);
     EXPECT_NEAR(Figure_After(run.err, " is "), limit != 0 && limit < physical ? have / 1e9 : -1,
@@ -52,7 +52,7 @@ TEST(MemoryCheck, PeakUseOfARunIsWhatTheCheckCounts) {
     // Every byte a node that the check counts is really held, and nothing
     // beyond what it counts.
     EXPECT_GE(peak, nodes * Bytes_A_Node);
-    EXPECT_LE(peak, Bytes_Needed(n, m, Threads_That_Pay(n, m, Thread_Count(0))));
+    EXPECT_LE(peak, Bytes_Needed(n, m, Step_Threads(n, m, 0)));
 }
 
 // Address-space limits (ulimit -v, in KiB) that let the program start but

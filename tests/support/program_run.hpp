@@ -59,12 +59,12 @@ struct Program_Run {
     }
 
     // Runs the program with `input` on standard input; `prefix` may set
-    // limits (for example "ulimit -f 4;").
+    // limits (for example "ulimit -f 4;"), `args` are its options.
     int Start(const std::string& input, const std::string& prefix = "",
-              const std::string& program = CAVITY_BIN) {
+              const std::string& program = CAVITY_BIN, const std::string& args = "") {
         Write_File(dir / "console.in", input);
-        std::string cmd = "cd '" + dir.string() + "' && " + prefix + " '" + program +
-                          "' < console.in > console.out 2> console.err";
+        std::string cmd = "cd '" + dir.string() + "' && " + prefix + " '" + program + "' " + args +
+                          " < console.in > console.out 2> console.err";
         int rc = std::system(cmd.c_str());
         status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
         out = Read_File(dir / "console.out");

@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-class Step_Threads {
+class Thread_Team {
   public:
-    Step_Threads() = default;
-    Step_Threads(const Step_Threads&) = delete;
-    Step_Threads& operator=(const Step_Threads&) = delete;
-    ~Step_Threads() { Stop(); }
+    Thread_Team() = default;
+    Thread_Team(const Thread_Team&) = delete;
+    Thread_Team& operator=(const Thread_Team&) = delete;
+    ~Thread_Team() { Stop(); }
 
     // `count` threads in all, the caller's included. Workers start with the
     // caller's floating-point environment (traps, no flush to zero).

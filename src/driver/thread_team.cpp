@@ -1,4 +1,4 @@
-#include "driver/step_threads.hpp"
+#include "driver/thread_team.hpp"
 
 #include <cfenv>
 #include <xmmintrin.h>
@@ -21,7 +21,7 @@ void Wait_For_Change(const std::atomic<unsigned>& number, unsigned seen) {
 
 } // namespace
 
-void Step_Threads::Start(int count) {
+void Thread_Team::Start(int count) {
     Stop();
     count_ = count < 1 ? 1 : count;
     stopping_ = false;
@@ -45,7 +45,7 @@ void Step_Threads::Start(int count) {
         });
 }
 
-void Step_Threads::Run(const std::function<void(int)>& job) {
+void Thread_Team::Run(const std::function<void(int)>& job) {
     if (workers_.empty()) {
         job(0);
         return;
@@ -57,7 +57,7 @@ void Step_Threads::Run(const std::function<void(int)>& job) {
     Barrier();
 }
 
-void Step_Threads::Barrier() {
+void Thread_Team::Barrier() {
     if (count_ == 1)
         return;
     const unsigned seen = barrier_number_.load(std::memory_order_acquire);
@@ -70,7 +70,7 @@ void Step_Threads::Barrier() {
     }
 }
 
-void Step_Threads::Stop() {
+void Thread_Team::Stop() {
     if (!workers_.empty()) {
         stopping_ = true;
         job_number_.fetch_add(1, std::memory_order_release);
