@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -102,7 +103,8 @@ void Redo_Step(Stepping& s, const Step_Fields& a) {
 }
 
 int Step_Threads(int n, int m, int requested) {
-    return requested > 0 ? requested : Threads_That_Pay(n, m, Thread_Count(0));
+    const int wanted = requested > 0 ? requested : Threads_That_Pay(n, m, Thread_Count(0));
+    return std::clamp(wanted, 1, std::max(1, (m + 1) / 2));
 }
 
 int Threads_That_Pay(int n, int m, int available) {
@@ -130,7 +132,13 @@ void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Fie
     Allocate_Field(s.fast.T_Saved, nodes, "T");
     s.fast.steps_since_saved = -1;
     Split_Rows(s, threads);
-    s.threads.Start(int(s.bands.size()));
+    try {
+        s.threads.Start(int(s.bands.size()));
+    } catch (const std::system_error& e) {
+        throw Run_Time_Error("run-time error: cannot start " + std::to_string(s.bands.size()) +
+                             " threads for the time step: " + e.code().message() +
+                             "; --threads N sets fewer");
+    }
 }
 
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
@@ -154,11 +162,41 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
                bool printed) {
-    if (s.solver == Solver::Fast)
+    if (s.solver != Solver::Fast) {
+        Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+        return;
+    }
+    if (printed || s.bands.size() == 1) {
         Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
                                printed);
-    else
+        return;
+    }
+    // The sums of each row on the threads of the step, added in row order.
+    s.row_sums.resize(std::size_t(m) + 1);
+    s.threads.Run([&](int b) {
+        const Band_Rows& band = s.bands[std::size_t(b)];
+        for (int j = band.first; j <= band.last; ++j)
+            s.row_sums[std::size_t(j)] =
+                Residual_Sums_Of(n, j, j + 1, U, V, T, U_Old, V_Old, T_Old);
+    });
+    Residual_Sums all{0, 0, 0, 0};
+    for (const Residual_Sums& r : s.row_sums) {
+        all.num_flow += r.num_flow;
+        all.den_flow += r.den_flow;
+        all.num_t += r.num_t;
+        all.den_t += r.den_t;
+    }
+    if (!Residuals_From_Sums(n, m, all, Residual_Flow, Residual_T)) {
         Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
+        return;
+    }
+    s.threads.Run([&](int b) {
+        const Band_Rows& band = s.bands[std::size_t(b)];
+        const std::size_t from = Node(n, 0, band.first), to = Node(n, 0, band.last + 1);
+        for (auto [now, old] : {std::pair{&U, &U_Old}, {&V, &V_Old}, {&T, &T_Old}})
+            std::copy(now->begin() + std::ptrdiff_t(from), now->begin() + std::ptrdiff_t(to),
+                      old->begin() + std::ptrdiff_t(from));
+    });
 }
 
 void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Field& F,

@@ -5,6 +5,7 @@
 #include "driver/thread_team.hpp"
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
+#include "results/residuals_fast.hpp"
 
 #include <vector>
 
@@ -22,12 +23,14 @@ struct Stepping {
     Fast_Distributions fast;
     std::vector<Band_Rows> bands; // one a thread, bottom to top
     Thread_Team threads;
+    std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
 };
 
 // Threads for the fast step of an n x m grid: `requested` (--threads) if
 // given; else as many of the threads the machine offers (Thread_Count) as
 // pay, each with enough nodes that its share outweighs the cost of meeting
-// the others, so that a small grid runs on one.
+// the others, so that a small grid runs on one. At most one for every two
+// rows.
 int Step_Threads(int n, int m, int requested);
 int Threads_That_Pay(int n, int m, int available);
 inline constexpr int Min_Nodes_A_Thread = 4096;

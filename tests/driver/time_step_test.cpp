@@ -167,6 +167,10 @@ TEST(FastStep, ThreadsThatPay) {
     EXPECT_EQ(Threads_That_Pay(1000, 1000, 1), 1);
     EXPECT_EQ(Threads_That_Pay(1000, 1000, 3), 3);
     EXPECT_EQ(Threads_That_Pay(255, 255, 64), 65536 / Min_Nodes_A_Thread);
+    // As asked, but never fewer than two rows a thread.
+    EXPECT_EQ(Step_Threads(40, 40, 3), 3);
+    EXPECT_EQ(Step_Threads(100000, 4, 8), 2);
+    EXPECT_EQ(Step_Threads(100000, 1, 8), 1);
 }
 
 } // namespace
