@@ -123,12 +123,13 @@ void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divi
     For_Each_Block(n - 1, [&]<class Real>(int x) {
         Equilibria<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, work);
     });
-    if (Tau_F.by_reciprocal)
+    const Divisor tau = Tau_F; // a copy the stores of the loop cannot touch
+    if (tau.by_reciprocal)
         For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, true>(x, Tau_F, work, f, o); });
+                       [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, f, o); });
     else
         For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, false>(x, Tau_F, work, f, o); });
+                       [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, f, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

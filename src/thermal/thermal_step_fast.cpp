@@ -96,12 +96,13 @@ void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, con
     const Plane_Set g = row.From(1), o = out.From(1);
     For_Each_Block(n - 1,
                    [&]<class Real>(int x) { Equilibria<Real>(x, &U[c], &V[c], &T[c], work); });
-    if (Tau_T.by_reciprocal)
+    const Divisor tau = Tau_T; // a copy the stores of the loop cannot touch
+    if (tau.by_reciprocal)
         For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, true>(x, Tau_T, work, g, o); });
+                       [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, g, o); });
     else
         For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, false>(x, Tau_T, work, g, o); });
+                       [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, g, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];
