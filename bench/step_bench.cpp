@@ -88,8 +88,8 @@ void BM_Compute_Residuals_Fast(benchmark::State& state) {
     for (auto _ : state) {
         s.U_Old[1] += 1e-3f;
         s.T_Old[1] += 1e-3f;
-        Compute_Residuals_Fast(s.n, s.m, s.Res_F, s.Res_T, s.U, s.V, s.T, s.U_Old, s.V_Old,
-                               s.T_Old, false);
+        Compute_Residuals_Fast(s.n, s.m, s.Res_F, s.Res_T, s.U, s.V, s.T, s.U_Old, s.V_Old, s.T_Old,
+                               false);
     }
     Count(state, s);
 }

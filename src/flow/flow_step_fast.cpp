@@ -125,11 +125,9 @@ void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divi
     });
     const Divisor tau = Tau_F; // a copy the stores of the loop cannot touch
     if (tau.by_reciprocal)
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, f, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, f, o); });
     else
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, f, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, f, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];
@@ -149,8 +147,7 @@ void Flow_Stream_Row(int n, int m, int j, const Rows_Around& collided, Plane_Set
     const Row_View in = Streamed_Interior(collided);
     const std::size_t c = Node(n, 1, j);
     const Plane_Set o = out.From(1);
-    For_Each_Block(n - 1, [&]<class Real>(int x) {
-        Stream_Nodes<Real>(x, in, o, &Rho[c], &U[c], &V[c]);
-    });
+    For_Each_Block(n - 1,
+                   [&]<class Real>(int x) { Stream_Nodes<Real>(x, in, o, &Rho[c], &U[c], &V[c]); });
     Side_Wall_Nodes(n, m, j, collided, out, Cold_Wall_Node, Hot_Wall_Node);
 }

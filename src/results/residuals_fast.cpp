@@ -94,9 +94,9 @@ bool Residuals_From_Sums(int n, int m, Residual_Sums s, float& Residual_Flow, fl
 void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact) {
-    if (!exact && Residuals_From_Sums(n, m, Residual_Sums_Of(n, 0, m + 1, U, V, T, U_Old, V_Old,
-                                                             T_Old),
-                                      Residual_Flow, Residual_T)) {
+    if (!exact &&
+        Residuals_From_Sums(n, m, Residual_Sums_Of(n, 0, m + 1, U, V, T, U_Old, V_Old, T_Old),
+                            Residual_Flow, Residual_T)) {
         const std::size_t nodes = Node_Count(n, m);
         std::memcpy(U_Old.data(), U.data(), nodes * sizeof(float));
         std::memcpy(V_Old.data(), V.data(), nodes * sizeof(float));

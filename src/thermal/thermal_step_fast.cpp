@@ -10,8 +10,8 @@ namespace {
 //
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1).
 template <class Real>
-[[gnu::always_inline]] inline void Equilibria(int x, const float* u, const float* v,
-                                              const float* t, Plane_Set eq) {
+[[gnu::always_inline]] inline void Equilibria(int x, const float* u, const float* v, const float* t,
+                                              Plane_Set eq) {
     using L = Lanes<Real>;
     Real p[9];
     Equilibrium_Brackets(u + x, v + x, p);
@@ -98,11 +98,9 @@ void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, con
                    [&]<class Real>(int x) { Equilibria<Real>(x, &U[c], &V[c], &T[c], work); });
     const Divisor tau = Tau_T; // a copy the stores of the loop cannot touch
     if (tau.by_reciprocal)
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, g, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, g, o); });
     else
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, g, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, g, o); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

@@ -16,8 +16,8 @@ TEST(MemoryCheck, NeedsEveryByteTheRunHolds) {
     // of nine planes padded to 16 floats, the four small files, nine padded
     // rows of nine planes a thread, the program itself.
     EXPECT_EQ(Bytes_Needed(1, 1), 4 * 164 + 4 * 4 * (9 * 16 * 2 + 16) +
-                                      (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) +
-                                      9 * 9 * 4 * 16 + Fixed_Bytes);
+                                      (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) + 9 * 9 * 4 * 16 +
+                                      Fixed_Bytes);
     std::uint64_t nodes = 1001 * 501;
     EXPECT_EQ(Bytes_Needed(1000, 500, 2), nodes * 164 + 4 * 4 * (9 * 1008 * 501 + 16) + 66 + 18 +
                                               2 * (17 + 34 * 1001) + 17 + 34 * 501 +

@@ -49,9 +49,8 @@ void Expect_Same_State(const Run_State& a, const Run_State& b, const Stepping& s
     Field F(a.F.size()), G(a.G.size());
     Copy_Distributions_Out(s, a.n, 0, a.m + 1, b.F, b.G, F.data(), G.data());
     const std::pair<const Field*, const Field*> arrays[] = {
-        {&a.U, &b.U},         {&a.V, &b.V},          {&a.F, &F},          {&a.Rho, &b.Rho},
-        {&a.G, &G},           {&a.T, &b.T},          {&a.V_Old, &b.V_Old}, {&a.T_Old, &b.T_Old},
-        {&a.U_Old, &b.U_Old}};
+        {&a.U, &b.U}, {&a.V, &b.V},         {&a.F, &F},           {&a.Rho, &b.Rho},    {&a.G, &G},
+        {&a.T, &b.T}, {&a.V_Old, &b.V_Old}, {&a.T_Old, &b.T_Old}, {&a.U_Old, &b.U_Old}};
     const char* names[] = {"U", "V", "F", "Rho", "G", "T", "V_Old", "T_Old", "U_Old"};
     for (int k = 0; k < 9; ++k) {
         const Field &x = *arrays[k].first, &y = *arrays[k].second;
@@ -104,7 +103,7 @@ void Run_Both(int n, int m, int threads, int steps, unsigned seed) {
 TEST(FastStep, SameBitsAsTheStraightforwardStepOnAnyNumberOfThreads) {
     // Shapes with rows that do not divide among the threads, bands of the
     // fewest rows (two), and more threads than a grid has room for.
-    const std::pair<int, int> grids[] = {{1, 1},  {1, 7},  {9, 1},  {2, 2},  {3, 3},   {4, 5},
+    const std::pair<int, int> grids[] = {{1, 1},  {1, 7},  {9, 1},  {2, 2},   {3, 3},   {4, 5},
                                          {5, 4},  {8, 8},  {9, 9},  {16, 16}, {17, 12}, {7, 33},
                                          {40, 6}, {2, 11}, {11, 2}, {31, 32}, {64, 3},  {3, 4}};
     unsigned seed = 1;
@@ -152,8 +151,8 @@ TEST(FastStep, StepRedoneOnTheStraightforwardProcedures) {
                 Fast_Time_Step(s, fast);
                 continue;
             }
-            const Step_Fields a{fast.T_Ref, fast.G_Beta, fast.Tau_F, fast.Tau_T, fast.T_Hot,
-                                fast.T_Cold, fast.Rho,   fast.U,     fast.V,     fast.T};
+            const Step_Fields a{fast.T_Ref,  fast.G_Beta, fast.Tau_F, fast.Tau_T, fast.T_Hot,
+                                fast.T_Cold, fast.Rho,    fast.U,     fast.V,     fast.T};
             ASSERT_EQ(Fast_Step(s, a), 0);
             Redo_Step(s, a);
             Expect_Same_State(ref, fast, s, step);

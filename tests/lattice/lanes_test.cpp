@@ -44,8 +44,8 @@ template <class Real> void Expect_Quotients(const std::vector<double>& x, float 
         Real v;
         for (int l = 0; l < L::Count; ++l)
             reinterpret_cast<double*>(&v)[l] = x[i + std::size_t(l)];
-        const Real r = q.by_reciprocal ? L::template Divide<true>(v, q)
-                                       : L::template Divide<false>(v, q);
+        const Real r =
+            q.by_reciprocal ? L::template Divide<true>(v, q) : L::template Divide<false>(v, q);
         for (int l = 0; l < L::Count; ++l) {
             const double got = reinterpret_cast<const double*>(&r)[l];
             ASSERT_EQ(Bits64(got), Bits64(x[i + std::size_t(l)] / double(divisor)))
@@ -59,8 +59,8 @@ TEST(Lanes, QuotientsAreThoseOfTheDivision) {
     const std::vector<double> x = Dividends(rng);
     // Relaxation times of real runs, significands of all ones, a power of
     // two, a subnormal float, negative and huge divisors.
-    for (float d : {0.5f, 0.62f, 0.713f, 0.8000001f, 1.0f, 1.9999999f, 3.7f, 1e-40f, -0.8f,
-                    7e37f, 0.50000006f}) {
+    for (float d : {0.5f, 0.62f, 0.713f, 0.8000001f, 1.0f, 1.9999999f, 3.7f, 1e-40f, -0.8f, 7e37f,
+                    0.50000006f}) {
         Expect_Quotients<V8d>(x, d);
         Expect_Quotients<V4d>(x, d);
         if (HasFatalFailure())

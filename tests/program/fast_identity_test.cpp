@@ -32,7 +32,8 @@ TEST_P(FastAgainstReference, SameBytesOnAnyNumberOfThreads) {
     EXPECT_GT(reference.out.size(), 200u); // the dialogue at least
     for (const char* threads : {"1", "2", "3"}) {
         program::Program_Run fast(&c.parameters);
-        EXPECT_EQ(fast.Start(c.console, "", CAVITY_BIN, std::string("--threads ") + threads), status)
+        EXPECT_EQ(fast.Start(c.console, "", CAVITY_BIN, std::string("--threads ") + threads),
+                  status)
             << threads << " threads";
         EXPECT_EQ(fast.out, reference.out) << threads << " threads";
         EXPECT_EQ(fast.err, reference.err) << threads << " threads";
