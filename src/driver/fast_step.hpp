@@ -24,4 +24,4 @@ void Redo_Step(Stepping& s, const Step_Fields& a);
 // Saves the state the next step starts from (done by Time_Step every
 // Save_Interval steps).
 void Save_State(Stepping& s, const Step_Fields& a);
-inline constexpr int Save_Interval = 64;
+inline constexpr int Save_Interval = 128;

@@ -48,8 +48,16 @@ void Split_Rows(Stepping& s, int threads) {
     }
 }
 
-void Copy_Rows(Distribution_Rows& from, Distribution_Rows& to) {
-    std::copy(from.Row(0).base, from.Row(0).base + from.Floats(), to.Row(0).base);
+// Rows j0 .. j1 - 1 of a distribution and of the node fields, from one set
+// of arrays to another.
+void Copy_Rows(int j0, int j1, Distribution_Rows& from, Distribution_Rows& to) {
+    const std::size_t row = 9 * from.stride;
+    std::copy(from.Row(j0).base, from.Row(j0).base + row * std::size_t(j1 - j0), to.Row(j0).base);
+}
+void Copy_Rows(int n, int j0, int j1, const Field& from, Field& to) {
+    std::copy(from.begin() + std::ptrdiff_t(Node(n, 0, j0)),
+              from.begin() + std::ptrdiff_t(Node(n, 0, j1)),
+              to.begin() + std::ptrdiff_t(Node(n, 0, j0)));
 }
 
 // The step on the straightforward procedures, with the traps on. They need
@@ -76,20 +84,23 @@ void Rerun_Straightforward(Stepping& s, const Step_Fields& a) {
 
 void Save_State(Stepping& s, const Step_Fields& a) {
     Fast_Distributions& d = s.fast;
-    Copy_Rows(d.F, d.F_Saved);
-    Copy_Rows(d.G, d.G_Saved);
-    d.Rho_Saved = a.Rho;
-    d.U_Saved = a.U;
-    d.V_Saved = a.V;
-    d.T_Saved = a.T;
+    s.threads.Run([&](int b) {
+        const int j0 = s.bands[std::size_t(b)].first, j1 = s.bands[std::size_t(b)].last + 1;
+        Copy_Rows(j0, j1, d.F, d.F_Saved);
+        Copy_Rows(j0, j1, d.G, d.G_Saved);
+        Copy_Rows(s.n, j0, j1, a.Rho, d.Rho_Saved);
+        Copy_Rows(s.n, j0, j1, a.U, d.U_Saved);
+        Copy_Rows(s.n, j0, j1, a.V, d.V_Saved);
+        Copy_Rows(s.n, j0, j1, a.T, d.T_Saved);
+    });
     d.steps_since_saved = 0;
 }
 
 void Redo_Step(Stepping& s, const Step_Fields& a) {
     Fast_Distributions& d = s.fast;
     const int steps = d.steps_since_saved;
-    Copy_Rows(d.F_Saved, d.F);
-    Copy_Rows(d.G_Saved, d.G);
+    Copy_Rows(0, s.m + 1, d.F_Saved, d.F);
+    Copy_Rows(0, s.m + 1, d.G_Saved, d.G);
     a.Rho = d.Rho_Saved;
     a.U = d.U_Saved;
     a.V = d.V_Saved;

@@ -63,8 +63,6 @@ struct Distribution_Rows {
         n = m = -1;
     }
     Plane_Set Row(int j) { return {store.data() + offset + 9 * stride * std::size_t(j), stride}; }
-    // All rows, one after the other.
-    std::size_t Floats() const { return 9 * stride * (std::size_t(m) + 1); }
     // The storage as a distribution in field order (node-major); its rows
     // are then lost.
     Field& Field_Order() { return store; }
