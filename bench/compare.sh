@@ -91,9 +91,10 @@ for size in 256 512; do
   r1=$(steps_a_second "$work/$size/one" $size $size "$budget" "$fast_bin" --threads 1)
   r2=$(steps_a_second "$work/$size/two" $size $size "$budget" "$fast_bin" --threads 2)
   ratio() { [ "$(echo "$2 > 0" | bc)" = 1 ] && printf '%7.2fx' "$(echo "$1 / $2" | bc -l)" || printf '%8s' n/a; }
+  efficiency=n/a
+  [ "$(echo "$r1 > 0" | bc)" = 1 ] && efficiency=$(printf '%.0f %%' "$(echo "50 * $r2 / $r1" | bc -l)")
   printf '%-12s %12s %12s %12s %s %s %s (%s a thread)\n' "$size x $size" "$rr" "$r1" "$r2" \
-    "$(ratio "$r1" "$rr")" "$(ratio "$r2" "$rr")" "$(ratio "$r2" "$r1")" \
-    "$(ratio "$r2" "$(echo "2 * $r1" | bc -l)")"
+    "$(ratio "$r1" "$rr")" "$(ratio "$r2" "$rr")" "$(ratio "$r2" "$r1")" "$efficiency"
 done
 
 bench="$root/build-compare/fast/bench/cavity_bench"
