@@ -46,6 +46,7 @@ void BM_Output_Results(benchmark::State& state) {
     Set_Node_Rate(state, n);
 }
 BENCHMARK(BM_Output_Results)
+    ->Arg(40)
     ->Arg(64)
     ->Arg(100)
     ->Arg(128)
