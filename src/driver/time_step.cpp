@@ -177,7 +177,8 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
         Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old);
         return;
     }
-    if (printed || s.bands.size() == 1) {
+    // Threads pay here on larger grids only: the residuals are light work.
+    if (printed || Node_Count(n, m) < 4 * Min_Nodes_A_Thread * s.bands.size()) {
         Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
                                printed);
         return;

@@ -116,6 +116,10 @@ TEST(FastStep, SameBitsAsTheStraightforwardStepOnAnyNumberOfThreads) {
     }
 }
 
+TEST(FastStep, SameBitsOnAGridLargeEnoughForTheResidualsOnThreads) {
+    Run_Both(181, 181, 2, 4, 99);
+}
+
 TEST(FastStep, SameBitsOverAConvectionRun) {
     // From the initial state of a real run, far enough for the flow to form.
     for (auto [n, m, threads] : {std::tuple{24, 24, 1}, {21, 13, 3}, {33, 20, 2}}) {
