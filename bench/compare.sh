@@ -37,6 +37,16 @@ grep -qw avx512f /proc/cpuinfo && isa=AVX-512
 grep -qw avx2 /proc/cpuinfo || isa="no AVX2"
 echo "== machine: $model, $isa, $(nproc) cores; fast build: $("$fast_bin" --version)"
 uptime | sed 's/^.*load/load/'
+# Whether two threads get two cores: a busy loop alone, then two at once.
+busy() { local s=$(date +%s.%N) i=0; while [ $i -lt 300000 ]; do i=$((i + 1)); done
+         echo "$(date +%s.%N) - $s" | bc -l; }
+one=$(busy)
+two=$( (busy > "$work/busy1") & busy; wait; cat "$work/busy1" >/dev/null)
+capacity=$(echo "2 * $one / $two" | bc -l)
+printf 'two busy loops at once ran %.2f times as fast as one alone: the machine gives %.1f cores\n' \
+  "$(echo "$capacity / 2" | bc -l)" "$capacity"
+[ "$(echo "$capacity < 1.8" | bc)" = 1 ] &&
+  echo "WARNING: less than two free cores; the two-thread figures below understate the program"
 
 params() { # dir Pr Ra T_Hot T_Cold T_Init Tau_T
   local dir=$1; shift
