@@ -12,7 +12,7 @@ void Wait_For_Change(const std::atomic<unsigned>& number, unsigned seen) {
     for (int spin = 0; number.load(std::memory_order_acquire) == seen; ++spin) {
         if (spin < 2000)
             _mm_pause();
-        else if (spin < 2100)
+        else if (spin < 200000)
             std::this_thread::yield();
         else
             number.wait(seen, std::memory_order_acquire);
