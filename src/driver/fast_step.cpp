@@ -57,16 +57,14 @@ void Band_Step(Stepping& s, int b, const Step_Fields& a, const Divisor& tau_f,
                const Divisor& tau_t) {
     const int n = s.n, m = s.m;
     Distribution_Rows &F = s.fast.F, &G = s.fast.G;
-    const Plane_Set work = s.bands[std::size_t(b)].equilibria.Planes();
     auto flow_collide = [&](int j, Plane_Set out) {
-        Flow_Collide_Row(n, m, j, a.T_Ref, a.G_Beta, tau_f, a.Rho, a.U, a.V, a.T, F.Row(j), out,
-                         work);
+        Flow_Collide_Row(n, m, j, a.T_Ref, a.G_Beta, tau_f, a.Rho, a.U, a.V, a.T, F.Row(j), out);
     };
     auto flow_stream = [&](int j, const Rows_Around& r) {
         Flow_Stream_Row(n, m, j, r, F.Row(j), a.Rho, a.U, a.V);
     };
     auto thermal_collide = [&](int j, Plane_Set out) {
-        Thermal_Collide_Row(n, j, tau_t, a.U, a.V, a.T, G.Row(j), out, work);
+        Thermal_Collide_Row(n, j, tau_t, a.U, a.V, a.T, G.Row(j), out);
     };
     auto thermal_stream = [&](int j, const Rows_Around& r) {
         Thermal_Stream_Row(n, m, j, r, G, a.T, a.T_Hot, a.T_Cold);

@@ -34,7 +34,7 @@ void Allocate_Field(Field& f, std::size_t count, const char* name);
 // saved copies (144 bytes a node; each plane of a row padded to 16 floats)
 // with the saved Rho, U, V and T (16), the working storage of the result
 // files (the stream function, 4 bytes a node, and the texts of the five
-// files, 116 bytes a node for "Result.dat"), nine rows of nine planes a
+// files, 116 bytes a node for "Result.dat"), seven rows of nine planes a
 // thread and Fixed_Bytes for the program itself and its longest input line.
 // The set-up's field arrays F, Feq and G (108 bytes a node) are released
 // while the fast storage is obtained, and a step redone on the

@@ -6,10 +6,10 @@
 
 namespace {
 
-// The collision of a row runs in two passes over it: the equilibria (and
-// the buoyancy terms) to working planes, then the relaxation. Each pass is
-// short enough for the processor to overlap the work of successive blocks
-// of nodes, where one pass of both would wait on its own long chains.
+// The collision of a block of nodes runs in two stages: the equilibria (and
+// the buoyancy terms) to a few working planes, then the relaxation. Each is
+// short enough for the processor to overlap the work of successive blocks,
+// where one stage of both would wait on its own long chains.
 //
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1),
 // planes 0..8 of `eq`, and the buoyancy terms: planes 9 (k = 2, 4 with their
@@ -24,11 +24,11 @@ template <class Real>
     Equilibrium_Brackets(u + x, v + x, p);
     const Real r = L::Load(rho + x);
     for (int k = 0; k <= 8; ++k)
-        L::Store(eq[k] + x, L::Round(p[k] * r * double(W[k])));
+        L::Store(eq[k], L::Round(p[k] * r * double(W[k])));
     const Real a = (L::Load(t + x) - T_Ref) * r;
-    L::Store(eq[9] + x, L::Round(a * double(W[2]) * G_Beta * 3.0));
-    L::Store(eq[10] + x, L::Round(a * double(W[5]) * G_Beta * 3.0));
-    L::Store(eq[11] + x, L::Round(a * zero_G));
+    L::Store(eq[9], L::Round(a * double(W[2]) * G_Beta * 3.0));
+    L::Store(eq[10], L::Round(a * double(W[5]) * G_Beta * 3.0));
+    L::Store(eq[11], L::Round(a * zero_G));
 }
 
 // The collision of the same nodes, from their equilibria and buoyancy
@@ -37,11 +37,11 @@ template <class Real, bool By_Reciprocal>
 [[gnu::always_inline]] inline void Relax(int x, const Divisor& Tau_F, Plane_Set eq, Plane_Set f,
                                          Plane_Set out) {
     using L = Lanes<Real>;
-    const Real b1 = L::Load(eq[9] + x), b2 = L::Load(eq[10] + x), z = L::Load(eq[11] + x);
+    const Real b1 = L::Load(eq[9]), b2 = L::Load(eq[10]), z = L::Load(eq[11]);
     const Real b[9] = {z, z, b1, z, -b1, b2, b2, -b2, -b2};
     for (int k = 0; k <= 8; ++k) {
         const Real fk = L::Load(f[k] + x);
-        const Real q = L::template Divide<By_Reciprocal>(fk - L::Load(eq[k] + x), Tau_F);
+        const Real q = L::template Divide<By_Reciprocal>(fk - L::Load(eq[k]), Tau_F);
         L::Store(out[k] + x, L::Round((fk - q) + b[k]));
     }
 }
@@ -111,7 +111,7 @@ template <class Real>
 
 void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
                       const Field& Rho, const Field& U, const Field& V, const Field& T,
-                      Plane_Set row, Plane_Set out, Plane_Set work) {
+                      Plane_Set row, Plane_Set out) {
     if (j == 0 || j == m) {
         for (int k = 0; k <= 8; ++k)
             std::copy(row[k], row[k] + n + 1, out[k]);
@@ -120,14 +120,18 @@ void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divi
     const std::size_t c = Node(n, 1, j);
     const double zero_G = 0.0 * double(G_Beta);
     const Plane_Set f = row.From(1), o = out.From(1);
-    For_Each_Block(n - 1, [&]<class Real>(int x) {
-        Equilibria<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, work);
-    });
     const Divisor tau = Tau_F; // a copy the stores of the loop cannot touch
+    alignas(64) float work[12 * 8];
+    const Plane_Set eq{work, 8};
+    auto block = [&]<class Real, bool By_Reciprocal>(int x) {
+        Equilibria<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, eq);
+        Relax<Real, By_Reciprocal>(x, tau, eq, f, o);
+    };
     if (tau.by_reciprocal)
-        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, f, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { block.template operator()<Real, true>(x); });
     else
-        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, f, o); });
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { block.template operator()<Real, false>(x); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

@@ -12,11 +12,10 @@
 
 // Equilibrium and collision of the interior nodes of row j: `row` holds the
 // row's distributions, `out` receives them collided (the wall nodes, which
-// do not collide, as they are). `work` holds twelve working planes of the
-// row's length.
+// do not collide, as they are).
 void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
                       const Field& Rho, const Field& U, const Field& V, const Field& T,
-                      Plane_Set row, Plane_Set out, Plane_Set work);
+                      Plane_Set row, Plane_Set out);
 
 // Row j after streaming and bounce-back, from the collided rows around it,
 // into `out`, and the new density and velocity of its interior nodes.

@@ -26,15 +26,14 @@ inline std::size_t Plane_Stride(int nodes) {
     return (std::size_t(nodes) + 15) / 16 * 16;
 }
 
-// One row held on its own (the collided rows of the fast step), nine
-// planes or as many as asked for.
+// One row held on its own (the collided rows of the fast step).
 struct Row_Planes {
     std::size_t stride = 0;
     std::vector<float> data;
 
-    void Resize(int nodes, int planes = 9) {
+    void Resize(int nodes) {
         stride = Plane_Stride(nodes);
-        data.assign(std::size_t(planes) * stride, 0.0f);
+        data.assign(9 * stride, 0.0f);
     }
     float* operator[](int k) { return data.data() + std::size_t(k) * stride; }
     const float* operator[](int k) const { return data.data() + std::size_t(k) * stride; }

@@ -14,14 +14,12 @@ struct Fast_Distributions {
 };
 
 // The working rows of one band of rows, the share of one thread: a ring of
-// collided rows, its collided first and last rows, which the bands next to
-// it read too (one pair a distribution: 0 flow, 1 thermal), and the
-// equilibria of the row being collided (with the flow's buoyancy terms).
+// collided rows, and its collided first and last rows, which the bands next
+// to it read too (one pair a distribution: 0 flow, 1 thermal).
 struct Band_Rows {
     int first = 0, last = -1;
     Row_Planes ring[3];
     Row_Planes edge[2][2];
-    Row_Planes equilibria;
 
     void Size_For(int n) {
         for (Row_Planes& p : ring)
@@ -29,10 +27,8 @@ struct Band_Rows {
         for (auto& pair : edge)
             for (Row_Planes& p : pair)
                 p.Resize(n + 1);
-        equilibria.Resize(n + 1, Equilibrium_Planes);
     }
-    static constexpr int Equilibrium_Planes = 12;
 };
 
-// Rows of nine planes' worth of working storage a band holds.
-inline constexpr int Band_Row_Count = 7 + 2;
+// Rows of nine planes a band holds.
+inline constexpr int Band_Row_Count = 7;

@@ -5,8 +5,8 @@
 
 namespace {
 
-// As in the flow step, the collision of a row runs in two passes: the
-// equilibria to working planes, then the relaxation.
+// As in the flow step, the collision of a block of nodes runs in two
+// stages: the equilibria to working planes, then the relaxation.
 //
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1).
 template <class Real>
@@ -17,7 +17,7 @@ template <class Real>
     Equilibrium_Brackets(u + x, v + x, p);
     const Real tt = L::Load(t + x);
     for (int k = 0; k <= 8; ++k)
-        L::Store(eq[k] + x, L::Round(p[k] * tt * double(W[k])));
+        L::Store(eq[k], L::Round(p[k] * tt * double(W[k])));
 }
 
 // The collision of the same nodes from their equilibria: g to out.
@@ -27,7 +27,7 @@ template <class Real, bool By_Reciprocal>
     using L = Lanes<Real>;
     for (int k = 0; k <= 8; ++k) {
         const Real gk = L::Load(g[k] + x);
-        const Real q = L::template Divide<By_Reciprocal>(L::Load(eq[k] + x) - gk, Tau_T);
+        const Real q = L::template Divide<By_Reciprocal>(L::Load(eq[k]) - gk, Tau_T);
         L::Store(out[k] + x, L::Round(q + gk));
     }
 }
@@ -91,16 +91,21 @@ void Row_Temperature(int n, int j, Plane_Set d, Field& T) {
 } // namespace
 
 void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out, Plane_Set work) {
+                         const Field& T, Plane_Set row, Plane_Set out) {
     const std::size_t c = Node(n, 1, j);
     const Plane_Set g = row.From(1), o = out.From(1);
-    For_Each_Block(n - 1,
-                   [&]<class Real>(int x) { Equilibria<Real>(x, &U[c], &V[c], &T[c], work); });
     const Divisor tau = Tau_T; // a copy the stores of the loop cannot touch
+    alignas(64) float work[9 * 8];
+    const Plane_Set eq{work, 8};
+    auto block = [&]<class Real, bool By_Reciprocal>(int x) {
+        Equilibria<Real>(x, &U[c], &V[c], &T[c], eq);
+        Relax<Real, By_Reciprocal>(x, tau, eq, g, o);
+    };
     if (tau.by_reciprocal)
-        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, true>(x, tau, work, g, o); });
+        For_Each_Block(n - 1, [&]<class Real>(int x) { block.template operator()<Real, true>(x); });
     else
-        For_Each_Block(n - 1, [&]<class Real>(int x) { Relax<Real, false>(x, tau, work, g, o); });
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { block.template operator()<Real, false>(x); });
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

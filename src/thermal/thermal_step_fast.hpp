@@ -12,10 +12,9 @@
 
 // Equilibrium and collision of the nodes i = 1..n-1 of row j (any row):
 // `row` holds the row's distributions, `out` receives them collided (the
-// side-wall nodes as they are). `work` holds nine working planes of the
-// row's length.
+// side-wall nodes as they are).
 void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out, Plane_Set work);
+                         const Field& T, Plane_Set row, Plane_Set out);
 
 // Row j of `out` after streaming and the wall conditions, from the collided
 // rows around it, and the temperature of its nodes i = 1..n-1. Row 1 also
