@@ -1,5 +1,6 @@
 #include "driver/run_time.hpp"
 
+#include "lattice/row_planes.hpp"
 #include "lattice/row_workspace.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
@@ -92,6 +93,9 @@ void Enable_Floating_Point_Traps() {
 
 void Allocate_Field(Field& f, std::size_t count, const char* name) {
     try {
+        Field().swap(f);
+        f.reserve(count);
+        Prefer_Huge_Pages(f.data(), count * sizeof(float));
         f.assign(count, 0.0f);
     } catch (const std::exception&) { // bad_alloc, or length_error past the largest vector
         throw Run_Time_Error(std::string("run-time error: cannot allocate ") + name + " (" +

@@ -40,6 +40,11 @@ struct Row_Planes {
     Plane_Set Planes() { return {data.data(), stride}; }
 };
 
+// Asks the system for large pages for the memory at p, before it is first
+// touched: the distributions are swept whole every step, and with pages of
+// 4 KiB their addresses outgrow the processor's translation buffers.
+void Prefer_Huge_Pages(void* p, std::size_t bytes);
+
 // A whole distribution, rows j = 0..m of n + 1 nodes, each row as nine
 // planes. The floats are one Field, whose first 9 (n + 1)(m + 1) elements can
 // serve as a distribution in the order of the field arrays when the rows
@@ -54,7 +59,11 @@ struct Distribution_Rows {
         n = n_;
         m = m_;
         stride = Plane_Stride(n + 1);
-        store.assign(9 * stride * (std::size_t(m) + 1) + 16, 0.0f);
+        const std::size_t floats = 9 * stride * (std::size_t(m) + 1) + 16;
+        Field().swap(store);
+        store.reserve(floats);
+        Prefer_Huge_Pages(store.data(), floats * sizeof(float));
+        store.assign(floats, 0.0f);
         offset = (64 - reinterpret_cast<std::uintptr_t>(store.data()) % 64) % 64 / sizeof(float);
     }
     void Release() {
