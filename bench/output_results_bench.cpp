@@ -69,6 +69,6 @@ void BM_Result_Text(benchmark::State& state) {
     }
     Set_Node_Rate(state, n);
 }
-BENCHMARK(BM_Result_Text)->Arg(100)->Arg(512)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Result_Text)->Arg(40)->Arg(100)->Arg(512)->Unit(benchmark::kMillisecond);
 
 } // namespace
