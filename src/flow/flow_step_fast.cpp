@@ -6,10 +6,9 @@
 
 namespace {
 
-// The collision of a block of nodes runs in two stages: the equilibria (and
-// the buoyancy terms) to a few working planes, then the relaxation. Each is
-// short enough for the processor to overlap the work of successive blocks,
-// where one stage of both would wait on its own long chains.
+// The collision of a block of nodes runs in two stages through a few
+// working planes of the block's width, which stay in the first-level cache:
+// the equilibria (and the buoyancy terms), then the relaxation.
 //
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1),
 // planes 0..8 of `eq`, and the buoyancy terms: planes 9 (k = 2, 4 with their

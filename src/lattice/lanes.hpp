@@ -19,7 +19,7 @@ typedef float V8f_Unaligned __attribute__((vector_size(32), aligned(4), may_alia
 
 #if defined(__FMA__)
 // a b + c in one rounding.
-inline double V2d_Fma(double a, double b, double c) {
+inline double Fused_Multiply_Add(double a, double b, double c) {
     return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(a), _mm_set_sd(b), _mm_set_sd(c)));
 }
 #endif
@@ -45,7 +45,7 @@ inline Divisor Divisor_Of(float d) {
     if (d > 0.0f) {
         const double y = 1.0 / double(d);
         // 1 - d y is exact in one rounding: d has 24 bits and d y is near 1.
-        const double e = V2d_Fma(-double(d), y, 1.0);
+        const double e = Fused_Multiply_Add(-double(d), y, 1.0);
         return {d, y, e / double(d), true};
     }
 #endif
@@ -71,7 +71,7 @@ template <> struct Lanes<double> {
     }
     static double Add_Exact_Product(double a, double b, double c) {
 #if defined(__FMA__)
-        return V2d_Fma(a, b, c);
+        return Fused_Multiply_Add(a, b, c);
 #else
         return a * b + c;
 #endif

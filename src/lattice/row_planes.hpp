@@ -66,10 +66,6 @@ struct Distribution_Rows {
         store.assign(floats, 0.0f);
         offset = (64 - reinterpret_cast<std::uintptr_t>(store.data()) % 64) % 64 / sizeof(float);
     }
-    void Release() {
-        Field().swap(store);
-        n = m = -1;
-    }
     Plane_Set Row(int j) { return {store.data() + offset + 9 * stride * std::size_t(j), stride}; }
     // The storage as a distribution in field order (node-major); its rows
     // are then lost.

@@ -6,7 +6,7 @@
 namespace {
 
 // As in the flow step, the collision of a block of nodes runs in two
-// stages: the equilibria to working planes, then the relaxation.
+// stages through a few working planes: the equilibria, then the relaxation.
 //
 // Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1).
 template <class Real>
