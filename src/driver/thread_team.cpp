@@ -39,21 +39,22 @@ void Thread_Team::Start(int count) {
                 ++seen;
                 if (stopping_)
                     return;
-                (*job_)(t);
+                call_(job_, t);
                 Barrier();
             }
         });
 }
 
-void Thread_Team::Run(const std::function<void(int)>& job) {
+void Thread_Team::Run_Job(void (*call)(void*, int), void* job) {
     if (workers_.empty()) {
-        job(0);
+        call(job, 0);
         return;
     }
-    job_ = &job;
+    call_ = call;
+    job_ = job;
     job_number_.fetch_add(1, std::memory_order_release);
     job_number_.notify_all();
-    job(0);
+    call(job, 0);
     Barrier();
 }
 

@@ -4,8 +4,8 @@
 // microseconds on small grids), so the workers wait for work and at
 // barriers by spinning a while before they sleep.
 #include <atomic>
-#include <functional>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 class Thread_Team {
@@ -21,8 +21,11 @@ class Thread_Team {
     int Count() const { return count_; }
 
     // Runs job(t) on every thread t = 0..Count()-1, the caller being t = 0,
-    // and returns when all have finished.
-    void Run(const std::function<void(int)>& job);
+    // and returns when all have finished. Nothing is allocated for it.
+    template <class Job> void Run(Job&& job) {
+        Run_Job([](void* j, int t) { (*static_cast<std::remove_reference_t<Job>*>(j))(t); },
+                const_cast<void*>(static_cast<const void*>(&job)));
+    }
 
     // Inside a job: waits until every thread has reached it.
     void Barrier();
@@ -30,9 +33,12 @@ class Thread_Team {
     void Stop();
 
   private:
+    void Run_Job(void (*call)(void*, int), void* job);
+
     int count_ = 1;
     std::vector<std::thread> workers_;
-    const std::function<void(int)>* job_ = nullptr;
+    void (*call_)(void*, int) = nullptr;
+    void* job_ = nullptr;
     std::atomic<unsigned> job_number_{0};
     std::atomic<int> arrived_{0};
     std::atomic<unsigned> barrier_number_{0};

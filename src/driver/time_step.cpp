@@ -142,6 +142,7 @@ void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Fie
     Allocate_Field(s.fast.V_Saved, nodes, "V");
     Allocate_Field(s.fast.T_Saved, nodes, "T");
     s.fast.steps_since_saved = -1;
+    s.row_sums.assign(std::size_t(m) + 1, Residual_Sums{0, 0, 0, 0});
     Split_Rows(s, threads);
     try {
         s.threads.Start(int(s.bands.size()));
@@ -184,7 +185,6 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
         return;
     }
     // The sums of each row on the threads of the step, added in row order.
-    s.row_sums.resize(std::size_t(m) + 1);
     s.threads.Run([&](int b) {
         const Band_Rows& band = s.bands[std::size_t(b)];
         for (int j = band.first; j <= band.last; ++j)
