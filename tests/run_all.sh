@@ -30,7 +30,7 @@ configure() { # build folder, cmake options...
 suite() { # name, build folder, cmake options...
   local name=$1 dir=$2; shift 2
   echo "== $name"
-  configure "$dir" "$@"
+  configure "$dir" -DCAVITY_TESTS=ON "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
