@@ -47,14 +47,14 @@ struct Bench_Run {
     Run_State state{n,     m,     p,     Nu_Hot, Residual_T, Residual_Flow, Rho,    U, V, T,
                     U_Old, V_Old, T_Old, F,      G,          steps,         monitor};
 
-    explicit Bench_Run(int size) : n(size), m(size), d(Derive_Constants(p, m)) {
+    explicit Bench_Run(int size, int threads = 1) : n(size), m(size), d(Derive_Constants(p, m)) {
         for (Field* f : {&U, &V, &Rho, &T, &V_Old, &T_Old, &U_Old})
             f->assign(Node_Count(n, m), 0.0f);
         for (Field* f : {&F, &Feq, &G})
             f->assign(9 * Node_Count(n, m), 0.0f);
         Initial_State(n, m, p.T_Hot, p.T_Cold, p.T_Init, Rho, U, V, F, Feq, T, G, U_Old, V_Old,
                       T_Old);
-        Prepare_Stepping(steps, Solver::Fast, n, m);
+        Prepare_Stepping(steps, Solver::Fast, n, m, threads, F, Feq, G);
         Run_Options options;
         options.Checkpoint_File = "bench.ckpt";
         Begin_From_Files(options, state, keep);
@@ -76,10 +76,10 @@ struct Bench_Run {
 // 50 time steps as the program makes them between reports, then the
 // checkpoint of the report; counters: the milliseconds of each and the
 // checkpoint's share of the steps, measured side by side so that a busy
-// machine slows both alike.
+// machine slows both alike; the steps on one or two threads.
 void BM_Checkpoint_Against_Steps(benchmark::State& state) {
     Scratch_Directory scratch;
-    Bench_Run run(int(state.range(0)));
+    Bench_Run run(int(state.range(0)), int(state.range(1)));
     Clock::duration steps{}, checkpoint{};
     for (auto _ : state) {
         auto t0 = Clock::now();
@@ -97,7 +97,8 @@ void BM_Checkpoint_Against_Steps(benchmark::State& state) {
     state.counters["share_pct"] = 100.0 * c_ms / s_ms;
 }
 BENCHMARK(BM_Checkpoint_Against_Steps)
-    ->Arg(256)
+    ->Args({256, 1})
+    ->Args({256, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Repetitions(5);

@@ -46,6 +46,7 @@ void BM_Output_Results(benchmark::State& state) {
     Set_Node_Rate(state, n);
 }
 BENCHMARK(BM_Output_Results)
+    ->Arg(40)
     ->Arg(64)
     ->Arg(100)
     ->Arg(128)
@@ -68,6 +69,6 @@ void BM_Result_Text(benchmark::State& state) {
     }
     Set_Node_Rate(state, n);
 }
-BENCHMARK(BM_Result_Text)->Arg(100)->Arg(512)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Result_Text)->Arg(40)->Arg(100)->Arg(512)->Unit(benchmark::kMillisecond);
 
 } // namespace

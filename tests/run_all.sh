@@ -3,8 +3,10 @@
 # machine lacks (as root, or through sudo):
 #   1. the default build (this machine's instruction set): unit, whole-program
 #      and recorded-run tests;
-#   2. the same suite built portable (no -march) and built with clang: the
-#      same bytes whatever the compiler and the instruction set;
+#   2. the same suite built portable (no -march), built for AVX2 with the
+#      eight-lane kernels forced (the compiler splits them), and built with
+#      clang: the same bytes whatever the compiler, the instruction set and
+#      the width of the kernels;
 #   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
 #   4. the Python tools, on the real solver, with a sweep over two ssh "hosts"
 #      on this machine (sshd on loopback addresses, stopped afterwards).
@@ -29,7 +31,7 @@ configure() { # build folder, cmake options...
 suite() { # name, build folder, cmake options...
   local name=$1 dir=$2; shift 2
   echo "== $name"
-  configure "$dir" "$@"
+  configure "$dir" -DCAVITY_TESTS=ON "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
@@ -54,6 +56,8 @@ suite "default build" "$root/build"
 install_check
 [ "${QUICK:-0}" = 1 ] && exit 0
 suite "portable build (no -march)" "$root/build-portable" -DCAVITY_PORTABLE=ON -DCAVITY_BENCHMARKS=OFF
+suite "AVX2 build, eight-lane kernels forced" "$root/build-avx2-eight" -DCAVITY_PORTABLE=ON \
+  -DCMAKE_CXX_FLAGS=-march=x86-64-v3 -DCAVITY_EIGHT_LANES=ON -DCAVITY_BENCHMARKS=OFF
 CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF
 
 bash "$root/tests/run_reliability.sh"

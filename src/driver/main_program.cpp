@@ -208,7 +208,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    Check_Memory(n, m, Checkpoint_Bytes(n, options));
+    const int threads = Step_Threads(n, m, options.Threads);
+    Check_Memory(n, m, threads, Checkpoint_Bytes(n, options));
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Allocate_Fields(n, m, U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old);
 
@@ -219,7 +220,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Initialize(n, m, T_Hot, T_Cold, T_Init, T_Ref, Tau_T, G_Beta, U_Ref, Rho, U, V, Tau_F, F, Feq,
                T, G, U_Old, V_Old, T_Old, &Parameters);
     Stepping steps;
-    Prepare_Stepping(steps, solver, n, m);
+    Prepare_Stepping(steps, solver, n, m, threads, F, Feq, G);
 
     // 4. Time loop.
     Run_Monitor monitor;

@@ -116,8 +116,9 @@ Options:
                          relative; it then ends as a converged run does
   --settle-window STEPS  the window of --settle, in steps (default 20000)
   --threads N            threads of the time step (default: OMP_NUM_THREADS,
-                         else the cores the process may run on); any number
-                         gives the same bytes
+                         else the cores the process may run on, as many as
+                         the grid makes worth it); any number gives the
+                         same bytes
   --checkpoint FILE      keep the whole state of the run in FILE, replaced at
                          every report; a run started again with the same FILE,
                          grid and parameters goes on where it was

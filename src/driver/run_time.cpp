@@ -1,8 +1,11 @@
 #include "driver/run_time.hpp"
 
+#include "lattice/row_planes.hpp"
+#include "lattice/row_workspace.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfenv>
 #include <csignal>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sched.h>
 #include <string>
 #include <unistd.h>
 #include <xmmintrin.h>
@@ -90,6 +94,9 @@ void Enable_Floating_Point_Traps() {
 
 void Allocate_Field(Field& f, std::size_t count, const char* name) {
     try {
+        Field().swap(f);
+        f.reserve(count);
+        Prefer_Huge_Pages(f.data(), count * sizeof(float));
         f.assign(count, 0.0f);
     } catch (const std::exception&) { // bad_alloc, or length_error past the largest vector
         throw Run_Time_Error(std::string("run-time error: cannot allocate ") + name + " (" +
@@ -97,15 +104,17 @@ void Allocate_Field(Field& f, std::size_t count, const char* name) {
     }
 }
 
-std::uint64_t Bytes_Needed(int n, int m) {
-    std::uint64_t nodes = (std::uint64_t(n) + 1) * (std::uint64_t(m) + 1);
+std::uint64_t Bytes_Needed(int n, int m, int threads) {
+    const std::uint64_t columns = std::uint64_t(n) + 1, rows = std::uint64_t(m) + 1;
+    const std::uint64_t nodes = columns * rows;
     // Headers and records of the four small files.
-    std::uint64_t small_files =
-        66 + 18 + 2 * (17 + 34 * (std::uint64_t(n) + 1)) + 17 + 34 * (std::uint64_t(m) + 1);
-    // The fast time step's six rows of nine planes, each row padded to 16.
-    std::uint64_t row_floats = (std::uint64_t(n) + 1 + 15) / 16 * 16;
-    std::uint64_t step_rows = 6 * 9 * 4 * row_floats;
-    return nodes * Bytes_A_Node + small_files + step_rows + Fixed_Bytes;
+    const std::uint64_t small_files = 66 + 18 + 2 * (17 + 34 * columns) + 17 + 34 * rows;
+    // F and G of the fast step and their saved copies, rows of nine planes
+    // whose planes are padded to 16 floats, and each thread's working rows.
+    const std::uint64_t stride = (columns + 15) / 16 * 16;
+    const std::uint64_t distributions = 4 * 4 * (9 * stride * rows + 16);
+    const std::uint64_t step_rows = std::uint64_t(threads) * Band_Row_Count * 9 * 4 * stride;
+    return nodes * (Bytes_A_Node - 4 * 36) + distributions + small_files + step_rows + Fixed_Bytes;
 }
 
 std::uint64_t Physical_Memory() {
@@ -163,13 +172,11 @@ std::string Figure(std::uint64_t bytes, bool in_gigabytes) {
 
 } // namespace
 
-std::uint64_t Control_Group_Limit(const std::string& cgroup_root, const std::string& self_cgroup) {
-    std::uint64_t lowest = 0;
-    auto take = [&](std::uint64_t v) {
-        if (v != 0 && (lowest == 0 || v < lowest))
-            lowest = v;
-    };
-    // Lines "id:controllers:path"; cgroup v2 has id 0 and no controllers.
+namespace {
+
+// Calls group(v2, controllers, path) for each line "id:controllers:path" of
+// /proc/self/cgroup; cgroup v2 has id 0 and no controllers.
+template <class Group> void Each_Group(const std::string& self_cgroup, Group group) {
     std::size_t start = 0;
     while (start < self_cgroup.size()) {
         std::size_t end = self_cgroup.find('\n', start);
@@ -181,28 +188,130 @@ std::uint64_t Control_Group_Limit(const std::string& cgroup_root, const std::str
         if (c2 == std::string::npos || c2 + 1 >= line.size() || line[c2 + 1] != '/')
             continue;
         std::string controllers = line.substr(c1 + 1, c2 - c1 - 1);
-        std::string path = line.substr(c2 + 1);
-        if (line.compare(0, c1, "0") == 0 && controllers.empty()) {
-            take(Lowest_Limit(cgroup_root, path, "memory.max"));
-            // A v2 tree mounted beside v1 controllers.
-            take(Lowest_Limit(cgroup_root + "/unified", path, "memory.max"));
-        } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-            take(Lowest_Limit(cgroup_root + "/memory", path, "memory.limit_in_bytes"));
-        }
+        bool v2 = line.compare(0, c1, "0") == 0 && controllers.empty();
+        group(v2, "," + controllers + ",", line.substr(c2 + 1));
     }
-    return lowest;
 }
 
-std::uint64_t Control_Group_Limit() {
-    std::string self;
-    if (std::FILE* f = std::fopen("/proc/self/cgroup", "r")) {
+std::string Read_Text(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
         char buf[4096];
         std::size_t len;
         while ((len = std::fread(buf, 1, sizeof buf, f)) > 0)
-            self.append(buf, len);
+            text.append(buf, len);
         std::fclose(f);
     }
-    return Control_Group_Limit("/sys/fs/cgroup", self);
+    return text;
+}
+
+// Cores a CPU quota allows ("QUOTA PERIOD", or the two numbers of cgroup
+// v1), rounded up; 0 for none ("max", -1, missing).
+int Quota_Cores(const std::string& quota, const std::string& period) {
+    char* end = nullptr;
+    const long long q = std::strtoll(quota.c_str(), &end, 10);
+    if (end == quota.c_str() || q <= 0)
+        return 0;
+    const long long p = std::strtoll(period.c_str(), &end, 10);
+    if (end == period.c_str() || p <= 0)
+        return 0;
+    return int(std::min<long long>((q + p - 1) / p, 1 << 20));
+}
+
+// The lowest CPU quota from the group `path` up to the root, in cores.
+int Lowest_Quota(const std::string& root, std::string path, bool v2) {
+    int lowest = 0;
+    for (;;) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const std::string dir = path == "/" ? root : root + path;
+        int cores = 0;
+        if (v2) {
+            const std::string text = Read_Text(dir + "/cpu.max");
+            const std::size_t blank = text.find(' ');
+            if (blank != std::string::npos)
+                cores = Quota_Cores(text.substr(0, blank), text.substr(blank + 1));
+        } else {
+            cores = Quota_Cores(Read_Text(dir + "/cpu.cfs_quota_us"),
+                                Read_Text(dir + "/cpu.cfs_period_us"));
+        }
+        if (cores != 0 && (lowest == 0 || cores < lowest))
+            lowest = cores;
+        const std::size_t slash = path.rfind('/');
+        if (path == "/" || slash == std::string::npos)
+            return lowest;
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+}
+
+} // namespace
+
+std::uint64_t Control_Group_Limit(const std::string& cgroup_root, const std::string& self_cgroup) {
+    std::uint64_t lowest = 0;
+    auto take = [&](std::uint64_t v) {
+        if (v != 0 && (lowest == 0 || v < lowest))
+            lowest = v;
+    };
+    Each_Group(self_cgroup, [&](bool v2, const std::string& controllers, const std::string& path) {
+        if (v2) {
+            take(Lowest_Limit(cgroup_root, path, "memory.max"));
+            // A v2 tree mounted beside v1 controllers.
+            take(Lowest_Limit(cgroup_root + "/unified", path, "memory.max"));
+        } else if (controllers.find(",memory,") != std::string::npos) {
+            take(Lowest_Limit(cgroup_root + "/memory", path, "memory.limit_in_bytes"));
+        }
+    });
+    return lowest;
+}
+
+int Control_Group_Cores(const std::string& cgroup_root, const std::string& self_cgroup) {
+    int lowest = 0;
+    Each_Group(self_cgroup, [&](bool v2, const std::string& controllers, const std::string& path) {
+        int cores = 0;
+        if (v2)
+            cores = Lowest_Quota(cgroup_root, path, true);
+        else if (controllers.find(",cpu,") != std::string::npos)
+            cores = Lowest_Quota(cgroup_root + "/" + controllers.substr(1, controllers.size() - 2),
+                                 path, false);
+        if (cores != 0 && (lowest == 0 || cores < lowest))
+            lowest = cores;
+    });
+    return lowest;
+}
+
+int Thread_Count(int requested, const char* omp_num_threads, int cores) {
+    if (requested > 0)
+        return requested;
+    if (omp_num_threads) {
+        // The first number of the list, as OpenMP programs take it.
+        const char* p = omp_num_threads;
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        char* end = nullptr;
+        errno = 0;
+        const long v = std::strtol(p, &end, 10);
+        while (end != p && (*end == ' ' || *end == '\t'))
+            ++end;
+        if (end != p && errno == 0 && v >= 1 && v <= 4096 && (*end == '\0' || *end == ','))
+            return int(v);
+    }
+    return std::max(1, cores);
+}
+
+int Thread_Count(int requested) {
+    if (requested > 0)
+        return requested;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    const int quota = Control_Group_Cores("/sys/fs/cgroup", Read_Text("/proc/self/cgroup"));
+    if (quota > 0 && quota < cores)
+        cores = quota;
+    return Thread_Count(requested, std::getenv("OMP_NUM_THREADS"), cores);
+}
+
+std::uint64_t Control_Group_Limit() {
+    return Control_Group_Limit("/sys/fs/cgroup", Read_Text("/proc/self/cgroup"));
 }
 
 std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t physical,
@@ -218,9 +327,9 @@ std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t phys
            Figure(have, gigabytes);
 }
 
-void Check_Memory(int n, int m, std::uint64_t extra) {
-    std::string shortage =
-        Memory_Shortage(n, m, Bytes_Needed(n, m) + extra, Physical_Memory(), Control_Group_Limit());
+void Check_Memory(int n, int m, int threads, std::uint64_t extra) {
+    std::string shortage = Memory_Shortage(n, m, Bytes_Needed(n, m, threads) + extra,
+                                           Physical_Memory(), Control_Group_Limit());
     if (!shortage.empty())
         throw Run_Time_Error(shortage);
 }

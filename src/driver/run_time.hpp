@@ -29,15 +29,20 @@ const char* Floating_Point_Kind(int si_code);
 // the array.
 void Allocate_Field(Field& f, std::size_t count, const char* name);
 
-// Bytes a run on an n x m grid holds at its peak: the ten field arrays
-// (136 bytes a node), the fast time step's second copies of F and G (72), the
-// working storage of the result files (the stream function, 4 bytes a node,
-// and the texts of the five files, 116 bytes a node for "Result.dat"), the
-// rows of the fast time step (216 bytes a column) and Fixed_Bytes for the
-// program itself and its longest input line.
-inline constexpr std::uint64_t Bytes_A_Node = 136 + 72 + 4 + 116;
+// Bytes a run on an n x m grid holds at its peak, with `threads` threads: the
+// seven node fields (28 bytes a node), the fast step's F and G and their
+// saved copies (144 bytes a node; each plane of a row padded to 16 floats)
+// with the saved Rho, U, V and T (16), the working storage of the result
+// files (the stream function, 4 bytes a node, and the texts of the five
+// files, 116 bytes a node for "Result.dat"), seven rows of nine planes a
+// thread and Fixed_Bytes for the program itself and its longest input line.
+// The set-up's field arrays F, Feq and G (108 bytes a node) are released
+// while the fast storage is obtained, and a step redone on the
+// straightforward procedures obtains only Feq (36), so neither moment needs
+// more.
+inline constexpr std::uint64_t Bytes_A_Node = 28 + 144 + 16 + 4 + 116;
 inline constexpr std::uint64_t Fixed_Bytes = std::uint64_t(16) << 20;
-std::uint64_t Bytes_Needed(int n, int m);
+std::uint64_t Bytes_Needed(int n, int m, int threads = 1);
 
 // Physical memory of the machine, 0 if unknown.
 std::uint64_t Physical_Memory();
@@ -57,4 +62,16 @@ std::string Memory_Shortage(int n, int m, std::uint64_t need, std::uint64_t phys
 
 // Throws Run_Time_Error with both figures if the grid does not fit, with
 // `extra` bytes that options need beside it.
-void Check_Memory(int n, int m, std::uint64_t extra = 0);
+void Check_Memory(int n, int m, int threads = 1, std::uint64_t extra = 0);
+
+// Threads for the time step: `requested` (--threads) if given, else the
+// first number of OMP_NUM_THREADS, else the cores the process may run on
+// (its affinity mask, and the CPU quota of its control group).
+int Thread_Count(int requested);
+int Thread_Count(int requested, const char* omp_num_threads, int cores);
+
+// Cores the CPU quota of the process's control group allows (cgroup v2
+// cpu.max or v1 cpu.cfs_quota_us over cpu.cfs_period_us, rounded up, the
+// lowest along its path), 0 if there is none. Arguments as for
+// Control_Group_Limit.
+int Control_Group_Cores(const std::string& cgroup_root, const std::string& self_cgroup);

@@ -1,100 +1,242 @@
 #include "driver/time_step.hpp"
 
+#include "driver/fast_step.hpp"
+#include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
-#include "flow/flow_step_fast.hpp"
 #include "results/residuals.hpp"
 #include "results/residuals_fast.hpp"
 #include "thermal/thermal_step.hpp"
-#include "thermal/thermal_step_fast.hpp"
 
 #include <algorithm>
-#include <cfenv>
+#include <stdexcept>
+#include <string>
+#include <system_error>
 
 namespace {
 
-// The fields as they stood before the step: F and G from the workspace,
-// U, V, T from the old copies (the side walls of T keep their temperatures),
-// and the interior density, which is the sum of the distributions.
-void Undo_Step(int n, int m, Field& Rho, Field& U, Field& V, Field& F, Field& T, Field& G,
-               float T_Hot, float T_Cold, const Field& U_Old, const Field& V_Old,
-               const Field& T_Old, Fast_Workspace& work) {
-    F.swap(work.next_F);
-    G.swap(work.next_G);
-    U = U_Old;
-    V = V_Old;
-    T = T_Old;
-    const int hot_wall = 0, cold_wall = n;
-    for (int j = 0; j <= m; ++j) {
-        T[Node(n, hot_wall, j)] = T_Hot;
-        T[Node(n, cold_wall, j)] = T_Cold;
+// Sizes one copy of a distribution; a failure names it as a failed field
+// array would be named.
+void Allocate_Rows(Distribution_Rows& rows, int n, int m, const char* name) {
+    try {
+        rows.Resize(n, m);
+    } catch (const std::exception&) {
+        const std::size_t floats = 9 * Plane_Stride(n + 1) * (std::size_t(m) + 1) + 16;
+        throw Run_Time_Error(std::string("run-time error: cannot allocate ") + name + " (" +
+                             std::to_string(floats * sizeof(float)) + " bytes): out of memory");
     }
-    for (int j = 1; j <= m - 1; ++j)
-        for (int i = 1; i <= n - 1; ++i) {
-            float rho = 0.0f;
-            for (int k = 0; k <= 8; ++k)
-                rho += F[Dist(n, k, i, j)];
-            Rho[Node(n, i, j)] = rho;
-        }
+}
+
+// Moves a distribution from a field array into rows, one array at a time,
+// so that the run never holds both layouts of more than one.
+void Take_Over(Field& field, Distribution_Rows& rows, int n, int m, const char* name) {
+    Allocate_Rows(rows, n, m, name);
+    Rows_From_Nodes(field.data(), 0, m + 1, rows);
+    Field().swap(field);
+}
+
+// Bands of rows as even as whole rows allow, two rows at least each, so
+// that the insulated walls' rows 0, 1 and m - 1, m share a band.
+void Split_Rows(Stepping& s, int threads) {
+    const int rows = s.m + 1;
+    const int bands = std::clamp(threads, 1, std::max(1, rows / 2));
+    s.bands.resize(std::size_t(bands));
+    for (int b = 0; b < bands; ++b) {
+        Band_Rows& band = s.bands[std::size_t(b)];
+        band.first = int(std::int64_t(rows) * b / bands);
+        band.last = int(std::int64_t(rows) * (b + 1) / bands) - 1;
+        band.Size_For(s.n);
+    }
+}
+
+// Rows j0 .. j1 - 1 of a distribution and of the node fields, from one set
+// of arrays to another.
+void Copy_Rows(int j0, int j1, Distribution_Rows& from, Distribution_Rows& to) {
+    const std::size_t row = 9 * from.stride;
+    std::copy(from.Row(j0).base, from.Row(j0).base + row * std::size_t(j1 - j0), to.Row(j0).base);
+}
+void Copy_Rows(int n, int j0, int j1, const Field& from, Field& to) {
+    std::copy(from.begin() + std::ptrdiff_t(Node(n, 0, j0)),
+              from.begin() + std::ptrdiff_t(Node(n, 0, j1)),
+              to.begin() + std::ptrdiff_t(Node(n, 0, j0)));
+}
+
+// The step on the straightforward procedures, with the traps on. They need
+// the distributions in field order: the saved copies' storage holds them,
+// and Feq is obtained for the step (it is the only array the run did not
+// hold yet). If no trap ends the run, the result becomes the fast path's.
+void Rerun_Straightforward(Stepping& s, const Step_Fields& a) {
+    const int n = s.n, m = s.m;
+    Fast_Distributions& d = s.fast;
+    d.steps_since_saved = -1; // the saved copies are overwritten here
+    Field& F = d.F_Saved.Field_Order();
+    Field& G = d.G_Saved.Field_Order();
+    Nodes_From_Rows(d.F, 0, m + 1, F.data());
+    Nodes_From_Rows(d.G, 0, m + 1, G.data());
+    Field Feq;
+    Allocate_Field(Feq, 9 * Node_Count(n, m), "Feq");
+    Flow_Step(n, m, a.T_Ref, a.G_Beta, a.Rho, a.U, a.V, a.Tau_F, F, Feq, a.T);
+    Thermal_Step(n, m, a.Tau_T, a.U, a.V, a.T, G, a.T_Hot, a.T_Cold);
+    Rows_From_Nodes(F.data(), 0, m + 1, d.F);
+    Rows_From_Nodes(G.data(), 0, m + 1, d.G);
 }
 
 } // namespace
 
-void Time_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
-                    float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
-                    float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old,
-                    Fast_Workspace& work) {
-    std::fenv_t traps;
-    std::feholdexcept(&traps);
-    Flow_Step_Fast(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, work);
-    Thermal_Step_Fast(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold, work);
-    const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
-    std::fesetenv(&traps);
-    if (!fault)
-        return;
-    Undo_Step(n, m, Rho, U, V, F, T, G, T_Hot, T_Cold, U_Old, V_Old, T_Old, work);
-    Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
-    Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
+void Save_State(Stepping& s, const Step_Fields& a) {
+    Fast_Distributions& d = s.fast;
+    s.threads.Run([&](int b) {
+        const int j0 = s.bands[std::size_t(b)].first, j1 = s.bands[std::size_t(b)].last + 1;
+        Copy_Rows(j0, j1, d.F, d.F_Saved);
+        Copy_Rows(j0, j1, d.G, d.G_Saved);
+        Copy_Rows(s.n, j0, j1, a.Rho, d.Rho_Saved);
+        Copy_Rows(s.n, j0, j1, a.U, d.U_Saved);
+        Copy_Rows(s.n, j0, j1, a.V, d.V_Saved);
+        Copy_Rows(s.n, j0, j1, a.T, d.T_Saved);
+    });
+    d.steps_since_saved = 0;
 }
 
-void Prepare_Stepping(Stepping& s, Solver solver, int n, int m) {
+void Redo_Step(Stepping& s, const Step_Fields& a) {
+    Fast_Distributions& d = s.fast;
+    const int steps = d.steps_since_saved;
+    Copy_Rows(0, s.m + 1, d.F_Saved, d.F);
+    Copy_Rows(0, s.m + 1, d.G_Saved, d.G);
+    a.Rho = d.Rho_Saved;
+    a.U = d.U_Saved;
+    a.V = d.V_Saved;
+    a.T = d.T_Saved;
+    for (int step = 0; step < steps; ++step)
+        if (Fast_Step(s, a) != 0) // the same step went through before
+            throw std::logic_error("internal error: a time step that went through faulted when "
+                                   "it was repeated; please report it with the grid and the "
+                                   "parameter file");
+    Rerun_Straightforward(s, a);
+}
+
+int Step_Threads(int n, int m, int requested) {
+    const int wanted = requested > 0 ? requested : Threads_That_Pay(n, m, Thread_Count(0));
+    return std::clamp(wanted, 1, std::max(1, (m + 1) / 2));
+}
+
+int Threads_That_Pay(int n, int m, int available) {
+    const std::uint64_t nodes = Node_Count(n, m);
+    const std::uint64_t pay = std::max<std::uint64_t>(1, nodes / Min_Nodes_A_Thread);
+    return int(std::clamp<std::uint64_t>(pay, 1, std::uint64_t(std::max(1, available))));
+}
+
+void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Field& F, Field& Feq,
+                      Field& G) {
     s.solver = solver;
-    if (solver == Solver::Fast)
-        s.work.Size_For(n, m);
+    s.n = n;
+    s.m = m;
+    if (solver != Solver::Fast)
+        return;
+    Field().swap(Feq); // nothing reads it
+    Take_Over(F, s.fast.F, n, m, "F");
+    Take_Over(G, s.fast.G, n, m, "G");
+    Allocate_Rows(s.fast.F_Saved, n, m, "F");
+    Allocate_Rows(s.fast.G_Saved, n, m, "G");
+    const std::size_t nodes = Node_Count(n, m);
+    Allocate_Field(s.fast.Rho_Saved, nodes, "Rho");
+    Allocate_Field(s.fast.U_Saved, nodes, "U");
+    Allocate_Field(s.fast.V_Saved, nodes, "V");
+    Allocate_Field(s.fast.T_Saved, nodes, "T");
+    s.fast.steps_since_saved = -1;
+    s.row_sums.assign(std::size_t(m) + 1, Residual_Sums{0, 0, 0, 0});
+    Split_Rows(s, threads);
+    try {
+        s.threads.Start(int(s.bands.size()));
+    } catch (const std::system_error& e) {
+        throw Run_Time_Error("run-time error: cannot start " + std::to_string(s.bands.size()) +
+                             " threads for the time step: " + e.code().message() +
+                             "; --threads N sets fewer");
+    }
 }
 
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
-               float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old) {
-    if (s.solver == Solver::Fast) {
-        Time_Step_Fast(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T, Tau_T, G, T_Hot, T_Cold,
-                       U_Old, V_Old, T_Old, s.work);
+               float T_Cold, const Field&, const Field&, const Field&) {
+    if (s.solver != Solver::Fast) {
+        Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
+        Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
         return;
     }
-    Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
-    Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
+    const Step_Fields a{T_Ref, G_Beta, Tau_F, Tau_T, T_Hot, T_Cold, Rho, U, V, T};
+    int& since = s.fast.steps_since_saved;
+    if (since < 0 || since >= Save_Interval)
+        Save_State(s, a);
+    if (Fast_Step(s, a) == 0)
+        ++since;
+    else
+        Redo_Step(s, a);
 }
 
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
                bool printed, bool& Flow_At_Rest) {
     float Norm_Flow = Norm_Start;
-    if (s.solver == Solver::Fast)
+    if (s.solver != Solver::Fast) {
+        Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow);
+        Flow_At_Rest = Norm_Flow == Norm_Start;
+        return;
+    }
+    // Threads pay here on larger grids only: the residuals are light work.
+    if (printed || Node_Count(n, m) < 4 * Min_Nodes_A_Thread * s.bands.size()) {
         Compute_Residuals_Fast(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old,
                                printed, Norm_Flow);
-    else
+        Flow_At_Rest = Norm_Flow == Norm_Start;
+        return;
+    }
+    // The sums of each row on the threads of the step, added in row order.
+    s.threads.Run([&](int b) {
+        const Band_Rows& band = s.bands[std::size_t(b)];
+        for (int j = band.first; j <= band.last; ++j)
+            s.row_sums[std::size_t(j)] =
+                Residual_Sums_Of(n, j, j + 1, U, V, T, U_Old, V_Old, T_Old);
+    });
+    Residual_Sums all{0, 0, 0, 0};
+    for (const Residual_Sums& r : s.row_sums) {
+        all.num_flow += r.num_flow;
+        all.den_flow += r.den_flow;
+        all.num_t += r.num_t;
+        all.den_t += r.den_t;
+    }
+    if (!Residuals_From_Sums(n, m, all, Residual_Flow, Residual_T)) {
         Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow);
-    Flow_At_Rest = Norm_Flow == Norm_Start;
+        Flow_At_Rest = Norm_Flow == Norm_Start;
+        return;
+    }
+    Flow_At_Rest = Norm_Flow_Estimate(all) == Norm_Start;
+    s.threads.Run([&](int b) {
+        const Band_Rows& band = s.bands[std::size_t(b)];
+        const std::size_t from = Node(n, 0, band.first), to = Node(n, 0, band.last + 1);
+        for (auto [now, old] : {std::pair{&U, &U_Old}, {&V, &V_Old}, {&T, &T_Old}})
+            std::copy(now->begin() + std::ptrdiff_t(from), now->begin() + std::ptrdiff_t(to),
+                      old->begin() + std::ptrdiff_t(from));
+    });
 }
 
-void Copy_Distributions_Out(const Stepping&, int n, int j0, int j1, const Field& F, const Field& G,
-                            float* F_rows, float* G_rows) {
+void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Field& F,
+                            const Field& G, float* F_rows, float* G_rows) {
+    if (s.solver == Solver::Fast) {
+        Fast_Distributions& fast = const_cast<Fast_Distributions&>(s.fast); // rows only read
+        Nodes_From_Rows(fast.F, j0, j1, F_rows);
+        Nodes_From_Rows(fast.G, j0, j1, G_rows);
+        return;
+    }
     const std::size_t from = Dist(n, 0, 0, j0), to = Dist(n, 0, 0, j1);
     std::copy(F.begin() + std::ptrdiff_t(from), F.begin() + std::ptrdiff_t(to), F_rows);
     std::copy(G.begin() + std::ptrdiff_t(from), G.begin() + std::ptrdiff_t(to), G_rows);
 }
 
-void Copy_Distributions_In(Stepping&, int n, int j0, int j1, const float* F_rows,
+void Copy_Distributions_In(Stepping& s, int n, int j0, int j1, const float* F_rows,
                            const float* G_rows, Field& F, Field& G) {
+    if (s.solver == Solver::Fast) {
+        Rows_From_Nodes(F_rows, j0, j1, s.fast.F);
+        Rows_From_Nodes(G_rows, j0, j1, s.fast.G);
+        s.fast.steps_since_saved = -1;
+        return;
+    }
     const std::size_t from = Dist(n, 0, 0, j0), count = Dist(n, 0, 0, j1) - from;
     std::copy(F_rows, F_rows + count, F.begin() + std::ptrdiff_t(from));
     std::copy(G_rows, G_rows + count, G.begin() + std::ptrdiff_t(from));

@@ -2,24 +2,59 @@
 // The step composition: which procedures advance the run, fast or
 // straightforward, and what they keep from step to step. The time loop calls
 // these and nothing else of the solvers.
+#include "driver/thread_team.hpp"
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
+#include "results/residuals_fast.hpp"
+
+#include <vector>
 
 // The fast procedures give the same bytes as the straightforward ones, which
 // stay as the readable reference (the program cavity-reference runs them).
 enum class Solver { Fast, Reference };
 
-// The procedures chosen for a run and their working storage.
+// The procedures chosen for a run and their storage. The fast procedures
+// keep F and G in storage of their own (rows of nine planes, with a copy
+// saved every few steps) and need no Feq; the field arrays F, Feq and G are
+// then left empty, and Copy_Distributions_Out/In reach the distributions.
 struct Stepping {
     Solver solver = Solver::Fast;
-    Fast_Workspace work;
+    int n = -1, m = -1;
+    Fast_Distributions fast;
+    std::vector<Band_Rows> bands; // one a thread, bottom to top
+    Thread_Team threads;
+    std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
 };
 
-// Chooses the procedures and obtains their working storage, once, before
-// the time loop.
-void Prepare_Stepping(Stepping& s, Solver solver, int n, int m);
+// Threads for the fast step of an n x m grid: `requested` (--threads) if
+// given; else as many of the threads the machine offers (Thread_Count) as
+// pay, each with enough nodes that its share outweighs the cost of meeting
+// the others, so that a small grid runs on one. At most one for every two
+// rows.
+int Step_Threads(int n, int m, int requested);
+int Threads_That_Pay(int n, int m, int available);
+inline constexpr int Min_Nodes_A_Thread = 4096;
 
-// One time step: the flow step, then the thermal step.
+// Chooses the procedures and obtains their storage, once, before the time
+// loop, after the set-up has filled F and G. The fast procedures take the
+// distributions over from F and G and release F, Feq and G; they run on
+// `threads` threads (at most one for every two rows of the grid).
+void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Field& F, Field& Feq,
+                      Field& G);
+
+// One time step: the flow step, then the thermal step. F and G are those of
+// the straightforward procedures (empty for the fast ones), and so are the
+// old copies, which the fast procedures do not need.
+//
+// The fast step holds the floating-point traps off in every thread while it
+// runs and gathers the flags of all of them afterwards. It visits the nodes
+// in another order than the straightforward one, so where it raises an
+// invalid operation, a division by zero or an overflow, the first fault
+// could be another one. Such a step is not taken: the state before it is
+// reached again (from a copy saved every few steps, and the steps since,
+// repeated) and the step runs on the straightforward procedures with the
+// traps on, which end the run exactly as they would have; if they do not,
+// the run goes on from their result.
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
                float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old);
@@ -36,22 +71,9 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
 // Rows j0 .. j1 - 1 of the distributions F and G, the nine values of a node
 // side by side (the order of the field arrays), out of or into whatever
 // storage the chosen procedures keep them in: for a checkpoint, and a run
-// that goes on from one.
+// that goes on from one. The arrays F and G are read or written only by the
+// straightforward procedures.
 void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Field& F,
                             const Field& G, float* F_rows, float* G_rows);
 void Copy_Distributions_In(Stepping& s, int n, int j0, int j1, const float* F_rows,
                            const float* G_rows, Field& F, Field& G);
-
-// One time step (flow, then temperature) on the fast procedures, with the
-// floating-point traps held off while they run. The fast step visits the
-// nodes in another order than the straightforward one, so where a step
-// raises an invalid operation, a division by zero or an overflow, the first
-// fault could be another one. Such a step is therefore undone (the step
-// before is still whole: the new distributions go to separate storage, and
-// U, V, T of the step before are in the old copies) and run again on the
-// straightforward procedures with the traps on, which end the run exactly
-// as they would have.
-void Time_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
-                    float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
-                    float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old,
-                    Fast_Workspace& work);

@@ -1,11 +1,23 @@
 #pragma once
+// The flow step of the fast path, a row at a time, over distributions held
+// as rows of nine planes (lattice/row_planes.hpp); the same values as
+// Flow_Step. Each row is collided into a row of its own; a row is streamed
+// from the collided rows below, at and above it, reflected at the walls and
+// summed for its density and velocity. Every node's values depend only on
+// the step before, so the rows may be taken in any order and by any thread.
+#include "lattice/lanes.hpp"
 #include "lattice/lattice.hpp"
-#include "lattice/row_workspace.hpp"
+#include "lattice/row_planes.hpp"
+#include "lattice/row_streaming.hpp"
 
-// The flow step in one sweep over the rows, giving the same values as
-// Flow_Step: each row is collided into a ring of three rows, the row below
-// it is then streamed, reflected at the walls and summed for the density and
-// the velocity. The new distributions are written to the workspace, whose
-// storage is then exchanged with F's: the workspace keeps the old ones.
-void Flow_Step_Fast(int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
-                    float Tau_F, Field& F, Field& Feq, const Field& T, Fast_Workspace& work);
+// Equilibrium and collision of the interior nodes of row j: `row` holds the
+// row's distributions, `out` receives them collided (the wall nodes, which
+// do not collide, as they are).
+void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divisor& Tau_F,
+                      const Field& Rho, const Field& U, const Field& V, const Field& T,
+                      Plane_Set row, Plane_Set out);
+
+// Row j after streaming and bounce-back, from the collided rows around it,
+// into `out`, and the new density and velocity of its interior nodes.
+void Flow_Stream_Row(int n, int m, int j, const Rows_Around& collided, Plane_Set out, Field& Rho,
+                     Field& U, Field& V);

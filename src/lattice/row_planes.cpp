@@ -2,6 +2,8 @@
 
 #include "lattice/vectorize.hpp"
 
+#include <sys/mman.h>
+
 #if defined(__AVX2__)
 #include <immintrin.h>
 #endif
@@ -42,12 +44,10 @@ template <class Block> void Each_Block_Of_Eight(int count, Block block) {
 
 } // namespace
 
-void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at) {
+void Planes_From_Nodes(const float* nodes, int count, Plane_Set planes) {
     int q = 0;
 #if defined(__AVX2__)
     if (count >= 8) {
-        float* const out = planes[0] + at;
-        const std::size_t stride = planes.stride;
         auto block = [&](int b) {
             const float* base = nodes + 9 * b;
             __m256 r[8];
@@ -55,10 +55,10 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
                 r[p] = _mm256_loadu_ps(base + 9 * p + 1);
             Transpose8(r);
             for (int k = 1; k <= 8; ++k)
-                _mm256_storeu_ps(out + k * stride + b, r[k - 1]);
+                _mm256_storeu_ps(planes[k] + b, r[k - 1]);
             // Direction 0 by plain moves: they need no shuffle unit.
             for (int p = 0; p < 8; ++p)
-                out[b + p] = base[9 * p];
+                planes[0][b + p] = base[9 * p];
         };
         Each_Block_Of_Eight(count, block);
         return;
@@ -66,27 +66,23 @@ void Planes_From_Nodes(const float* nodes, int count, Row_Planes& planes, int at
 #endif
     for (; q < count; ++q)
         for (int k = 0; k <= 8; ++k)
-            planes[k][at + q] = nodes[9 * q + k];
+            planes[k][q] = nodes[9 * q + k];
 }
 
-void Nodes_From_Planes(const float* const* planes, int count, float* nodes) {
+void Nodes_From_Planes(Plane_Set planes, int count, float* nodes) {
     int q = 0;
 #if defined(__AVX2__)
     if (count >= 8) {
-        const float *p0 = planes[0], *p1 = planes[1], *p2 = planes[2], *p3 = planes[3],
-                    *p4 = planes[4], *p5 = planes[5], *p6 = planes[6], *p7 = planes[7],
-                    *p8 = planes[8];
         auto block = [&](int b) {
             float* base = nodes + 9 * b;
-            __m256 r[8] = {_mm256_loadu_ps(p1 + b), _mm256_loadu_ps(p2 + b),
-                           _mm256_loadu_ps(p3 + b), _mm256_loadu_ps(p4 + b),
-                           _mm256_loadu_ps(p5 + b), _mm256_loadu_ps(p6 + b),
-                           _mm256_loadu_ps(p7 + b), _mm256_loadu_ps(p8 + b)};
+            __m256 r[8];
+            for (int k = 1; k <= 8; ++k)
+                r[k - 1] = _mm256_loadu_ps(planes[k] + b);
             Transpose8(r);
             for (int p = 0; p < 8; ++p)
                 _mm256_storeu_ps(base + 9 * p + 1, r[p]);
             for (int p = 0; p < 8; ++p)
-                base[9 * p] = p0[b + p];
+                base[9 * p] = planes[0][b + p];
         };
         Each_Block_Of_Eight(count, block);
         return;
@@ -97,11 +93,16 @@ void Nodes_From_Planes(const float* const* planes, int count, float* nodes) {
             nodes[9 * q + k] = planes[k][q];
 }
 
-void Nodes_From_Planes(const Row_Planes& planes, int count, float* nodes, int at) {
-    const float* p[9];
-    for (int k = 0; k <= 8; ++k)
-        p[k] = planes[k] + at;
-    Nodes_From_Planes(p, count, nodes);
+void Rows_From_Nodes(const float* nodes, int j0, int j1, Distribution_Rows& rows) {
+    const std::size_t row = 9 * (std::size_t(rows.n) + 1);
+    for (int j = j0; j < j1; ++j)
+        Planes_From_Nodes(nodes + row * std::size_t(j - j0), rows.n + 1, rows.Row(j));
+}
+
+void Nodes_From_Rows(Distribution_Rows& rows, int j0, int j1, float* nodes) {
+    const std::size_t row = 9 * (std::size_t(rows.n) + 1);
+    for (int j = j0; j < j1; ++j)
+        Nodes_From_Planes(rows.Row(j), rows.n + 1, nodes + row * std::size_t(j - j0));
 }
 
 void Sum_Directions(const float* const* planes, int count, float* __restrict out) {
@@ -128,4 +129,24 @@ void Sum_Directions(const float* const* planes, int count, float* __restrict out
         s += p8[q];
         out[q] = s;
     }
+}
+
+void Sum_Directions(Plane_Set planes, int count, float* out) {
+    const float* p[9];
+    for (int k = 0; k <= 8; ++k)
+        p[k] = planes[k];
+    Sum_Directions(p, count, out);
+}
+
+void Prefer_Huge_Pages(void* p, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    const std::uintptr_t huge = std::uintptr_t(2) << 20;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) / huge * huge;
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(p) + bytes) / huge * huge;
+    if (to > from)
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE); // a hint only
+#else
+    (void)p;
+    (void)bytes;
+#endif
 }

@@ -25,8 +25,8 @@ void Keep(int n, const float* keep, float* dest) {
 
 } // namespace
 
-void Stream_Row(int n, int m, int j, const Rows_Around& r, Row_Planes& dest) {
-    const Row_Planes &below = r.below, &here = r.here, &above = r.above;
+void Stream_Row(int n, int m, int j, const Rows_Around& r, Plane_Set dest) {
+    const Plane_Set below = r.below, here = r.here, above = r.above;
     // Direction k arrives from (i - Ex(k), j - Ey(k)).
     Keep(n, here[0], dest[0]);
     Shift(n, here[1], -1, here[1], dest[1]);
@@ -52,24 +52,8 @@ void Stream_Row(int n, int m, int j, const Rows_Around& r, Row_Planes& dest) {
 }
 
 Row_View Streamed_Interior(const Rows_Around& r) {
-    const Row_Planes &below = r.below, &here = r.here, &above = r.above;
+    const Plane_Set below = r.below, here = r.here, above = r.above;
     // Offsets put node i = 1 at index 0 of each view.
     return Row_View{{here[0] + 1, here[1], below[2] + 1, here[3] + 2, above[4] + 1, below[5],
                      below[6] + 2, above[7] + 2, above[8]}};
-}
-
-void Streamed_Node(int n, int m, int i, int j, const Rows_Around& r, float out[9]) {
-    const Row_Planes &below = r.below, &here = r.here, &above = r.above;
-    // Direction k arrives from (i - Ex, j - Ey); where that lies off the
-    // lattice, nothing arrives and the entry keeps its value.
-    const bool left = i >= 1, right = i <= n - 1, down = j >= 1, up = j <= m - 1;
-    out[0] = here[0][i];
-    out[1] = left ? here[1][i - 1] : here[1][i];
-    out[2] = down ? below[2][i] : here[2][i];
-    out[3] = right ? here[3][i + 1] : here[3][i];
-    out[4] = up ? above[4][i] : here[4][i];
-    out[5] = left && down ? below[5][i - 1] : here[5][i];
-    out[6] = right && down ? below[6][i + 1] : here[6][i];
-    out[7] = right && up ? above[7][i + 1] : here[7][i];
-    out[8] = left && up ? above[8][i - 1] : here[8][i];
 }

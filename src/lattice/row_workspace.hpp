@@ -1,34 +1,34 @@
 #pragma once
 // Working storage of the fast time step, obtained once before the time loop.
-#include "lattice/lattice.hpp"
 #include "lattice/row_planes.hpp"
-#include "lattice/row_streaming.hpp"
 
-struct Fast_Workspace {
-    int n = -1, m = -1;
-    Row_Planes ring[3]; // collided rows j-1, j, j+1 of the distribution being streamed
-    Row_Planes eq;      // equilibrium of the row being collided
-    Row_Planes dest[2]; // rows after streaming and walls (thermal keeps two)
-    // The new distributions are written here and then exchanged with F and
-    // G, so that the step before stays whole until the step has succeeded.
-    Field next_F, next_G;
+// The distributions of the fast path, advanced in place a step at a time,
+// and a copy of the whole state as it stood some steps back (the
+// distributions and the fields a step reads), from which a step that has
+// gone wrong can be reached again.
+struct Fast_Distributions {
+    Distribution_Rows F, G;
+    Distribution_Rows F_Saved, G_Saved;
+    Field Rho_Saved, U_Saved, V_Saved, T_Saved;
+    int steps_since_saved = -1; // -1: no copy since the distributions were set
+};
 
-    void Size_For(int n_, int m_) {
-        if (n_ == n && m_ == m)
-            return;
-        n = n_;
-        m = m_;
+// The working rows of one band of rows, the share of one thread: a ring of
+// collided rows, and its collided first and last rows, which the bands next
+// to it read too (one pair a distribution: 0 flow, 1 thermal).
+struct Band_Rows {
+    int first = 0, last = -1;
+    Row_Planes ring[3];
+    Row_Planes edge[2][2];
+
+    void Size_For(int n) {
         for (Row_Planes& p : ring)
             p.Resize(n + 1);
-        eq.Resize(n + 1);
-        for (Row_Planes& p : dest)
-            p.Resize(n + 1);
-        next_F.assign(9 * Node_Count(n, m), 0.0f);
-        next_G.assign(9 * Node_Count(n, m), 0.0f);
+        for (auto& pair : edge)
+            for (Row_Planes& p : pair)
+                p.Resize(n + 1);
     }
 };
 
-// The collided rows j - 1, j and j + 1 in the workspace's ring.
-inline Rows_Around Ring_Rows(const Fast_Workspace& work, int j) {
-    return {work.ring[(j + 2) % 3], work.ring[j % 3], work.ring[(j + 1) % 3]};
-}
+// Rows of nine planes a band holds.
+inline constexpr int Band_Row_Count = 7;

@@ -45,6 +45,56 @@ bool Could_Overflow(const Residual_Sums& s) {
     return s.num_flow >= limit || s.den_flow >= limit || s.num_t >= limit || s.den_t >= limit;
 }
 
+Residual_Sums Residual_Sums_Of(int n, int j0, int j1, const Field& U, const Field& V,
+                               const Field& T, const Field& U_Old, const Field& V_Old,
+                               const Field& T_Old) {
+    const std::size_t from = Node(n, 0, j0), to = Node(n, 0, j1);
+    // A lane of partial sums each, as wide as the kernels' lanes.
+    Wide num_flow{}, den_flow{}, num_t{}, den_t{};
+    using L = Lanes<Wide>;
+    constexpr int w = L::Count;
+    std::size_t c = from;
+    for (; c + w <= to; c += w) {
+        const Wide u = L::Load(&U[c]), v = L::Load(&V[c]), t = L::Load(&T[c]);
+        const Wide du = u - L::Load(&U_Old[c]), dv = v - L::Load(&V_Old[c]),
+                   dd = t - L::Load(&T_Old[c]);
+        den_flow += v * v + u * u;
+        den_t += t * t;
+        num_flow += dv * dv + du * du;
+        num_t += dd * dd;
+    }
+    for (; c < to; ++c) {
+        const double u = U[c], v = V[c], t = T[c];
+        const double du = u - U_Old[c], dv = v - V_Old[c], dd = t - T_Old[c];
+        den_flow[0] += v * v + u * u;
+        den_t[0] += t * t;
+        num_flow[0] += dv * dv + du * du;
+        num_t[0] += dd * dd;
+    }
+    auto total = [](Wide x) {
+        double sum = 0.0;
+        for (int l = 0; l < w; ++l)
+            sum += x[l];
+        return sum;
+    };
+    return {total(num_flow), total(den_flow), total(num_t), total(den_t)};
+}
+
+bool Residuals_From_Sums(int n, int m, Residual_Sums s, float& Residual_Flow, float& Residual_T) {
+    s.den_flow += double(1e-30f);
+    s.den_t += double(1e-30f);
+    if (Could_Stop(s, double(Node_Count(n, m)), Stop_Threshold) || Could_Overflow(s))
+        return false;
+    // Certainly no stop: these estimates stay above the threshold.
+    Residual_Flow = float(std::sqrt(s.num_flow) / std::sqrt(s.den_flow));
+    Residual_T = float(std::sqrt(s.num_t) / std::sqrt(s.den_t));
+    return true;
+}
+
+float Norm_Flow_Estimate(const Residual_Sums& s) {
+    return float(double(Norm_Start) + s.den_flow);
+}
+
 void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact) {
@@ -57,36 +107,10 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact, float& Norm_Flow_Out) {
     if (!exact) {
-        const std::size_t nodes = Node_Count(n, m);
-        // Four lanes of partial sums each.
-        V4d num_flow{}, den_flow{}, num_t{}, den_t{};
-        std::size_t c = 0;
-        using L = Lanes<V4d>;
-        for (; c + 4 <= nodes; c += 4) {
-            const V4d u = L::Load(&U[c]), v = L::Load(&V[c]), t = L::Load(&T[c]);
-            const V4d du = u - L::Load(&U_Old[c]), dv = v - L::Load(&V_Old[c]),
-                      dd = t - L::Load(&T_Old[c]);
-            den_flow += v * v + u * u;
-            den_t += t * t;
-            num_flow += dv * dv + du * du;
-            num_t += dd * dd;
-        }
-        for (; c < nodes; ++c) {
-            const double u = U[c], v = V[c], t = T[c];
-            const double du = u - U_Old[c], dv = v - V_Old[c], dd = t - T_Old[c];
-            den_flow[0] += v * v + u * u;
-            den_t[0] += t * t;
-            num_flow[0] += dv * dv + du * du;
-            num_t[0] += dd * dd;
-        }
-        auto total = [](V4d x) { return (x[0] + x[1]) + (x[2] + x[3]); };
-        Residual_Sums s{total(num_flow), double(1e-30f) + total(den_flow), total(num_t),
-                        double(1e-30f) + total(den_t)};
-        if (!Could_Stop(s, double(nodes), Stop_Threshold) && !Could_Overflow(s)) {
-            // Certainly no stop: these estimates stay above the threshold.
-            Residual_Flow = float(std::sqrt(s.num_flow) / std::sqrt(s.den_flow));
-            Residual_T = float(std::sqrt(s.num_t) / std::sqrt(s.den_t));
-            Norm_Flow_Out = float(s.den_flow);
+        const Residual_Sums sums = Residual_Sums_Of(n, 0, m + 1, U, V, T, U_Old, V_Old, T_Old);
+        if (Residuals_From_Sums(n, m, sums, Residual_Flow, Residual_T)) {
+            Norm_Flow_Out = Norm_Flow_Estimate(sums);
+            const std::size_t nodes = Node_Count(n, m);
             std::memcpy(U_Old.data(), U.data(), nodes * sizeof(float));
             std::memcpy(V_Old.data(), V.data(), nodes * sizeof(float));
             std::memcpy(T_Old.data(), T.data(), nodes * sizeof(float));

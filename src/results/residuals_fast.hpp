@@ -31,3 +31,17 @@ bool Could_Stop(const Residual_Sums& s, double terms, float threshold);
 
 // Whether the float chain of one of the sums could overflow.
 bool Could_Overflow(const Residual_Sums& s);
+
+// The parts of Compute_Residuals_Fast, for callers that share the nodes out
+// among threads: the four sums in double over the nodes of rows j0 .. j1 - 1
+// (the denominators without their 1e-30 start), in any order; and, from
+// the sums over all nodes, the residuals set to their estimates, or false
+// where the exact procedure must decide (the old copies are not touched).
+Residual_Sums Residual_Sums_Of(int n, int j0, int j1, const Field& U, const Field& V,
+                               const Field& T, const Field& U_Old, const Field& V_Old,
+                               const Field& T_Old);
+bool Residuals_From_Sums(int n, int m, Residual_Sums s, float& Residual_Flow, float& Residual_T);
+
+// The flow denominator the estimate stands for (the sums without their start):
+// its 1e-30 start unchanged where the velocity is zero on every node.
+float Norm_Flow_Estimate(const Residual_Sums& s);

@@ -1,49 +1,35 @@
 #include "thermal/thermal_step_fast.hpp"
 
-#include "lattice/lanes.hpp"
-#include "lattice/vectorize.hpp"
+#include "lattice/equilibrium_lanes.hpp"
 #include "thermal/thermal_step.hpp"
 
 namespace {
 
-// Equilibrium and collision of the nodes x .. x + width - 1 of one row
-// (planes of g in and out); opposite directions share their terms as in the
-// flow step.
+// As in the flow step, the collision of a block of nodes runs in two
+// stages through a few working planes: the equilibria, then the relaxation.
+//
+// Equilibria of the nodes x .. x + lanes - 1 of a row (x = 0 is node 1).
 template <class Real>
-[[gnu::always_inline]] inline void Collide_Nodes(int x, const float* u, const float* v,
-                                                 const float* t, double Tau_T, Plane_Set g) {
+[[gnu::always_inline]] inline void Equilibria(int x, const float* u, const float* v, const float* t,
+                                              Plane_Set eq) {
     using L = Lanes<Real>;
-    using Single = typename L::Single;
-    const Single us = L::Load_Single(u + x), vs = L::Load_Single(v + x);
-    const Real ud = L::Widen(us), vd = L::Widen(vs);
+    Real p[9];
+    Equilibrium_Brackets(u + x, v + x, p);
     const Real tt = L::Load(t + x);
-    const Real c = 1.5 * L::Widen(L::Round(ud * ud + vd * vd));
-    const Real es = L::Widen(us + vs), ed = L::Widen(us - vs);
-    const Real au = 4.5 * ud * ud, av = 4.5 * vd * vd, as = 4.5 * es * es, ad = 4.5 * ed * ed;
-    const Real bu = 3.0 * ud, bv = 3.0 * vd, bs = 3.0 * es, bd = 3.0 * ed;
-    const Real poly[9] = {1.0 - c,
-                          ((au + bu) + 1.0) - c,
-                          ((av + bv) + 1.0) - c,
-                          ((au - bu) + 1.0) - c,
-                          ((av - bv) + 1.0) - c,
-                          ((as + bs) + 1.0) - c,
-                          ((ad - bd) + 1.0) - c,
-                          ((as - bs) + 1.0) - c,
-                          ((ad + bd) + 1.0) - c};
-    for (int k = 0; k <= 8; ++k) {
-        const Real Geq = L::Widen(L::Round(poly[k] * tt * double(W[k])));
-        const Real gk = L::Load(g[k] + x);
-        L::Store(g[k] + x, L::Round((Geq - gk) / Tau_T + gk));
-    }
+    for (int k = 0; k <= 8; ++k)
+        L::Store(eq[k], L::Round(p[k] * tt * double(W[k])));
 }
 
-void Collide_Row(int count, const float* u, const float* v, const float* t, float Tau_T,
-                 Plane_Set g) {
-    int x = 0;
-    for (; x + 4 <= count; x += 4)
-        Collide_Nodes<V4d>(x, u, v, t, Tau_T, g);
-    for (; x < count; ++x)
-        Collide_Nodes<double>(x, u, v, t, Tau_T, g);
+// The collision of the same nodes from their equilibria: g to out.
+template <class Real, bool By_Reciprocal>
+[[gnu::always_inline]] inline void Relax(int x, const Divisor& Tau_T, Plane_Set eq, Plane_Set g,
+                                         Plane_Set out) {
+    using L = Lanes<Real>;
+    for (int k = 0; k <= 8; ++k) {
+        const Real gk = L::Load(g[k] + x);
+        const Real q = L::template Divide<By_Reciprocal>(L::Load(eq[k]) - gk, Tau_T);
+        L::Store(out[k] + x, L::Round(q + gk));
+    }
 }
 
 // The fixed temperatures of the side walls, on one node of each.
@@ -58,8 +44,8 @@ void Hot_Wall_Node(float* g, float T_Hot) {
     g[8] = float(double(T_Hot) * One_Eighteenth - g[6]);
 }
 
-// The side walls on a whole row held as planes: cold wall first.
-void Side_Walls(int n, Row_Planes& d, float T_Hot, float T_Cold) {
+// The side walls on a whole row: cold wall first.
+void Side_Walls(int n, Plane_Set d, float T_Hot, float T_Cold) {
     float g[9];
     const int cold_wall = n, hot_wall = 0;
     for (int k = 0; k <= 8; ++k)
@@ -75,69 +61,81 @@ void Side_Walls(int n, Row_Planes& d, float T_Hot, float T_Cold) {
 }
 
 // Insulated wall: three directions copied from the row next to it.
-void Copy_Directions(int n, const Row_Planes& from, Row_Planes& to, int a, int b, int c) {
+void Copy_Directions(int n, Plane_Set from, Plane_Set to, int a, int b, int c) {
     for (int k : {a, b, c})
         for (int i = 0; i <= n; ++i)
             to[k][i] = from[k][i];
 }
 
+// Interior nodes x .. x + lanes - 1 of an interior row (x = 0 is node 1):
+// the streamed values stored, and their temperature.
+template <class Real>
+[[gnu::always_inline]] inline void Stream_Nodes(int x, const Row_View& in, Plane_Set out,
+                                                float* t) {
+    using L = Lanes<Real>;
+    using Single = typename L::Single;
+    Single s = Single{} + 0.0f;
+    for (int k = 0; k <= 8; ++k) {
+        const Single f = L::Load_Single(in.plane[k] + x);
+        L::Store(out[k] + x, f);
+        s += f;
+    }
+    L::Store(t + x, s);
+}
+
+void Row_Temperature(int n, int j, Plane_Set d, Field& T) {
+    if (n >= 2)
+        Sum_Directions(d.From(1), n - 1, &T[Node(n, 1, j)]);
+}
+
 } // namespace
 
-void Thermal_Step_Fast(int n, int m, float Tau_T, const Field& U, const Field& V, Field& T,
-                       Field& G, float T_Hot, float T_Cold, Fast_Workspace& work) {
-    work.Size_For(n, m);
-    const std::size_t row = std::size_t(n) + 1;
-    auto nodes_of_row = [&](Field& a, int j) { return &a[9 * row * std::size_t(j)]; };
-    auto prepare = [&](int j) {
-        Row_Planes& p = work.ring[j % 3];
-        Planes_From_Nodes(nodes_of_row(G, j), n + 1, p);
-        if (n >= 2) {
-            const std::size_t c = row * std::size_t(j) + 1;
-            Collide_Row(n - 1, &U[c], &V[c], &T[c], Tau_T, Planes_At(p, 1));
-        }
+void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
+                         const Field& T, Plane_Set row, Plane_Set out) {
+    const std::size_t c = Node(n, 1, j);
+    const Plane_Set g = row.From(1), o = out.From(1);
+    const Divisor tau = Tau_T; // a copy the stores of the loop cannot touch
+    alignas(64) float work[9 * 8];
+    const Plane_Set eq{work, 8};
+    auto block = [&]<class Real, bool By_Reciprocal>(int x) {
+        Equilibria<Real>(x, &U[c], &V[c], &T[c], eq);
+        Relax<Real, By_Reciprocal>(x, tau, eq, g, o);
     };
-    // A row held whole: its temperature, then its distributions back.
-    auto finish = [&](int j, const Row_Planes& d) {
-        if (n >= 2) {
-            const float* p[9];
-            for (int k = 0; k <= 8; ++k)
-                p[k] = d[k] + 1;
-            Sum_Directions(p, n - 1, &T[row * std::size_t(j) + 1]);
-        }
-        Nodes_From_Planes(d, n + 1, nodes_of_row(work.next_G, j));
-    };
-    prepare(0);
-    prepare(1);
-    for (int j = 0; j <= m; ++j) {
-        if (j + 1 <= m && j + 1 >= 2)
-            prepare(j + 1);
-        const Rows_Around r = Ring_Rows(work, j);
-        if (j <= 1 || j >= m - 1) {
-            // Rows the insulated walls read or write are held whole; the
-            // bottom row is finished after the row above it.
-            Row_Planes& d = work.dest[j % 2];
-            Row_Planes& previous = work.dest[(j + 1) % 2];
-            Stream_Row(n, m, j, r, d);
-            Side_Walls(n, d, T_Hot, T_Cold);
-            if (j == m)
-                Copy_Directions(n, previous, d, 7, 4, 8); // top from row m - 1
-            if (j == 1) {
-                Copy_Directions(n, d, previous, 2, 6, 5); // bottom from row 1
-                finish(0, previous);
-            }
-            if (j >= 1)
-                finish(j, d);
-            continue;
-        }
-        float* out = nodes_of_row(work.next_G, j);
-        const Row_View view = Streamed_Interior(r);
-        if (n >= 2) {
-            Sum_Directions(view.plane, n - 1, &T[row * std::size_t(j) + 1]);
-            Nodes_From_Planes(view.plane, n - 1, out + 9);
-        }
-        Side_Wall_Nodes(
-            n, m, j, r, out, [T_Cold](float* g) { Cold_Wall_Node(g, T_Cold); },
-            [T_Hot](float* g) { Hot_Wall_Node(g, T_Hot); });
+    if (tau.by_reciprocal)
+        For_Each_Block(n - 1, [&]<class Real>(int x) { block.template operator()<Real, true>(x); });
+    else
+        For_Each_Block(n - 1,
+                       [&]<class Real>(int x) { block.template operator()<Real, false>(x); });
+    const int hot_wall = 0, cold_wall = n;
+    for (int k = 0; k <= 8; ++k) {
+        out[k][hot_wall] = row[k][hot_wall];
+        out[k][cold_wall] = row[k][cold_wall];
     }
-    G.swap(work.next_G);
+}
+
+void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distribution_Rows& out,
+                        Field& T, float T_Hot, float T_Cold) {
+    const Plane_Set d = out.Row(j);
+    if (j >= 1 && j <= m - 1) {
+        // Interior row: the inner nodes straight from the collided rows, the
+        // two side-wall nodes one by one.
+        const Row_View in = Streamed_Interior(collided);
+        const std::size_t c = Node(n, 1, j);
+        const Plane_Set o = d.From(1);
+        For_Each_Block(n - 1, [&]<class Real>(int x) { Stream_Nodes<Real>(x, in, o, &T[c]); });
+        Side_Wall_Nodes(
+            n, m, j, collided, d, [T_Cold](float* g) { Cold_Wall_Node(g, T_Cold); },
+            [T_Hot](float* g) { Hot_Wall_Node(g, T_Hot); });
+    } else {
+        Stream_Row(n, m, j, collided, d);
+        Side_Walls(n, d, T_Hot, T_Cold);
+        if (j == m) {
+            Copy_Directions(n, out.Row(m - 1), d, 7, 4, 8); // top from row m - 1
+            Row_Temperature(n, m, d, T);
+        }
+    }
+    if (j == 1) { // the bottom row, from row 1 as it now stands
+        Copy_Directions(n, d, out.Row(0), 2, 6, 5);
+        Row_Temperature(n, 0, out.Row(0), T);
+    }
 }

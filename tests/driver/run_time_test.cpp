@@ -11,25 +11,31 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(MemoryCheck, NeedsEveryByteTheRunHolds) {
-    // 328 bytes a node (fields, second copies of F and G, stream function,
-    // text of "Result.dat"), the four small files, six padded rows of nine
-    // planes for the time step, the program itself.
-    EXPECT_EQ(Bytes_Needed(1, 1),
-              4 * 328 + (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) + 6 * 9 * 4 * 16 + Fixed_Bytes);
+    // 164 bytes a node (seven node fields and four saved ones, stream
+    // function, text of "Result.dat"), F and G and their saved copies in rows
+    // of nine planes padded to 16 floats, the four small files, seven padded
+    // rows of nine planes a thread, the program itself.
+    EXPECT_EQ(Bytes_Needed(1, 1), 4 * 164 + 4 * 4 * (9 * 16 * 2 + 16) +
+                                      (66 + 18 + 2 * (17 + 34 * 2) + 17 + 34 * 2) + 7 * 9 * 4 * 16 +
+                                      Fixed_Bytes);
     std::uint64_t nodes = 1001 * 501;
-    EXPECT_EQ(Bytes_Needed(1000, 500), nodes * 328 + 66 + 18 + 2 * (17 + 34 * 1001) + 17 +
-                                           34 * 501 + 6 * 9 * 4 * 1008 + Fixed_Bytes);
+    EXPECT_EQ(Bytes_Needed(1000, 500, 2), nodes * 164 + 4 * 4 * (9 * 1008 * 501 + 16) + 66 + 18 +
+                                              2 * (17 + 34 * 1001) + 17 + 34 * 501 +
+                                              2 * 7 * 9 * 4 * 1008 + Fixed_Bytes);
+    // Without padding, Bytes_A_Node a node and little else.
+    EXPECT_NEAR(double(Bytes_Needed(1023, 1023) - Fixed_Bytes) / (1024 * 1024),
+                double(Bytes_A_Node), 0.5);
 }
 
 TEST(MemoryCheck, WideGridCountsItsRows) {
-    // One node high and very wide: the rows of the time step weigh almost
-    // as much as the fields.
-    EXPECT_GT(Bytes_Needed(100000000, 1), std::uint64_t(200000000) * 256 + 100000000ull * 216);
+    // One node high and very wide: the rows of the time step weigh more
+    // than the fields.
+    EXPECT_GT(Bytes_Needed(100000000, 1), std::uint64_t(200000000) * 308 + 100000000ull * 252);
 }
 
 TEST(MemoryCheck, LargestGridDoesNotWrapAround) {
     std::uint64_t nodes = std::uint64_t(2147483647) * 1291;
-    EXPECT_GT(Bytes_Needed(2147483646, 1290), nodes * 256);
+    EXPECT_GT(Bytes_Needed(2147483646, 1290, 4096), nodes * 308);
     EXPECT_NE(Memory_Shortage(2147483646, 1290, Bytes_Needed(2147483646, 1290), 25000000000u, 0),
               "");
 }
@@ -75,6 +81,7 @@ struct Fake_Cgroups {
     std::uint64_t Limit(const std::string& self) {
         return Control_Group_Limit(root.string(), self);
     }
+    int Cores(const std::string& self) { return Control_Group_Cores(root.string(), self); }
 };
 
 TEST(ControlGroupLimit, VersionTwoTakesTheLowestAlongThePath) {
@@ -144,3 +151,30 @@ TEST(AllocateField, FailureNamesTheArray) {
 }
 
 } // namespace
+
+TEST(ThreadCount, OptionThenOpenMpConventionThenCores) {
+    EXPECT_EQ(Thread_Count(3, "8", 2), 3);
+    EXPECT_EQ(Thread_Count(0, "8", 2), 8);
+    EXPECT_EQ(Thread_Count(0, " 4,2,1", 2), 4); // nested levels: the first
+    EXPECT_EQ(Thread_Count(0, nullptr, 6), 6);
+    for (const char* ignored : {"", "0", "-2", "two", "3x", "99999"})
+        EXPECT_EQ(Thread_Count(0, ignored, 2), 2) << ignored;
+    EXPECT_EQ(Thread_Count(0, nullptr, 0), 1);
+    EXPECT_GE(Thread_Count(0), 1); // this machine
+}
+
+TEST(ThreadCount, ControlGroupQuotaInWholeCores) {
+    Fake_Cgroups cg;
+    cg.Put("cpu.max", "max 100000\n");
+    cg.Put("a/cpu.max", "250000 100000\n"); // 2.5 cores: 3 threads
+    cg.Put("a/b/cpu.max", "max 100000\n");
+    EXPECT_EQ(cg.Cores("0::/a/b\n"), 3);
+    cg.Put("a/b/cpu.max", "50000 100000\n");
+    EXPECT_EQ(cg.Cores("0::/a/b\n"), 1);
+    EXPECT_EQ(cg.Cores("0::/\n"), 0); // no quota
+    cg.Put("cpu,cpuacct/job/cpu.cfs_quota_us", "400000\n");
+    cg.Put("cpu,cpuacct/job/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(cg.Cores("4:cpu,cpuacct:/job\n2:memory:/job\n"), 4);
+    cg.Put("cpu,cpuacct/job/cpu.cfs_quota_us", "-1\n");
+    EXPECT_EQ(cg.Cores("4:cpu,cpuacct:/job\n"), 0);
+}

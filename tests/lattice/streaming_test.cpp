@@ -45,22 +45,19 @@ TEST(RowStreaming, RowsGatherWhatTheWholeShiftMoves) {
         Field F(9 * Node_Count(n, m));
         for (float& x : F)
             x = d(rng);
-        std::vector<Row_Planes> rows(std::size_t(m) + 1);
-        for (int j = 0; j <= m; ++j) {
-            rows[std::size_t(j)].Resize(n + 1);
-            Planes_From_Nodes(&F[Dist(n, 0, 0, j)], n + 1, rows[std::size_t(j)]);
-        }
+        Distribution_Rows rows;
+        rows.Resize(n, m);
+        Rows_From_Nodes(F.data(), 0, m + 1, rows);
         Field whole = F;
         Stream_Distribution(n, m, whole);
-        Row_Planes dest, unused;
+        Row_Planes dest;
         dest.Resize(n + 1);
-        unused.Resize(n + 1);
         Field by_rows(F.size());
         for (int j = 0; j <= m; ++j) {
-            const Row_Planes& below = j >= 1 ? rows[std::size_t(j - 1)] : unused;
-            const Row_Planes& above = j <= m - 1 ? rows[std::size_t(j + 1)] : unused;
-            Stream_Row(n, m, j, Rows_Around{below, rows[std::size_t(j)], above}, dest);
-            Nodes_From_Planes(dest, n + 1, &by_rows[Dist(n, 0, 0, j)]);
+            const Plane_Set below = rows.Row(j >= 1 ? j - 1 : j);
+            const Plane_Set above = rows.Row(j <= m - 1 ? j + 1 : j);
+            Stream_Row(n, m, j, Rows_Around{below, rows.Row(j), above}, dest.Planes());
+            Nodes_From_Planes(dest.Planes(), n + 1, &by_rows[Dist(n, 0, 0, j)]);
         }
         EXPECT_TRUE(Same_Bits(by_rows, whole)) << n << " x " << m;
     }

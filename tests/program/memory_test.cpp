@@ -1,6 +1,7 @@
 // Memory end to end: the check before allocation counts what a run really
 // holds, and storage that cannot be had ends the run with a clean report.
 #include "driver/run_time.hpp"
+#include "driver/time_step.hpp"
 #include "support/program_run.hpp"
 #include "support/spawn.hpp"
 
@@ -28,7 +29,10 @@ TEST(MemoryCheck, RefusesAGridTheMachineCannotHoldWithBothFigures) {
     EXPECT_EQ(run.err.rfind("run-time error: a 2147483646 x 1290 grid needs ", 0), 0u) << run.err;
     std::uint64_t limit = Control_Group_Limit(), physical = Physical_Memory();
     std::uint64_t have = limit != 0 && limit < physical ? limit : physical;
-    EXPECT_NEAR(Figure_After(run.err, " grid needs "), Bytes_Needed(2147483646, 1290) / 1e9, 0.05);
+    // The program's threads, as it finds them in this same environment.
+    const int threads = Step_Threads(2147483646, 1290, 0);
+    EXPECT_NEAR(Figure_After(run.err, " grid needs "),
+                Bytes_Needed(2147483646, 1290, threads) / 1e9, 0.05);
     EXPECT_NEAR(Figure_After(run.err, " is "), limit != 0 && limit < physical ? have / 1e9 : -1,
                 0.05);
     EXPECT_NEAR(Figure_After(run.err, " has "), limit != 0 && limit < physical ? -1 : have / 1e9,
@@ -53,7 +57,7 @@ TEST(MemoryCheck, PeakUseOfARunIsWhatTheCheckCounts) {
     // Every byte a node that the check counts is really held, and nothing
     // beyond what it counts.
     EXPECT_GE(peak, nodes * Bytes_A_Node);
-    EXPECT_LE(peak, Bytes_Needed(n, m));
+    EXPECT_LE(peak, Bytes_Needed(n, m, Step_Threads(n, m, 0)));
 }
 
 // Address-space limits (ulimit -v, in KiB) that let the program start but

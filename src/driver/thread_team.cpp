@@ -1,0 +1,84 @@
+#include "driver/thread_team.hpp"
+
+#include <cfenv>
+#include <xmmintrin.h>
+
+namespace {
+
+// Waits until `number` no longer holds `seen`: spins a while (a step's share
+// is often shorter than a sleep and a wake-up), then yields the core, then
+// sleeps until notified.
+void Wait_For_Change(const std::atomic<unsigned>& number, unsigned seen) {
+    for (int spin = 0; number.load(std::memory_order_acquire) == seen; ++spin) {
+        if (spin < 2000)
+            _mm_pause();
+        else if (spin < 200000)
+            std::this_thread::yield();
+        else
+            number.wait(seen, std::memory_order_acquire);
+    }
+}
+
+} // namespace
+
+void Thread_Team::Start(int count) {
+    Stop();
+    count_ = count < 1 ? 1 : count;
+    stopping_ = false;
+    std::fenv_t env;
+    std::fegetenv(&env);
+    const unsigned csr = _mm_getcsr();
+    const unsigned first = job_number_.load();
+    for (int t = 1; t < count_; ++t)
+        workers_.emplace_back([this, t, env, csr, first] {
+            std::fesetenv(&env);
+            _mm_setcsr(csr);
+            unsigned seen = first;
+            for (;;) {
+                Wait_For_Change(job_number_, seen);
+                ++seen;
+                if (stopping_)
+                    return;
+                call_(job_, t);
+                Barrier();
+            }
+        });
+}
+
+void Thread_Team::Run_Job(void (*call)(void*, int), void* job) {
+    if (workers_.empty()) {
+        call(job, 0);
+        return;
+    }
+    call_ = call;
+    job_ = job;
+    job_number_.fetch_add(1, std::memory_order_release);
+    job_number_.notify_all();
+    call(job, 0);
+    Barrier();
+}
+
+void Thread_Team::Barrier() {
+    if (count_ == 1)
+        return;
+    const unsigned seen = barrier_number_.load(std::memory_order_acquire);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) {
+        arrived_.store(0, std::memory_order_relaxed);
+        barrier_number_.fetch_add(1, std::memory_order_release);
+        barrier_number_.notify_all();
+    } else {
+        Wait_For_Change(barrier_number_, seen);
+    }
+}
+
+void Thread_Team::Stop() {
+    if (!workers_.empty()) {
+        stopping_ = true;
+        job_number_.fetch_add(1, std::memory_order_release);
+        job_number_.notify_all();
+        for (std::thread& w : workers_)
+            w.join();
+        workers_.clear();
+    }
+    count_ = 1;
+}
