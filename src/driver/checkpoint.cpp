@@ -1,6 +1,7 @@
 #include "driver/checkpoint.hpp"
 
 #include "driver/checksum.hpp"
+#include "driver/run_limits.hpp"
 #include "driver/run_time.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
@@ -34,8 +35,6 @@ constexpr char Checkpoint_Magic[9] = "CAVITYCK";
 constexpr std::uint32_t Checkpoint_Version = 1;
 constexpr std::uint32_t Checkpoint_Header_Bytes = 128;
 
-constexpr int Max_Steps = 1000000;                       // as the time loop's
-constexpr int Report_Interval = 50;                      // as the time loop's
 constexpr std::size_t Rows_Bytes = std::size_t(1) << 20; // rows in transit, about
 
 // The fixed part of a checkpoint, in the order of the file (offsets in

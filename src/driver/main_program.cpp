@@ -2,6 +2,7 @@
 
 #include "driver/checkpoint.hpp"
 #include "driver/progress_line.hpp"
+#include "driver/run_limits.hpp"
 #include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
 #include "results/residuals.hpp"
@@ -21,8 +22,6 @@ using textio::Record;
 
 namespace {
 
-constexpr int Max_Steps = 1000000;
-constexpr int Report_Interval = 50;
 constexpr float Report_Threshold = 0.01f;
 
 // Steps 50, 100, 150, ...: the remainder of the step, as a real, below the
@@ -48,6 +47,19 @@ void Report(int Step, float Nu_Hot, float Residual_T, float Residual_Flow) {
     Record(Console_Destination())
         .text("******************************************************************************")
         .end();
+}
+
+constexpr int Max_N = 2147483646; // n + 1 is written as a 32-bit integer
+constexpr int Max_M = 1290;       // m cubed must fit in 32 bits
+
+// Refuses a grid size outside [low, high] with a message naming the range
+// and the console line it was read from.
+void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
+    if (value < low || value > high)
+        throw textio::Input_Error("input error: " + std::string(name) + " (console line " +
+                                  std::to_string(line) + "): " + std::to_string(value) +
+                                  " is out of range: " + name + " must be from " +
+                                  std::to_string(low) + " to " + std::to_string(high));
 }
 
 void Ask_Grid_Size(int& n, int& m) {
@@ -193,14 +205,6 @@ bool Settled_After_Report(const Run_Options& options, Run_Monitor& monitor, int 
 }
 
 } // namespace
-
-void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
-    if (value < low || value > high)
-        throw textio::Input_Error("input error: " + std::string(name) + " (console line " +
-                                  std::to_string(line) + "): " + std::to_string(value) +
-                                  " is out of range: " + name + " must be from " +
-                                  std::to_string(low) + " to " + std::to_string(high));
-}
 
 int Main_Program(Solver solver, const Run_Options& options) {
     // 1. Dialogue: the grid size.

@@ -1,5 +1,6 @@
 #include "driver/progress_line.hpp"
 
+#include "driver/run_limits.hpp"
 #include "textio/console.hpp"
 
 #include <cmath>
@@ -8,7 +9,6 @@
 namespace {
 
 constexpr auto Redraw_Interval = std::chrono::milliseconds(250);
-constexpr int Report_Interval = 50;
 
 std::string Clock_Time(double seconds) {
     const long s = long(seconds);

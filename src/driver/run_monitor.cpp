@@ -1,5 +1,6 @@
 #include "driver/run_monitor.hpp"
 
+#include "driver/run_limits.hpp"
 #include "results/residuals.hpp"
 
 #include <algorithm>
@@ -10,8 +11,6 @@
 #include <stdexcept>
 
 namespace {
-
-constexpr int Report_Interval = 50;
 
 template <class T> void Put(std::string& out, T value) {
     char bytes[sizeof value];

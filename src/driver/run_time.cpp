@@ -20,6 +20,28 @@
 
 namespace {
 
+// The report of the trap handler for a SIGFPE si_code.
+const char* Floating_Point_Kind(int si_code) {
+    switch (si_code) {
+    case FPE_FLTINV:
+        return "invalid";
+    case FPE_FLTDIV:
+        return "divide by zero";
+    case FPE_FLTOVF:
+        return "overflow";
+    case FPE_INTDIV:
+        return "integer divide by zero";
+    case FPE_INTOVF:
+        return "integer overflow";
+    case FPE_FLTUND:
+        return "underflow";
+    case FPE_FLTRES:
+        return "inexact";
+    default:
+        return "unknown";
+    }
+}
+
 void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     Remove_Partial_File_From_Signal();
     textio::Console_Close_From_Signal();
@@ -56,27 +78,6 @@ void Enable_Interruption_Cleanup() {
         if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
             continue;
         sigaction(sig, &sa, nullptr);
-    }
-}
-
-const char* Floating_Point_Kind(int si_code) {
-    switch (si_code) {
-    case FPE_FLTINV:
-        return "invalid";
-    case FPE_FLTDIV:
-        return "divide by zero";
-    case FPE_FLTOVF:
-        return "overflow";
-    case FPE_INTDIV:
-        return "integer divide by zero";
-    case FPE_INTOVF:
-        return "integer overflow";
-    case FPE_FLTUND:
-        return "underflow";
-    case FPE_FLTRES:
-        return "inexact";
-    default:
-        return "unknown";
     }
 }
 

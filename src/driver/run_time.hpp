@@ -22,9 +22,6 @@ void Enable_Floating_Point_Traps();
 // signal). A signal that the caller left ignored stays ignored.
 void Enable_Interruption_Cleanup();
 
-// The report of the trap handler for a SIGFPE si_code.
-const char* Floating_Point_Kind(int si_code);
-
 // Sizes the field arrays; a failed allocation throws Run_Time_Error naming
 // the array.
 void Allocate_Field(Field& f, std::size_t count, const char* name);

@@ -30,12 +30,12 @@ double Lower_Bound(double num, double den, double terms) {
     return std::sqrt(num_lo / den_hi) * (1.0 - 2 * (3 * ud + uf));
 }
 
-} // namespace
-
 bool Could_Stop(const Residual_Sums& s, double terms, float threshold) {
     return Lower_Bound(s.num_flow, s.den_flow, terms) < double(threshold) ||
            Lower_Bound(s.num_t, s.den_t, terms) < double(threshold);
 }
+
+} // namespace
 
 bool Could_Overflow(const Residual_Sums& s) {
     // The float chain ends near the true sum; far below the largest float it

@@ -21,13 +21,11 @@ void Compute_Residuals_Fast(int n, int m, float& Residual_Flow, float& Residual_
                             const Field& V, const Field& T, Field& U_Old, Field& V_Old,
                             Field& T_Old, bool exact, float& Norm_Flow_Out);
 
-// Whether a float running sum of `terms` non-negative terms, whose exact sum
-// lies within a relative `slack` of `estimate`, could give a residual below
-// `threshold`. Exposed for tests.
+// The four sums of the residuals formed in double: numerators and
+// denominators of the flow and of the temperature.
 struct Residual_Sums {
     double num_flow, den_flow, num_t, den_t;
 };
-bool Could_Stop(const Residual_Sums& s, double terms, float threshold);
 
 // Whether the float chain of one of the sums could overflow.
 bool Could_Overflow(const Residual_Sums& s);
