@@ -225,6 +225,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
                T, G, U_Old, V_Old, T_Old, &Parameters);
     Stepping steps;
     Prepare_Stepping(steps, solver, n, m, threads, F, Feq, G);
+    const Shares shares = Report_Shares(steps);
 
     // 4. Time loop.
     Run_Monitor monitor;
@@ -253,7 +254,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
         if (Is_Report_Step(Step) && !made) {
             if (Step == Report_Interval && Fluid_Still(n, m, U, V))
                 No_Flow_At_First_Report(Step, G_Beta, T_Ref);
-            Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
+            Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
             if (Settled_After_Report(options, monitor, Step, Nu_Hot, Residual_T, Residual_Flow,
                                      Flow_At_Rest)) {
@@ -283,7 +284,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     // first report is checked as that report would have been.
     if (Step < Report_Interval && Fluid_Still(n, m, U, V))
         No_Flow_At_Stop(Step, Residual_T, T_Hot, T_Cold);
-    Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
+    Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
     Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
     return 0;
 }

@@ -216,6 +216,14 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
     });
 }
 
+Shares Report_Shares(Stepping& s) {
+    if (s.solver != Solver::Fast || s.threads.Count() < 2)
+        return Shares();
+    return [&s](const std::function<void(int, int)>& work) {
+        s.threads.Run([&](int t) { work(t, s.threads.Count()); });
+    };
+}
+
 void Copy_Distributions_Out(const Stepping& s, int n, int j0, int j1, const Field& F,
                             const Field& G, float* F_rows, float* G_rows) {
     if (s.solver == Solver::Fast) {

@@ -6,6 +6,7 @@
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
 #include "results/residuals_fast.hpp"
+#include "results/result_files.hpp"
 
 #include <vector>
 
@@ -67,6 +68,10 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
 void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_T, const Field& U,
                const Field& V, const Field& T, Field& U_Old, Field& V_Old, Field& T_Old,
                bool printed, bool& Flow_At_Rest);
+
+// The threads of the fast step for the work of a report (none for the
+// straightforward procedures, or for a step on one thread).
+Shares Report_Shares(Stepping& s);
 
 // Rows j0 .. j1 - 1 of the distributions F and G, the nine values of a node
 // side by side (the order of the field arrays), out of or into whatever

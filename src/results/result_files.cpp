@@ -4,7 +4,11 @@
 #include "results/result_records.hpp"
 #include "textio/record.hpp"
 
+#include <cfenv>
+#include <cstdint>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <string_view>
 
 using textio::File_Destination;
@@ -29,8 +33,10 @@ std::string Header(std::string_view variables) {
 
 } // namespace
 
-void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
-                 const Field& T, const Field& Stream, std::string& out) {
+namespace {
+
+// The headers of "Result.dat" and room for its records; where they go.
+char* Result_Headed(int n, int m, std::string& out) {
     std::string header = Header("VARIABLES =X,Y,U,V,P,T,Stream");
     Record(File_Destination(header))
         .text("ZONE ")
@@ -39,8 +45,53 @@ void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, co
         .text("J=")
         .integer(m + 1)
         .end();
-    char* data = Headed_Text(out, header, Node_Record_Size * Node_Count(n, m));
-    Put_Node_Records(n, m, U_Ref, Rho, U, V, T, Stream, data);
+    return Headed_Text(out, header, Node_Record_Size * Node_Count(n, m));
+}
+
+// The records in bands of rows, a band a share, the traps held in each;
+// false where a share raised a fault. What a share throws (no storage for
+// its rows) is thrown here.
+bool Node_Records_In_Shares(int n, int m, float U_Ref, const Field& Rho, const Field& U,
+                            const Field& V, const Field& T, const Field& Stream, char* data,
+                            const Shares& shares) {
+    std::mutex mutex;
+    bool fault = false;
+    std::exception_ptr failure;
+    shares([&](int k, int count) {
+        const int rows = m + 1;
+        const int j0 = int(std::int64_t(rows) * k / count);
+        const int j1 = int(std::int64_t(rows) * (k + 1) / count);
+        std::fenv_t traps;
+        std::feholdexcept(&traps);
+        try {
+            Put_Node_Rows(n, m, j0, j1, U_Ref, Rho, U, V, T, Stream,
+                          data + Node_Record_Size * Node(n, 0, j0));
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            failure = std::current_exception();
+        }
+        const bool raised = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
+        std::fesetenv(&traps);
+        std::lock_guard<std::mutex> lock(mutex);
+        fault = fault || raised;
+    });
+    if (failure)
+        std::rethrow_exception(failure);
+    return !fault;
+}
+
+void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
+                 const Field& T, const Field& Stream, std::string& out, const Shares& shares) {
+    char* data = Result_Headed(n, m, out);
+    if (!shares || !Node_Records_In_Shares(n, m, U_Ref, Rho, U, V, T, Stream, data, shares))
+        Put_Node_Records(n, m, U_Ref, Rho, U, V, T, Stream, data);
+}
+
+} // namespace
+
+void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
+                 const Field& T, const Field& Stream, std::string& out) {
+    Result_Text(n, m, U_Ref, Rho, U, V, T, Stream, out, Shares());
 }
 
 void Nu_Text(float Nu_Hot, std::string& out) {
@@ -59,12 +110,17 @@ void Midline_Texts(int n, int m, float U_Ref, const Field& U, const Field& V, co
 
 void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
                     const Field& V, const Field& T, float& Nu_Hot) {
+    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, Shares());
+}
+
+void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                    const Field& V, const Field& T, float& Nu_Hot, const Shares& shares) {
     // Working storage reused from call to call; nothing in it outlives a call.
     static Field Stream;
     static std::string r_text, nu_text, v_text, t_text, u_text;
     Stream.resize(Node_Count(n, m));
     Compute_Stream(n, m, Rho, U, V, Stream);
-    Result_Text(n, m, U_Ref, Rho, U, V, T, Stream, r_text);
+    Result_Text(n, m, U_Ref, Rho, U, V, T, Stream, r_text, shares);
     Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
     Nu_Text(Nu_Hot, nu_text);
     Midline_Texts(n, m, U_Ref, U, V, T, v_text, t_text, u_text);
@@ -79,7 +135,12 @@ void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, co
 
 void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
                 const Field& V, const Field& T, float& Nu_Hot) {
-    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot);
+    Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, Shares());
+}
+
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares) {
+    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
     using textio::Console_Destination;
     Record(Console_Destination()).end();
     Record(Console_Destination()).text("Solution Has Finished!").end();

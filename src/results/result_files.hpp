@@ -19,6 +19,20 @@ void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, co
 void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
                 const Field& V, const Field& T, float& Nu_Hot);
 
+// Runs work(k, count) for every k = 0 .. count - 1, each on a thread of its
+// own (the run's), and returns when all have finished.
+using Shares = std::function<void(const std::function<void(int k, int count)>& work)>;
+
+// The same two with the records of "Result.dat", most of a report's work,
+// laid out in bands of rows, a band a share: the same bytes. Each share
+// holds the floating-point traps; where one raised invalid, divide by zero
+// or overflow, the records are laid out again in the one-thread order,
+// which ends the run at its first fault as it always has.
+void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                    const Field& V, const Field& T, float& Nu_Hot, const Shares& shares);
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares);
+
 // The text of each file, as Output_Results writes it.
 void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                  const Field& T, const Field& Stream, std::string& out);

@@ -22,6 +22,11 @@ inline void End_Line(char* p) {
 
 void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                       const Field& T, const Field& Stream, char* out) {
+    Put_Node_Rows(n, m, 0, m + 1, U_Ref, Rho, U, V, T, Stream, out);
+}
+
+void Put_Node_Rows(int n, int m, int j0, int j1, float U_Ref, const Field& Rho, const Field& U,
+                   const Field& V, const Field& T, const Field& Stream, char* out) {
     // Y depends on the row only, X on the column only: each is formatted
     // once. The other five reals are formatted a row at a time, column by
     // column, then laid into the records.
@@ -38,7 +43,7 @@ void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& 
         x[i] = float(double(i) / double(m));
     Real_Slots(x.data(), int(columns), x_slots);
     char y_slot[Slot];
-    for (int j = 0; j <= m; ++j) {
+    for (int j = j0; j < j1; ++j) {
         Real_Slot(float(double(j) / double(m)), y_slot);
         const std::size_t c = Node(n, 0, j);
         for (std::size_t i = 0; i < columns; ++i) {

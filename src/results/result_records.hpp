@@ -18,6 +18,11 @@ inline constexpr std::size_t Pair_Record_Size = 2 * 16 + 2; // 34
 void Put_Node_Records(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
                       const Field& T, const Field& Stream, char* out);
 
+// The records of the rows j0 .. j1 - 1 only, written at out (where the
+// record of node (0, j0) goes): the same bytes as those rows take among all.
+void Put_Node_Rows(int n, int m, int j0, int j1, float U_Ref, const Field& Rho, const Field& U,
+                   const Field& V, const Field& T, const Field& Stream, char* out);
+
 // The records of the three mid-line files: n + 1 records at v_out (i / n,
 // V(i, m / 2) / U_Ref) and at t_out (i / n, T(i, m / 2)), m + 1 records at
 // u_out (U(n / 2, j) / U_Ref, j / m).

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdlib.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -181,6 +182,35 @@ TEST(OutputResults, SecondCallWithTheSameFieldsWritesTheSameBytes) {
     for (auto& e : std::filesystem::directory_iterator(folder.dir))
         files += e.is_regular_file();
     EXPECT_EQ(files, 5);
+}
+
+TEST(OutputResults, RowsLaidOutInSharesOnThreadsGiveTheSameBytes) {
+    In_Temporary_Folder folder;
+    Run_State s(21, 16);
+    s.Initial(1.0f, 0.0f, 0.3f);
+    for (std::size_t c = 0; c < s.U.size(); ++c) {
+        s.U[c] = 1e-12f * float(c % 29) - 0.008f * float(c % 3); // tiny values and zeros too
+        s.V[c] = 0.0007f * float(c % 11);
+        s.T[c] = 0.1f + 0.01f * float(c % 23);
+    }
+    float nu = 0, nu_shared = 0;
+    Output_Results(s.n, s.m, 1.0f, 0.05f, s.Rho, s.U, s.V, s.T, nu);
+    std::vector<std::string> alone;
+    for (const char* f : Result_File_Names)
+        alone.push_back(folder.Read(f));
+    // Five shares for 17 rows: bands of 3 and 4 rows, each on a thread.
+    const Shares five = [](const std::function<void(int, int)>& work) {
+        std::vector<std::thread> threads;
+        for (int k = 0; k < 5; ++k)
+            threads.emplace_back(work, k, 5);
+        for (std::thread& t : threads)
+            t.join();
+    };
+    Output_Results(s.n, s.m, 1.0f, 0.05f, s.Rho, s.U, s.V, s.T, nu_shared, five);
+    EXPECT_EQ(Bits(nu), Bits(nu_shared));
+    for (std::size_t k = 0; k < alone.size(); ++k)
+        EXPECT_EQ(folder.Read(Result_File_Names[k]), alone[k]) << Result_File_Names[k];
+    Remove_Temporary_Files();
 }
 
 } // namespace
