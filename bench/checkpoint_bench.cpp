@@ -5,6 +5,8 @@
 #include "setup/initialize.hpp"
 #include "setup/parameters.hpp"
 
+#include "scratch_directory.hpp"
+
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdlib>
@@ -15,22 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// Runs the benchmark inside a fresh temporary directory, removed afterwards.
-struct Scratch_Directory {
-    fs::path old_dir, dir;
-    Scratch_Directory() : old_dir(fs::current_path()) {
-        std::string name = (fs::temp_directory_path() / "cavity-bench-XXXXXX").string();
-        if (!::mkdtemp(name.data()))
-            std::abort();
-        dir = name;
-        fs::current_path(dir);
-    }
-    ~Scratch_Directory() {
-        fs::current_path(old_dir);
-        fs::remove_all(dir);
-    }
-};
 
 // A run of the program's fast procedures some steps from rest, with
 // checkpoints at every report into the scratch directory.

@@ -4,6 +4,8 @@
 #include "results/diagnostics.hpp"
 #include "results/result_files.hpp"
 
+#include "scratch_directory.hpp"
+
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
@@ -12,22 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs the benchmark inside a fresh temporary directory, removed afterwards.
-struct Scratch_Directory {
-    fs::path old_dir, dir;
-    Scratch_Directory() : old_dir(fs::current_path()) {
-        std::string name = (fs::temp_directory_path() / "cavity-bench-XXXXXX").string();
-        if (!::mkdtemp(name.data()))
-            std::abort();
-        dir = name;
-        fs::current_path(dir);
-    }
-    ~Scratch_Directory() {
-        fs::current_path(old_dir);
-        fs::remove_all(dir);
-    }
-};
 
 void Set_Node_Rate(benchmark::State& state, int n) {
     state.counters["nodes"] =

@@ -126,11 +126,7 @@ void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divi
         Equilibria<Real>(x, &Rho[c], &U[c], &V[c], &T[c], T_Ref, G_Beta, zero_G, eq);
         Relax<Real, By_Reciprocal>(x, tau, eq, f, o);
     };
-    if (tau.by_reciprocal)
-        For_Each_Block(n - 1, [&]<class Real>(int x) { block.template operator()<Real, true>(x); });
-    else
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { block.template operator()<Real, false>(x); });
+    For_Each_Block(n - 1, tau, block);
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];

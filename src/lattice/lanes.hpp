@@ -209,3 +209,14 @@ template <class Kernel> inline void For_Each_Block(int count, Kernel&& kernel) {
     for (; x < count; ++x)
         kernel.template operator()<double>(x);
 }
+
+// For_Each_Block of kernel<Real, By_Reciprocal>(x), with the quotient by
+// `tau` in the form it allows (through its reciprocal, or the division).
+template <class Kernel> inline void For_Each_Block(int count, const Divisor& tau, Kernel&& kernel) {
+    if (tau.by_reciprocal)
+        For_Each_Block(count,
+                       [&]<class Real>(int x) { kernel.template operator()<Real, true>(x); });
+    else
+        For_Each_Block(count,
+                       [&]<class Real>(int x) { kernel.template operator()<Real, false>(x); });
+}

@@ -101,11 +101,7 @@ void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, con
         Equilibria<Real>(x, &U[c], &V[c], &T[c], eq);
         Relax<Real, By_Reciprocal>(x, tau, eq, g, o);
     };
-    if (tau.by_reciprocal)
-        For_Each_Block(n - 1, [&]<class Real>(int x) { block.template operator()<Real, true>(x); });
-    else
-        For_Each_Block(n - 1,
-                       [&]<class Real>(int x) { block.template operator()<Real, false>(x); });
+    For_Each_Block(n - 1, tau, block);
     const int hot_wall = 0, cold_wall = n;
     for (int k = 0; k <= 8; ++k) {
         out[k][hot_wall] = row[k][hot_wall];
