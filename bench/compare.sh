@@ -64,13 +64,14 @@ user_seconds() {
 }
 
 # steps_a_second DIR N M SECONDS BIN [ARGS] -> steps a second between the
-# first and the last report within the budget
+# first and the last report within the budget (stamped by the shell itself:
+# a process started for each report would take a core from the program)
 steps_a_second() {
   local dir=$1 n=$2 m=$3 seconds=$4 bin=$5; shift 5
   (cd "$dir" && printf '%s\n%s\n\n' "$n" "$m" > console.in &&
     { timeout -s KILL "$seconds" "$bin" "$@" < console.in 2>/dev/null || true; } |
     while IFS= read -r line; do
-      case $line in *Step==*) date +%s.%N ;; esac
+      case $line in *Step==*) echo "$EPOCHREALTIME" ;; esac
     done > report-times) 2>/dev/null
   awk 'NR == 1 { t0 = $1 } { t = $1; c = NR }
        END { if (c > 1) printf "%.2f\n", (c - 1) * 50 / (t - t0); else print 0 }' "$dir/report-times"
