@@ -1,6 +1,8 @@
 #include "driver/thread_team.hpp"
 
 #include <cfenv>
+#include <csignal>
+#include <pthread.h>
 #include <xmmintrin.h>
 
 namespace {
@@ -29,6 +31,18 @@ void Thread_Team::Start(int count) {
     std::fegetenv(&env);
     const unsigned csr = _mm_getcsr();
     const unsigned first = job_number_.load();
+    // The workers start with the interruptions blocked, so the handler that
+    // removes the temporary files runs on this thread, never while this
+    // thread goes on replacing a file behind it.
+    sigset_t interruptions, before;
+    sigemptyset(&interruptions);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&interruptions, sig);
+    pthread_sigmask(SIG_BLOCK, &interruptions, &before);
+    struct Restore {
+        const sigset_t& mask;
+        ~Restore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } restore{before};
     for (int t = 1; t < count_; ++t)
         workers_.emplace_back([this, t, env, csr, first] {
             std::fesetenv(&env);

@@ -384,6 +384,7 @@ TEST(Checkpoint, KilledAtRandomMomentsItGoesOnToTheBytesOfTheRunNeverStopped) {
         const int chain_kills = 1 + int(rng() % 3);
         for (int k = 0;; ++k) {
             const int from = Checkpoint_Step(run.dir / "run.ckpt");
+            const bool tmp_before = run.Has("run.ckpt.tmp");
             Started started{program::Spawn_Program(run.dir, Kill_Args[variant])};
             const int due = Checkpoints_After(from, last_report, variant ? 700 : 0);
             if (k < chain_kills && due > 0 && rng() % 2) {
@@ -405,13 +406,20 @@ TEST(Checkpoint, KilledAtRandomMomentsItGoesOnToTheBytesOfTheRunNeverStopped) {
                     const int sig = rng() % 4 ? SIGKILL : SIGTERM;
                     ::kill(started.pid, sig);
                     const int status = started.Wait();
-                    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-                    ++kills;
-                    if (sig == SIGTERM) {
+                    // A run in its last moments (its memory being given back)
+                    // ends as if the signal had come too late.
+                    const bool ended = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                    ASSERT_TRUE(ended || (WIFSIGNALED(status) && WTERMSIG(status) == sig))
+                        << status;
+                    kills += !ended;
+                    // One left by an earlier kill is the run's to remove only
+                    // once it has read its checkpoint.
+                    if (sig == SIGTERM && !ended && !tmp_before) {
                         EXPECT_FALSE(run.Has("run.ckpt.tmp"))
                             << "SIGTERM left the checkpoint's temporary file";
                     }
-                    continue;
+                    if (!ended)
+                        continue;
                 }
             }
             // The last start, left to end.
