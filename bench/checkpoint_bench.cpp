@@ -1,7 +1,7 @@
 // The checkpoint: its write at a report against the 50 time steps before it,
 // the write alone at each grid, and the checksum.
-#include "driver/checkpoint.hpp"
-#include "driver/checksum.hpp"
+#include "driver/checkpoint_links.hpp"
+#include "restart/checksum.hpp"
 #include "setup/initialize.hpp"
 #include "setup/parameters.hpp"
 
@@ -30,8 +30,9 @@ struct Bench_Run {
     Stepping steps;
     Run_Monitor monitor;
     Checkpointing keep;
-    Run_State state{n,     m,     p,     Nu_Hot, Residual_T, Residual_Flow, Rho,    U, V, T,
-                    U_Old, V_Old, T_Old, F,      G,          steps,         monitor};
+    Run_State state{
+        n, m, p, Nu_Hot, Residual_T, Residual_Flow, Rho,
+        U, V, T, U_Old,  V_Old,      T_Old,         Checkpoint_Links(steps, monitor, n, F, G)};
 
     explicit Bench_Run(int size, int threads = 1) : n(size), m(size), d(Derive_Constants(p, m)) {
         for (Field* f : {&U, &V, &Rho, &T, &V_Old, &T_Old, &U_Old})

@@ -1,13 +1,13 @@
 #include "driver/main_program.hpp"
 
-#include "driver/checkpoint.hpp"
+#include "driver/checkpoint_links.hpp"
 #include "driver/progress_line.hpp"
-#include "driver/run_limits.hpp"
 #include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
 #include "results/residuals.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
+#include "setup/run_limits.hpp"
 #include "textio/console.hpp"
 #include "textio/line_reader.hpp"
 #include "textio/record.hpp"
@@ -236,7 +236,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Checkpointing keep;
     // clang-format off
     Run_State state{n, m, Parameters, Nu_Hot, Residual_T, Residual_Flow,
-                    Rho, U, V, T, U_Old, V_Old, T_Old, F, G, steps, monitor};
+                    Rho, U, V, T, U_Old, V_Old, T_Old, Checkpoint_Links(steps, monitor, n, F, G)};
     // clang-format on
     const int Kept_Step = Begin_From_Files(options, state, keep);
     Progress_Line progress;

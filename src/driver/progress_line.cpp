@@ -1,6 +1,6 @@
 #include "driver/progress_line.hpp"
 
-#include "driver/run_limits.hpp"
+#include "setup/run_limits.hpp"
 #include "textio/console.hpp"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "driver/run_monitor.hpp"
 
-#include "driver/run_limits.hpp"
+#include "setup/run_limits.hpp"
 #include "results/residuals.hpp"
 
 #include <algorithm>

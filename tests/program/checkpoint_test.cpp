@@ -2,7 +2,7 @@
 // checkpoint, and started again goes on to the very bytes of the run that
 // was never stopped; a file that is not this run's checkpoint is refused.
 // --start-from FILE: another run's fields as the start.
-#include "driver/checksum.hpp"
+#include "restart/checksum.hpp"
 #include "support/program_run.hpp"
 #include "support/sanitizer.hpp"
 #include "support/spawn.hpp"

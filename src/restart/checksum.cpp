@@ -1,4 +1,4 @@
-#include "driver/checksum.hpp"
+#include "restart/checksum.hpp"
 
 #include <array>
 #include <cstring>

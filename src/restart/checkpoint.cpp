@@ -1,10 +1,9 @@
-#include "driver/checkpoint.hpp"
+#include "restart/checkpoint.hpp"
 
-#include "driver/checksum.hpp"
-#include "driver/run_limits.hpp"
-#include "driver/run_time.hpp"
+#include "restart/checksum.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
+#include "setup/run_limits.hpp"
 #include "textio/console.hpp"
 #include "textio/line_reader.hpp"
 
@@ -128,10 +127,8 @@ std::string Text(float x) {
 
 } // namespace
 
-std::uint64_t Checkpoint_Bytes(int n, const Run_Options& options) {
-    if (options.Checkpoint_File.empty() && options.Start_From.empty())
-        return 0;
-    return 4 * Row_Floats(n) * Rows_In_Transit(n);
+std::size_t Checkpoint_Row_Floats(int n) {
+    return Row_Floats(n) * Rows_In_Transit(n);
 }
 
 namespace {
@@ -155,7 +152,7 @@ void Write_Checkpoint(const Text_Sink& write, const Header& h, std::string_view 
         const int j1 = std::min(s.m + 1, j0 + chunk);
         for (int j = j0; j < j1; ++j) {
             float* at = rows.data() + std::size_t(j - j0) * row;
-            Copy_Distributions_Out(s.steps, s.n, j, j + 1, s.F, s.G, at, at + row / 2);
+            s.links.Rows_Out(j, j + 1, at, at + row / 2);
         }
         put(Bytes_Of(rows.data(), std::size_t(j1 - j0) * row));
     }
@@ -195,7 +192,7 @@ void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
-    const std::string history = Monitor_Bytes(s.monitor);
+    const std::string history = s.links.History();
     const Header h = Header_Of(Step, s, keep, history.size());
     Replace_File(keep.File.c_str(), [&](const Text_Sink& write) {
         Write_Checkpoint(write, h, history, s, keep.rows);
@@ -409,7 +406,7 @@ void Load_Fields(const Source& f, Run_State& s, Field& rows, bool old_copies) {
         at += len;
         for (int j = j0; j < j1; ++j) {
             const float* from = rows.data() + std::size_t(j - j0) * row;
-            Copy_Distributions_In(s.steps, s.n, j, j + 1, from, from + half, s.F, s.G);
+            s.links.Rows_In(j, j + 1, from, from + half);
         }
     }
 }
@@ -418,14 +415,11 @@ void Load_Fields(const Source& f, Run_State& s, Field& rows, bool old_copies) {
 void Go_On_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     std::string history(h.history_bytes, '\0');
     Read_At(f, history.data(), history.size(), h.file_bytes - 4 - h.history_bytes);
-    // The window of --settle is this run's option; the history is the run's.
-    const int window = s.monitor.Window;
     try {
-        Restore_Monitor(s.monitor, history);
+        s.links.Restore_History(history);
     } catch (const std::runtime_error& e) {
         Damaged(f, std::string("is damaged: ") + e.what());
     }
-    s.monitor.Window = window;
     Load_Fields(f, s, rows, true);
     s.Nu_Hot = h.Nu_Hot;
     s.Residual_T = h.Residual_T;
@@ -471,23 +465,20 @@ void Check_Place(const std::string& file) {
 
 } // namespace
 
-int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& keep) {
-    keep.File = options.Checkpoint_File;
-    keep.Every = options.Checkpoint_Every;
-    if (options.Checkpoint_File.empty() && options.Start_From.empty())
+int Begin_From_Files(Run_State& s, Checkpointing& keep) {
+    if (keep.File.empty() && keep.Start_From.empty())
         return 0;
-    Allocate_Field(keep.rows, Row_Floats(s.n) * Rows_In_Transit(s.n), "the checkpoint rows");
-    Source start(false, options.Start_From);
+    Source start(false, keep.Start_From);
     Header from;
-    if (!options.Start_From.empty()) {
+    if (!keep.Start_From.empty()) {
         Open(start, true);
         from = Check(start, keep.rows);
         keep.From_File = true;
         keep.Start_Checksum = from.checksum;
     }
-    if (!options.Checkpoint_File.empty())
-        Check_Place(options.Checkpoint_File);
-    Source kept(true, options.Checkpoint_File);
+    if (!keep.File.empty())
+        Check_Place(keep.File);
+    Source kept(true, keep.File);
     const bool going_on = !kept.path.empty() && Open(kept, false);
     Header h;
     if (going_on) {

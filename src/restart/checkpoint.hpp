@@ -5,14 +5,14 @@
 // if it had never stopped. With --start-from FILE a new run starts from the
 // fields kept in FILE instead of from rest. The layout of the file is in
 // docs/checkpoint.md.
-#include "driver/options.hpp"
-#include "driver/run_monitor.hpp"
-#include "driver/time_step.hpp"
+#include "lattice/lattice.hpp"
 #include "setup/parameters.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // A checkpoint that cannot be used: written for another grid or other
 // parameters, damaged, cut short, or of another format version.
@@ -20,30 +20,45 @@ struct Checkpoint_Error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The driver's state of a run, by reference: what a checkpoint keeps besides
-// the step. The constants derived from the parameters are derived again.
+// What a checkpoint reaches of the time loop's own storage.
+struct Run_Links {
+    // Rows j0 .. j1 - 1 of the distributions F and G, the nine values of a
+    // node side by side, out of or into the storage the step keeps them in.
+    std::function<void(int j0, int j1, float* F_rows, float* G_rows)> Rows_Out;
+    std::function<void(int j0, int j1, const float* F_rows, const float* G_rows)> Rows_In;
+    // What the run remembers of its reports, as bytes, and back (damaged
+    // bytes throw std::runtime_error).
+    std::function<std::string()> History;
+    std::function<void(std::string_view)> Restore_History;
+};
+
+// The state of a run, by reference: what a checkpoint keeps besides the
+// step. The constants derived from the parameters are derived again.
 struct Run_State {
     int n, m;
     const Physical_Parameters& Parameters;
     float &Nu_Hot, &Residual_T, &Residual_Flow;
-    Field &Rho, &U, &V, &T, &U_Old, &V_Old, &T_Old, &F, &G;
-    Stepping& steps;
-    Run_Monitor& monitor;
+    Field &Rho, &U, &V, &T, &U_Old, &V_Old, &T_Old;
+    Run_Links links;
 };
 
-// How a run keeps its checkpoints: set by Begin_From_Files, used at reports.
+// How a run keeps its checkpoints: the files set by the caller, the rest by
+// Begin_From_Files; used at reports.
 struct Checkpointing {
-    std::string File; // --checkpoint FILE; empty for none
-    int Every = 0;    // --checkpoint-every STEPS; 0 for every report
+    std::string File;       // --checkpoint FILE; empty for none
+    int Every = 0;          // --checkpoint-every STEPS; 0 for every report
+    std::string Start_From; // --start-from FILE; empty for none
     // Where the run started: from rest, or from the fields of a file with
     // this checksum (--start-from).
     bool From_File = false;
     std::uint32_t Start_Checksum = 0;
-    Field rows; // rows of F and G on their way to or from a file
+    // Rows of F and G on their way to or from a file: Checkpoint_Row_Floats,
+    // obtained by the caller where a file is named.
+    Field rows;
 };
 
-// Bytes the options need beyond the run's fields: the rows in transit.
-std::uint64_t Checkpoint_Bytes(int n, const Run_Options& options);
+// The floats of the rows in transit of an n x m grid.
+std::size_t Checkpoint_Row_Floats(int n);
 
 // After the set-up. With --checkpoint FILE, where FILE holds a checkpoint of
 // this grid and these parameter values, restores the state of its step and
@@ -51,7 +66,7 @@ std::uint64_t Checkpoint_Bytes(int n, const Run_Options& options);
 // --start-from FILE, makes FILE's fields the start of the run; returns 0 for
 // a run from its first step. A file that cannot be used throws
 // Checkpoint_Error (or textio::Input_Error where it cannot be read).
-int Begin_From_Files(const Run_Options& options, Run_State& s, Checkpointing& keep);
+int Begin_From_Files(Run_State& s, Checkpointing& keep);
 
 // After the report of step `Step` and the decision to go on: replaces FILE
 // by the state of this step, if one is due.
