@@ -2,9 +2,9 @@
 // The step composition: which procedures advance the run, fast or
 // straightforward, and what they keep from step to step. The time loop calls
 // these and nothing else of the solvers.
-#include "driver/thread_team.hpp"
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
+#include "lattice/thread_team.hpp"
 #include "results/residuals_fast.hpp"
 #include "results/result_files.hpp"
 

@@ -1,7 +1,7 @@
 // The threads of the time step: each runs its share under the run's
 // floating-point environment, and a barrier holds every thread until all
 // have reached it.
-#include "driver/thread_team.hpp"
+#include "lattice/thread_team.hpp"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "driver/thread_team.hpp"
+#include "lattice/thread_team.hpp"
 
 #include <cfenv>
 #include <csignal>
