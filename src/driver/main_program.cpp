@@ -4,6 +4,7 @@
 #include "driver/progress_line.hpp"
 #include "driver/run_monitor.hpp"
 #include "driver/run_time.hpp"
+#include "results/diagnostics.hpp"
 #include "results/residuals.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
@@ -286,5 +287,6 @@ int Main_Program(Solver solver, const Run_Options& options) {
         No_Flow_At_Stop(Step, Residual_T, T_Hot, T_Cold);
     Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
     Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
+    textio::Console_Note(Wall_Nusselt_Note(n, m, T_Hot, T_Cold, Nu_Hot, T));
     return 0;
 }

@@ -107,7 +107,8 @@ TEST(Checkpoint, GoingOnFromTheKeptFileGivesTheBytesOfTheRunNeverStopped) {
 
     ASSERT_EQ(run.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt"), 0) << run.err;
     EXPECT_EQ(run.out, Without_Reports_Until(plain.out, 350));
-    EXPECT_EQ(Without_Warnings(run.err), "note: --checkpoint run.ckpt: going on from step 350\n");
+    EXPECT_EQ(program::Without_Nu_Note(Without_Warnings(run.err)),
+              "note: --checkpoint run.ckpt: going on from step 350\n");
     Expect_Same_Result_Files(plain, run);
     EXPECT_EQ(run.File("run.ckpt"), kept);
     EXPECT_FALSE(run.Has("run.ckpt.tmp"));
@@ -131,7 +132,7 @@ TEST(Checkpoint, StartedFromACheckpointOfTheSameCaseItMakesTheSameStepsFromThere
     fs::copy_file(first.dir / "run.ckpt", next.dir / "from.ckpt");
     ASSERT_EQ(next.Start(answers, "", CAVITY_BIN, "--start-from from.ckpt"), 0) << next.err;
     EXPECT_EQ(next.out, Without_Reports_Until(first.out, 350));
-    EXPECT_EQ(Without_Warnings(next.err),
+    EXPECT_EQ(program::Without_Nu_Note(Without_Warnings(next.err)),
               "note: --start-from from.ckpt: starting from the fields of its step 350 "
               "(Pr = 0.71, Ra = 1000)\n");
     Expect_Same_Result_Files(first, next);

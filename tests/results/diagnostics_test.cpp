@@ -102,4 +102,62 @@ TEST(NusseltNumber, ReadsOnlyTheColumnNextToTheHotWall) {
     EXPECT_EQ(nu, 6.25f); // five rows of (1 - 0.5) 5 2, over 4
 }
 
+// Pure conduction between walls half a spacing inside the end columns: both
+// wall-corrected numbers are 1 on any height, the one-row strip included,
+// whatever the wall temperatures.
+TEST(WallNusselt, LinearProfileBetweenTheWallsGivesOne) {
+    for (auto size : {std::pair{6, 1}, std::pair{3, 2}, std::pair{12, 8}}) {
+        Run_State s(size.first, size.second);
+        const double hot = 3.0, cold = -1.0;
+        for (int j = 0; j <= s.m; ++j)
+            for (int i = 0; i <= s.n; ++i)
+                s.t(i, j) = float(hot - (hot - cold) * (i - 0.5) / (s.n - 1));
+        double nu_hot = 0, nu_cold = 0;
+        Compute_Wall_Nusselt(s.n, s.m, float(hot), float(cold), s.T, nu_hot, nu_cold);
+        EXPECT_NEAR(nu_hot, 1.0, 1e-6) << s.n << " x " << s.m;
+        EXPECT_NEAR(nu_cold, 1.0, 1e-6) << s.n << " x " << s.m;
+    }
+}
+
+// The still rows 0 and m lie outside the wall height [0.5, m - 0.5]: each
+// enters only through the end value interpolated halfway to its neighbour,
+// an eighth of a spacing's weight; the rows inside weigh a whole spacing.
+TEST(WallNusselt, EndRowsWeighAnEighthOfASpacing) {
+    Run_State s(5, 6);
+    auto local_one_on_row = [&](int row) {
+        // T_Hot = 1, T_Cold = 0: the hot local value is (8/3 - 3 T1 + T2/3) 4,
+        // zero for T1 = T2 = 1 and 3/4 for T1 lowered by 1/16.
+        for (int j = 0; j <= s.m; ++j) {
+            s.t(1, j) = float(1.0 - (j == row ? 1.0 / 16.0 : 0.0));
+            s.t(2, j) = 1.0f;
+        }
+        double hot = 0, cold = 0;
+        Compute_Wall_Nusselt(s.n, s.m, 1.0f, 0.0f, s.T, hot, cold);
+        return hot;
+    };
+    const double height = s.m - 1, peak = 0.75;
+    EXPECT_NEAR(local_one_on_row(0), peak / 8 / height, 1e-6);
+    EXPECT_NEAR(local_one_on_row(1), peak * 7 / 8 / height, 1e-6); // 1/2 + 1/4 + 1/8
+    EXPECT_NEAR(local_one_on_row(3), peak / height, 1e-6);
+    EXPECT_NEAR(local_one_on_row(s.m), peak / 8 / height, 1e-6);
+}
+
+TEST(WallNusselt, NoteNamesBothWallsAndNuDat) {
+    Run_State s(4, 4);
+    for (int j = 0; j <= s.m; ++j) {
+        s.t(1, j) = 0.75f; // hot wall: (8 - 9 T1 + T2) = 1.75
+        s.t(2, j) = 0.5f;
+        s.t(3, j) = 0.3125f; // cold wall: 9 T3 - T2 = 2.3125
+    }
+    EXPECT_EQ(Wall_Nusselt_Note(s.n, s.m, 1.0f, 0.0f, 1.25f, s.T),
+              "note: wall-corrected mean Nu (second order, walls half a spacing inside the end "
+              "nodes): hot wall 1.75, cold wall 2.3125, 32 % apart (the heat balance); Nu.dat "
+              "1.25 is -28.6 % from the hot-wall value");
+    EXPECT_NE(Wall_Nusselt_Note(s.n, s.m, 1.0f, -1.0f, 1.25f, s.T)
+                  .find("; Nu.dat / (T_Hot - T_Cold) 0.625 is "),
+              std::string::npos);
+    EXPECT_EQ(Wall_Nusselt_Note(2, s.m, 1.0f, 0.0f, 1.25f, s.T).substr(88),
+              "none on a grid 2 wide; it needs two fluid columns beside each wall (n at least 3)");
+}
+
 } // namespace

@@ -184,7 +184,8 @@ def test_console_and_notes_are_read_as_the_solver_writes_them(tmp_path):
     assert sweep.last_reported_step(text) == 600
     assert sweep.last_reported_nu(text) == "1.100000"
     assert sweep.last_reported_step("Solution Has Finished!") is None
-    err = ("warning: something\nnote: settled at step 5600: Nu = 2.2; ...\n")
+    err = ("warning: something\nnote: settled at step 5600: Nu = 2.2; ...\n"
+           "note: wall-corrected mean Nu (second order, ...): hot wall 2.1\n")
     assert sweep.end_note(err)[:2] == ("settled", 5600)
     assert sweep.end_note("note: converged at step 7: the flow residual 0 is "
                           "below")[:2] == ("residual", 7)

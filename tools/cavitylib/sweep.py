@@ -321,7 +321,7 @@ def collect_case(folder, case, job, threads=""):
     row.update(stop="", end_step="", Nu="", Nu_last_report_before_failure="")
     if row["status"] == "ok":
         if stop is None and row["finished"] == "yes":
-            stop = "residual"  # without --settle a converged run says nothing
+            stop = "residual"  # without --settle a converged run names no step
         row["stop"] = stop or ""
         row["end_step"] = "" if end_step is None else end_step
         if note:
