@@ -255,7 +255,10 @@ int Main_Program(Solver solver, const Run_Options& options) {
         if (Is_Report_Step(Step) && !made) {
             if (Step == Report_Interval && Fluid_Still(n, m, U, V))
                 No_Flow_At_First_Report(Step, G_Beta, T_Ref);
-            Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
+            if (Due_At_Report(options.Files_Every, Step))
+                Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
+            else // --files-every: the report's Nu alone
+                Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
             if (Settled_After_Report(options, monitor, Step, Nu_Hot, Residual_T, Residual_Flow,
                                      Flow_At_Rest)) {

@@ -85,6 +85,8 @@ Run_Options Parse_Options(int argc, const char* const* argv) {
             every_given = true;
         } else if (name == "--start-from")
             o.Start_From = args.Value(name, value, has_value);
+        else if (name == "--files-every")
+            o.Files_Every = Whole_Number(name, args.Value(name, value, has_value), 1, 1000000);
         else
             Fail("unknown option \"" + std::string(arg) + "\"");
     }
@@ -126,6 +128,8 @@ Options:
                          write FILE at the first report after each STEPS steps
   --start-from FILE      start from the distributions kept in FILE (by
                          --checkpoint, on the same grid) instead of from rest
+  --files-every STEPS    write the result files at the first report after
+                         each STEPS steps and at the end, not at every report
   --help                 this text
   --version              the version and the build
 

@@ -19,6 +19,9 @@ struct Run_Options {
     int Checkpoint_Every = 0;
     // --start-from FILE: the distributions of another run as the start.
     std::string Start_From;
+    // --files-every STEPS: the result files at the first report at or after
+    // each multiple of STEPS and at the end (0: at every report).
+    int Files_Every = 0;
 };
 
 // A command line the program cannot run from.
@@ -37,4 +40,5 @@ std::string Version_Text();
 // The synopsis, also at the end of the line of a usage error.
 inline constexpr const char* Synopsis =
     "usage: cavity [--settle TOL [--settle-window STEPS]] [--threads N] "
-    "[--checkpoint FILE [--checkpoint-every STEPS]] [--start-from FILE] [--help] [--version]";
+    "[--checkpoint FILE [--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
+    "[--help] [--version]";

@@ -38,6 +38,8 @@ TEST(Options, ValuesAfterABlankOrAnEqualsSign) {
     EXPECT_EQ(o.Checkpoint_File, "run.ckpt");
     EXPECT_EQ(o.Checkpoint_Every, 500);
     EXPECT_EQ(Parse({"--start-from=low.ckpt"}).Start_From, "low.ckpt");
+    EXPECT_EQ(Parse({"--files-every", "700"}).Files_Every, 700);
+    EXPECT_EQ(Parse({}).Files_Every, 0);
     EXPECT_TRUE(Parse({"--help"}).help);
     EXPECT_TRUE(Parse({"--version"}).version);
 }

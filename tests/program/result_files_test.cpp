@@ -87,6 +87,52 @@ TEST(ResultFilesOnDisk, HighRayleighOverflowLeavesTheFilesOfTheLastReport) {
     Check_Overflow_Keeps_Last_Report(Parameter_File("0.71", "3e5", "1", "0", "0", "0.8"), 40, 40);
 }
 
+int Reports_In(const std::string& out) {
+    int count = 0;
+    for (std::size_t at = out.find("Step=="); at != std::string::npos;
+         at = out.find("Step==", at + 1))
+        ++count;
+    return count;
+}
+
+TEST(ResultFilesOnDisk, FilesEveryWritesAtItsReportsAndTheEndOnly) {
+    // A run that converges after some twenty reports: the console and the
+    // final files of a plain run.
+    const std::string params = Parameter_File("0.71", "100", "1", "0", "0", "0.8");
+    Program_Run plain(&params), sparse(&params);
+    ASSERT_EQ(plain.Start("20\n10\n\n"), 0) << plain.err;
+    ASSERT_EQ(sparse.Start("20\n10\n\n", "", CAVITY_BIN, "--files-every 300"), 0) << sparse.err;
+    ASSERT_GT(Reports_In(plain.out), 8);
+    EXPECT_EQ(sparse.out, plain.out);
+    EXPECT_EQ(sparse.err, plain.err);
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(sparse.File(f), plain.File(f)) << f;
+    EXPECT_EQ(sparse.Stray_Files(), 5);
+
+    // Nothing written before step 200: Result.dat cannot be written there,
+    // after the reports of steps 50 to 150.
+    Program_Run limited(&params);
+    EXPECT_EQ(limited.Start("20\n10\n\n", "ulimit -f 8;", CAVITY_BIN, "--files-every=200"), 1);
+    EXPECT_EQ(limited.err, plain.err + "output error: cannot write Result.dat: File too large\n");
+    EXPECT_EQ(Reports_In(limited.out), 3);
+
+    // A run that blows up after six reports leaves the files of step 200
+    // whole, not those of its last report.
+    const std::string unstable = Parameter_File("0.71", "1e7", "1", "0", "0", "0.505");
+    Program_Run blown(&unstable), blown_sparse(&unstable);
+    EXPECT_EQ(blown.Start("12\n8\n\n"), 1);
+    EXPECT_EQ(blown_sparse.Start("12\n8\n\n", "", CAVITY_BIN, "--files-every 200"), 1);
+    EXPECT_EQ(blown_sparse.out, blown.out);
+    ASSERT_EQ(Reports_In(blown.out), 6);
+    const std::size_t fourth =
+        blown.out.find("Nu On Hot Wall==", blown.out.find("Step==          4"));
+    ASSERT_NE(fourth, std::string::npos);
+    EXPECT_EQ(blown_sparse.File("Nu.dat"), " " + blown.out.substr(fourth + 16, 15) + "\r\n");
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(program::Snapshot_Fault(f, blown_sparse.File(f), 12, 8), "") << f;
+    EXPECT_NE(blown_sparse.File("Result.dat"), blown.File("Result.dat"));
+}
+
 TEST(ResultFilesOnDisk, SnapshotCheckSeesAHalfWrittenFile) {
     // The check used by the overflow and interruption tests must see a cut.
     Program_Run run(&Quick);

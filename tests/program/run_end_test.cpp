@@ -108,7 +108,8 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     EXPECT_EQ(bad.Start("4\n4\n\n", "", CAVITY_BIN, "--setle 1e-5"), 1);
     EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
                        "[--settle-window STEPS]] [--threads N] [--checkpoint FILE "
-                       "[--checkpoint-every STEPS]] [--start-from FILE] [--help] [--version]\n");
+                       "[--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
+                       "[--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.Stray_Files(), 0);
 }
