@@ -1,5 +1,6 @@
 #include "driver/program_entry.hpp"
 
+#include "driver/folder_lock.hpp"
 #include "driver/main_program.hpp"
 #include "driver/options.hpp"
 #include "driver/run_time.hpp"
@@ -28,6 +29,9 @@ void Write_Out(const std::string& text) {
 } // namespace
 
 int Program_Entry(Solver solver, int argc, const char* const* argv) {
+    // Temporary files in the folder are another run's until this one holds
+    // the folder.
+    Own_Temporary_Files(false);
     // A file-size limit should fail the write, which is reported, rather
     // than kill the run.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -44,6 +48,10 @@ int Program_Entry(Solver solver, int argc, const char* const* argv) {
             Write_Out(Version_Text());
             return 0;
         }
+        // Before the dialogue: a run refused the folder is told at once, and
+        // nothing of another run's files is touched before it holds it.
+        Lock_Working_Folder();
+        Own_Temporary_Files(true);
         status = Main_Program(solver, options);
     } catch (const std::bad_alloc&) {
         Report_Error("run-time error: out of memory");
@@ -51,6 +59,7 @@ int Program_Entry(Solver solver, int argc, const char* const* argv) {
         Report_Error(e.what());
     }
     Remove_Temporary_Files();
+    Unlock_Working_Folder();
     textio::Console_Close();
     return status;
 }

@@ -1,5 +1,6 @@
 #include "driver/run_time.hpp"
 
+#include "driver/folder_lock.hpp"
 #include "lattice/row_planes.hpp"
 #include "lattice/row_workspace.hpp"
 #include "results/result_files.hpp"
@@ -44,6 +45,7 @@ const char* Floating_Point_Kind(int si_code) {
 
 void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     Remove_Partial_File_From_Signal();
+    Unlock_Working_Folder_From_Signal();
     textio::Console_Close_From_Signal();
     const char* kind = Floating_Point_Kind(info->si_code);
     const char head[] = "floating-point error: ";
@@ -58,6 +60,7 @@ void On_Floating_Point_Error(int, siginfo_t* info, void*) {
 void On_Interruption(int sig) {
     int saved = errno;
     Remove_Partial_File_From_Signal();
+    Unlock_Working_Folder_From_Signal();
     textio::Console_Status_Clear(); // the shell's prompt comes next
     ::raise(sig);
     errno = saved;

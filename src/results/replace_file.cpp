@@ -17,6 +17,8 @@ volatile std::sig_atomic_t partial_active = 0;
 // One more temporary file of the run's own (Remove_Temporary_File_Too).
 char other_path[4096];
 volatile std::sig_atomic_t other_active = 0;
+// Whether the result files' temporary files are this process's (Own_Temporary_Files).
+volatile std::sig_atomic_t temporaries_owned = 1;
 
 [[noreturn]] void Fail(const char* what, const char* name, int err) {
     throw Output_Error(std::string("output error: ") + what + " " + name + ": " +
@@ -28,8 +30,9 @@ volatile std::sig_atomic_t other_active = 0;
 void Remove_Partial_File_From_Signal() {
     if (partial_active)
         ::unlink(partial_path);
-    for (const char* tmp : Temporary_File_Names)
-        ::unlink(tmp);
+    if (temporaries_owned)
+        for (const char* tmp : Temporary_File_Names)
+            ::unlink(tmp);
     if (other_active)
         ::unlink(other_path);
 }
@@ -152,9 +155,14 @@ void Remove_Temporary_File_Too(const std::string& tmp) {
     other_active = 1;
 }
 
+void Own_Temporary_Files(bool own) {
+    temporaries_owned = own;
+}
+
 void Remove_Temporary_Files() {
-    for (const char* tmp : Temporary_File_Names)
-        ::unlink(tmp);
+    if (temporaries_owned)
+        for (const char* tmp : Temporary_File_Names)
+            ::unlink(tmp);
     if (other_active)
         ::unlink(other_path);
 }

@@ -65,6 +65,11 @@ inline constexpr const char* Temporary_File_Names[] = {
 void Remove_Temporary_Files();
 void Remove_Partial_File_From_Signal();
 
+// Whether the temporary files of the result files in the folder are this
+// process's to remove (they are unless it says otherwise): a run that may yet
+// be refused the folder leaves another run's alone.
+void Own_Temporary_Files(bool own);
+
 // One more temporary file to remove with those of the result files, from the
 // moment it is named (a checkpoint's, once the run has begun to write it).
 void Remove_Temporary_File_Too(const std::string& tmp);
