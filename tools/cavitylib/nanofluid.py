@@ -331,8 +331,11 @@ def choose_tau_t(pr, ra, m, mach=None, tau_min=TAU_MIN, tau_max=2.0,
                tau_min, u_min, mach, mach * LATTICE_SOUND_SPEED, m_needed),
             m_needed=m_needed)
     def safe(tau):
+        # a margin for the solver's single-precision U_Ref, which must not
+        # land above a limit the double-precision one meets
         lat = lattice_for(tau, pr, ra, m)
-        return (lat["Mach"] <= mach and tau_min <= lat["Tau_T"] <= tau_max
+        return (lat["Mach"] <= mach * (1.0 - 1e-5)
+                and tau_min <= lat["Tau_T"] <= tau_max
                 and tau_min <= lat["Tau_F"] <= tau_max)
 
     # a tidy value: Tau_T - 0.5 rounded down to three significant digits

@@ -6,7 +6,7 @@ import csv
 import math
 import os
 
-from . import benchmark, history, nanofluid as nf, records, sweep
+from . import benchmark, gci, grid_study, history, nanofluid as nf, records, sweep
 
 TIMING_FILE = "sweep-time.txt"
 WALL_AT = 0.5
@@ -81,6 +81,29 @@ def collect(outdir, cases):
     return out
 
 
+def add_grid_study(outdir, results, names, ms):
+    """Adds to each result (the finest grid's, same order as ``names``) the
+    grid study of its second-order Nu over the grid heights ``ms``: ``gs``
+    (the gci.study dict), nu2_ext and band (extrapolated Nu and the GCI
+    error bar of the finest grid's Nu2), the same referred to the base
+    fluid (x k_nf/k_f), and the enhancement of the extrapolated Nu over
+    the phi = 0 case's."""
+    for r, name in zip(results, names):
+        nus = [grid_study.case_nusselt(os.path.join(outdir, name + grid_study.SUFFIX % m))
+               for m in ms]
+        res = gci.study(ms, nus, WALL_AT)
+        r["gs"] = res
+        r["nu2_ext"], r["nu2_band"] = res["f_ext"], res["band"]
+        r["nu2_ext_ref"] = res["f_ext"] * r["k_ratio"]
+        r["nu2_band_ref"] = res["band"] * r["k_ratio"]
+        r["p"], r["gci"] = res["p"], res["gci"]
+        r["grid_flags"] = "; ".join(res["flags"])
+    base = [r for r in results if r["phi"] == 0]
+    b = base[0]["nu2_ext_ref"] if base else math.nan
+    for r in results:
+        r["enh_nu2_ext_ref"] = r["nu2_ext_ref"] / b - 1.0 if b == b and b else math.nan
+
+
 def _g(x, d=5):
     if x is None or (isinstance(x, float) and math.isnan(x)):
         return "-"
@@ -143,12 +166,36 @@ def report(results, suspension, ra, wall=None):
                      "enhancement", "Nu 2nd order", "2nd order x k_nf/k_f",
                      "enhancement (2nd order)", "expected time (1 thread)",
                      "wall time", "CPU time"), rrow))
+    if "gs" in first:
+        text.append(grid_table(results))
     if wall is not None:
         text.append("\nSweep wall time: %.0f s (%.1f min).\n" % (wall, wall / 60.0))
     bad = [r for r in results if r["status"] != "ok"]
     for r in bad:
         text.append("\n%s: %s %s\n" % (r["name"], r["status"], r["message"]))
     return "".join(text)
+
+
+def grid_table(results):
+    """Markdown: per phi the second-order Nu on each grid, the observed
+    order, the finest grid's Nu2 x k_nf/k_f with its GCI error bar, the
+    extrapolated value and its enhancement, and the flags."""
+    ms = [m for m, _ in results[0]["gs"]["grids"]]
+    rows = []
+    for r in results:
+        rows.append([_g(r["phi"], 3)] + [_g(v) for _, v in r["gs"]["grids"]]
+                    + [_g(r["p"], 3), "%s +- %s" % (_g(r["nu2_ref"]), _g(r["nu2_band_ref"], 2)),
+                       "%.2f %%" % (100 * r["gci"]) if r["gci"] == r["gci"] else "-",
+                       _g(r["nu2_ext_ref"]), _pct(r["enh_nu2_ext_ref"]),
+                       r["grid_flags"] or "-"])
+    head = (["phi"] + ["Nu 2nd order, m = %d" % m for m in ms]
+            + ["observed order p", "finest x k_nf/k_f +- GCI band", "GCI",
+               "extrapolated x k_nf/k_f", "enhancement (extrapolated)",
+               "outside the asymptotic range?"])
+    return ("\nGrid study of the second-order Nu (Tau_T of the coarsest grid "
+            "on every grid; Richardson extrapolation and Grid Convergence "
+            "Index, safety factor 1.25, of the three finest grids):\n"
+            + _md(head, rows))
 
 
 def _fmt_time(s):
@@ -166,13 +213,18 @@ CSV_COLUMNS = ("name", "phi", "n", "m", "Pr", "Ra", "Tau_T", "k_ratio",
                "enh_nu2_ref")
 
 
+GRID_COLUMNS = ("p", "gci", "nu2_band", "nu2_band_ref", "nu2_ext",
+                "nu2_ext_ref", "enh_nu2_ext_ref", "grid_flags")
+
+
 def write_csv(path, results):
+    cols = CSV_COLUMNS + (GRID_COLUMNS if results and "gs" in results[0] else ())
     with open(path, "w", newline="") as fh:
         w = csv.writer(fh)
-        w.writerow(CSV_COLUMNS)
+        w.writerow(cols)
         for r in results:
             w.writerow([("%.6g" % r[c]) if isinstance(r[c], float) else r[c]
-                        for c in CSV_COLUMNS])
+                        for c in cols])
 
 
 def plot(results, path, suspension, ra, size=(6.0, 4.2), dpi=110):
@@ -183,8 +235,16 @@ def plot(results, path, suspension, ra, size=(6.0, 4.2), dpi=110):
     phi = [r["phi"] for r in ok]
     fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
     ax.plot(phi, [r["nu_ref"] for r in ok], "o-", label=r"Nu.dat $\times k_{nf}/k_f$")
-    ax.plot(phi, [r["nu2_ref"] for r in ok], "s-",
-            label=r"2nd-order Nu $\times k_{nf}/k_f$")
+    if ok and "gs" in ok[0]:
+        ax.errorbar(phi, [r["nu2_ref"] for r in ok],
+                    yerr=[r["nu2_band_ref"] for r in ok], fmt="s-", capsize=3,
+                    label=r"2nd-order Nu $\times k_{nf}/k_f$, finest grid, "
+                    "GCI error bar")
+        ax.plot(phi, [r["nu2_ext_ref"] for r in ok], "x", color="k",
+                label="extrapolated (three grids)")
+    else:
+        ax.plot(phi, [r["nu2_ref"] for r in ok], "s-",
+                label=r"2nd-order Nu $\times k_{nf}/k_f$")
     ax.plot(phi, [r["nu"] for r in ok], "o--", color="0.5", mfc="none",
             label="Nu.dat (conductivity of the suspension)")
     ax.set_xlabel(r"particle volume fraction $\phi$")
