@@ -9,7 +9,8 @@
 #      the width of the kernels;
 #   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
 #   4. the Python tools, on the real solver, with a sweep over two ssh "hosts"
-#      on this machine (sshd on loopback addresses, stopped afterwards).
+#      on this machine (sshd on loopback addresses) and one through a one-node
+#      Slurm cluster on it (both stopped afterwards).
 # JOBS (default 2) sets the build parallelism; QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,15 +65,25 @@ bash "$root/tests/run_reliability.sh"
 
 # --- Python tools (tests/tools) -------------------------------------------
 # The sweep across machines runs over two ssh "hosts" on loopback addresses,
-# started here for the tests and stopped afterwards, whatever the outcome.
+# the sweep on a cluster on a one-node Slurm cluster (munged, slurmctld and
+# slurmd in a folder of their own); both are started here for the tests and
+# stopped afterwards, whatever the outcome. A cluster that cannot start here
+# leaves its test to skip, saying why.
 echo "== Python tools"
-bash "$root/tests/install_packages.sh" openssh-server openssh-client rsync
+bash "$root/tests/install_packages.sh" openssh-server openssh-client rsync slurm-wlm munge
 ssh_hosts=$(mktemp -d)
-stop_ssh_hosts() { bash "$root/tests/tools/ssh_hosts.sh" stop "$ssh_hosts"; rm -rf "$ssh_hosts"; }
-trap stop_ssh_hosts EXIT
+slurm_cluster=$(mktemp -d)
+stop_hosts() {
+  bash "$root/tests/tools/ssh_hosts.sh" stop "$ssh_hosts"; rm -rf "$ssh_hosts"
+  bash "$root/tests/tools/slurm_cluster.sh" stop "$slurm_cluster"; rm -rf "$slurm_cluster"
+}
+trap stop_hosts EXIT
 bash "$root/tests/tools/ssh_hosts.sh" start "$ssh_hosts"
+if bash "$root/tests/tools/slurm_cluster.sh" start "$slurm_cluster"; then
+  export CAVITY_SLURM_CLUSTER="$slurm_cluster"
+fi
 CAVITY_SSH_HOSTS="$ssh_hosts" CAVITY_BIN="$root/build/cavity" bash "$root/tests/tools/run.sh"
-stop_ssh_hosts
+stop_hosts
 trap - EXIT
 # --- end of the Python tools ---------------------------------------------
 

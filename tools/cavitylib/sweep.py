@@ -35,9 +35,11 @@ name                case name (the name column of the case table, or caseNNN)
 n, m, Pr ... Tau_T  the case as given; Ra is the Rayleigh number of the cavity
                     between the walls (see tools/README.md, "The Rayleigh number")
 Ra_parameter_file   the Ra written into Input_Parameters.Input: Ra (m/(m-1))^3
-status              ok (exit status 0), failed (non-zero exit status),
+status              ok (exit status 0), failed (non-zero exit status, or on
+                    Slurm a task the scheduler ended: cancelled, out of time),
                     killed (ended by a signal, e.g. a --timeout of parallel),
-                    not-run (no job record: the sweep was interrupted)
+                    not-run (no job record: the sweep was interrupted; on
+                    Slurm also a task still queued or running)
 exit_code           exit status of the solver (empty when killed or not run)
 stop                why the run ended: residual (a residual fell below 1e-7),
                     settled (its Nu had stopped changing: the solver's --settle),
@@ -56,9 +58,10 @@ Nu_last_report_before_failure
                     for a failed or killed case only: the Nu of its last progress
                     report (not a result; where the run was when it failed)
 run_time_s          wall-clock time of the job, seconds, as GNU parallel measured it
+                    (on Slurm: the task's, summed over its runs)
 cpu_time_s          processor time of the solver, user + system, seconds
 threads             threads the solver was given (--threads)
-host                where the job ran (":" is this machine)
+host                where the job ran (":" is this machine; on Slurm the node)
 message             the solver's closing note (how it ended), or its error
                     message (last line on standard error) for a failed case
 folder              the case folder, with console.out and console.err
