@@ -67,10 +67,21 @@ void Ask_Grid_Size(int& n, int& m) {
     textio::Line_Source& console = textio::Console_Source();
     Record(Console_Destination()).text("* Please Enter Dimensions(n And m Respectively).*").end();
     Record(Console_Destination()).text("n=").end();
-    n = textio::Read_Integer(console, "n");
+    std::string rest_of_n;
+    n = textio::Read_Integer(console, "n", rest_of_n);
     Check_Grid_Size("n", n, 1, Max_N, console.line_number);
     Record(Console_Destination()).text("m=").end();
-    m = textio::Read_Integer(console, "m");
+    try {
+        m = textio::Read_Integer(console, "m");
+    } catch (const textio::Input_Error& error) {
+        // "64 64" on one line: the read of n passed over the answer for m.
+        const std::string second = textio::Integer_Passed_Over(rest_of_n);
+        if (second.empty() || !std::feof(console.file))
+            throw;
+        throw textio::Input_Error(std::string(error.what()) +
+                                  "; the line of n held a second number, " + second +
+                                  ": give n and m on two lines");
+    }
     Check_Grid_Size("m", m, 1, Max_M, console.line_number);
 }
 

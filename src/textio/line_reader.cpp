@@ -236,7 +236,24 @@ Parse_Status Parse_Real(const std::string& token, float& value) {
 }
 
 std::int32_t Read_Integer(Line_Source& src, const char* what) {
-    std::string token = Next_Token(src, what);
+    std::string rest;
+    return Read_Integer(src, what, rest);
+}
+
+std::string Integer_Passed_Over(const std::string& rest) {
+    std::size_t p = 0;
+    while (p < rest.size() && Is_Separator(rest[p]))
+        ++p;
+    std::size_t q = p;
+    while (q < rest.size() && !Is_Separator(rest[q]))
+        ++q;
+    std::int32_t v = 0;
+    const std::string item = rest.substr(p, q - p);
+    return Parse_Integer(item, v) == Parse_Status::Ok ? item : "";
+}
+
+std::int32_t Read_Integer(Line_Source& src, const char* what, std::string& rest) {
+    std::string token = Next_Token(src, what, &rest);
     std::int32_t v = 0;
     switch (Parse_Integer(token, v)) {
     case Parse_Status::Ok:

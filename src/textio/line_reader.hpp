@@ -40,6 +40,11 @@ bool Next_Line(Line_Source& src, std::string& line, const char* what);
 
 // The reads; `what` names the quantity for the error message.
 std::int32_t Read_Integer(Line_Source& src, const char* what);
+// The same, also giving the rest of the line after the integer.
+std::int32_t Read_Integer(Line_Source& src, const char* what, std::string& rest);
+// The first item of the rest of a line if it is an integer, else "": a
+// second number a read passed over, for the hint of a later error.
+std::string Integer_Passed_Over(const std::string& rest);
 float Read_Real(Line_Source& src, const char* what);
 // The same, also giving the item as written and the rest of its line (from
 // the separator after the item on), for warnings on what a read passes over.

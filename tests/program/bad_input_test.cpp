@@ -37,6 +37,10 @@ std::vector<Bad_Case> Cases() {
         {"EmptyInput", Good, "", "input error: n (console): end of input"},
         {"EndOfInputBeforeM", Good, "10\n", "input error: m (console): end of input"},
         {"BlankLinesThenEnd", Good, "10\n  \n\n", "input error: m (console): end of input"},
+        {"BothAnswersOnOneLine", Good, "64 64\n\n",
+         "input error: m (console): end of input; the line of n held a second number, 64: give n "
+         "and m on two lines"},
+        {"TextAfterNThenEnd", Good, "10 x\n", "input error: m (console): end of input"},
         {"Letters", Good, "abc\n", "input error: n (console line 1): \"abc\" is not an integer"},
         {"Decimal", Good, "1.5\n", "input error: n (console line 1): \"1.5\" is not an integer"},
         {"Negative", Good, "-3\n",
