@@ -161,6 +161,20 @@ bool Console_Status_Wanted() {
     return ::isatty(2);
 }
 
+std::size_t Status_Cut(std::string_view text, std::size_t width) {
+    if (text.size() <= width)
+        return text.size();
+    std::size_t blank = 0;
+    for (std::size_t p = width; p > 0; --p) {
+        const char before = text[p - 1], at = text[p];
+        if (at == ' ' && (before == ' ' || before == ','))
+            return p - 1;
+        if (at == ' ' && blank == 0)
+            blank = p;
+    }
+    return blank > 0 ? blank : width;
+}
+
 void Console_Status(std::string_view text) {
     if (status_shared < 0)
         status_shared = Same_Terminal(1, 2) ? 1 : 0;
@@ -168,7 +182,7 @@ void Console_Status(std::string_view text) {
     std::size_t width = sizeof status;
     if (::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
         width = std::min<std::size_t>(width, size.ws_col - 1u); // no wrap at the last column
-    status_len = std::min(text.size(), width);
+    status_len = Status_Cut(text, width);
     std::memcpy(status, text.data(), status_len);
     Draw_Status();
 }

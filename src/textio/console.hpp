@@ -38,6 +38,11 @@ void Console_Note(std::string_view line);
 // byte either way.
 bool Console_Status_Wanted();               // standard error is a terminal
 void Console_Status(std::string_view text); // cut to the terminal's width
+// How much of a status text to show in `width` columns: all of it if it
+// fits, else up to the last field boundary (two blanks, or a comma and a
+// blank) that fits, so that no number is cut; a first field wider than the
+// terminal is cut at the last blank, or at the width.
+std::size_t Status_Cut(std::string_view text, std::size_t width);
 // Takes the status line away (before a note, an error, the closing lines).
 // Async-signal-safe.
 void Console_Status_Clear();
