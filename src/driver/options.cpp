@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #ifndef CAVITY_VERSION
@@ -47,6 +48,21 @@ int Whole_Number(std::string_view name, const std::string& text, long low, long 
         Fail(std::string(name) + " \"" + text + "\" is not a whole number from " +
              std::to_string(low) + " to " + std::to_string(high));
     return int(v);
+}
+
+// Where the README is, if it is there: installed beside the program, or in
+// the source tree of a build folder.
+std::string Docs_Pointer() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return "";
+    for (const char* place : {"../share/doc/cavity/README.md", "../README.md"}) {
+        const std::filesystem::path readme = exe.parent_path() / place;
+        if (std::filesystem::is_regular_file(readme, error))
+            return "More in " + std::filesystem::weakly_canonical(readme, error).string() + ".\n";
+    }
+    return "";
 }
 
 } // namespace
@@ -133,9 +149,21 @@ Options:
   --help                 this text
   --version              the version and the build
 
+The parameter file has twelve lines: a label on each odd line (any text,
+never read) and on each even line a number, which a comment may follow:
+   2  Pr      Prandtl number, above 0
+   4  Ra      Rayleigh number, above 0 (its length is the height m)
+   6  T_Hot   temperature of the hot wall, on the left
+   8  T_Cold  temperature of the cold wall, on the right
+  10  T_Init  temperature of the fluid at the start
+  12  Tau_T   relaxation time of the temperature, above 0.5: the thermal
+              diffusivity is (Tau_T - 0.5)/3 and the viscosity Pr times it
+From a script: printf '64\n64\n\n' | cavity (n, m and the empty line that
+ends the pause).
+
 Exit status: 0 after a normal end, 1 after any failure, with a one-line
-message on standard error. More in the README beside the program's sources.
-)";
+message on standard error.
+)" + Docs_Pointer();
 }
 
 std::string Version_Text() {
