@@ -18,7 +18,7 @@ root=$PWD
 jobs=${JOBS:-2}
 export JOBS=$jobs
 
-bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy python3-matplotlib python3-pytest parallel bc
+bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy python3-matplotlib python3-pytest parallel bc strace
 
 # A folder already configured (by the README's first command, say) keeps its
 # generator; a new one gets Ninja.

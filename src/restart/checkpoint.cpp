@@ -1,6 +1,7 @@
 #include "restart/checkpoint.hpp"
 
 #include "restart/checksum.hpp"
+#include "restart/durable_file.hpp"
 #include "results/result_files.hpp"
 #include "setup/initialize.hpp"
 #include "setup/run_limits.hpp"
@@ -194,7 +195,7 @@ void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     textio::Console_Flush();
     const std::string history = s.links.History();
     const Header h = Header_Of(Step, s, keep, history.size());
-    Replace_File(keep.File.c_str(), [&](const Text_Sink& write) {
+    Replace_Durably(keep.File, [&](const Text_Sink& write) {
         Write_Checkpoint(write, h, history, s, keep.rows);
     });
 }
@@ -222,20 +223,33 @@ struct Source {
     }
 };
 
-[[noreturn]] void Refuse(const Source& f, const std::string& what, const std::string& remedy) {
-    throw Checkpoint_Error("checkpoint error: " + f.label + " " + what + "; " + remedy);
+std::string Message(const Source& f, const std::string& what, const std::string& remedy) {
+    return "checkpoint error: " + f.label + " " + what + "; " + remedy;
 }
+
+[[noreturn]] void Refuse(const Source& f, const std::string& what, const std::string& remedy) {
+    throw Checkpoint_Error(Message(f, what, remedy));
+}
+
+// A file damaged or cut short, which the one before it may stand in for.
+struct Damaged_File : Checkpoint_Error {
+    std::string what_is_wrong;
+    Damaged_File(const std::string& message, const std::string& what)
+        : Checkpoint_Error(message), what_is_wrong(what) {}
+};
 
 // A damaged file. After a crash of the machine the temporary file beside a
 // kept checkpoint may hold the one before it.
 [[noreturn]] void Damaged(const Source& f, const std::string& what) {
     struct stat st {};
     const std::string tmp = f.path + ".tmp";
-    Refuse(f, what,
-           f.Remedy() + (f.kept && ::stat(tmp.c_str(), &st) == 0
-                             ? " (" + tmp + " may hold the checkpoint before it: moved to " +
-                                   f.path + ", the run goes on from there if it is whole)"
-                             : ""));
+    throw Damaged_File(
+        Message(f, what,
+                f.Remedy() + (f.kept && ::stat(tmp.c_str(), &st) == 0
+                                  ? " (" + tmp + " may hold the checkpoint before it: moved to " +
+                                        f.path + ", the run goes on from there if it is whole)"
+                                  : "")),
+        what);
 }
 
 [[noreturn]] void Cannot(const char* what, const Source& f, int err) {
@@ -463,6 +477,23 @@ void Check_Place(const std::string& file) {
         throw Output_Error("output error: cannot create " + file + ": " + std::strerror(errno));
 }
 
+// Where FILE is damaged: FILE.prev, if it is whole and of this run, is read
+// in its place (kept's file and header become its own).
+bool Take_Previous(Source& kept, Header& h, const Run_State& s, Checkpointing& keep) {
+    Source prev(true, kept.path + ".prev");
+    try {
+        if (!Open(prev, false))
+            return false;
+        h = Check(prev, keep.rows);
+        Check_Same_Run(prev, h, s, keep);
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    std::swap(kept.fd, prev.fd);
+    kept.size = prev.size;
+    return true;
+}
+
 } // namespace
 
 int Begin_From_Files(Run_State& s, Checkpointing& keep) {
@@ -481,15 +512,30 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
     Source kept(true, keep.File);
     const bool going_on = !kept.path.empty() && Open(kept, false);
     Header h;
+    std::string damage; // of FILE, where the run goes on from FILE.prev
     if (going_on) {
-        h = Check(kept, keep.rows);
-        Check_Same_Run(kept, h, s, keep);
+        try {
+            h = Check(kept, keep.rows);
+            Check_Same_Run(kept, h, s, keep);
+        } catch (const Damaged_File& e) {
+            if (!Take_Previous(kept, h, s, keep))
+                throw;
+            damage = e.what_is_wrong;
+        }
     }
     // FILE is this run's now, and so is the temporary file beside it that a
     // run stopped earlier may have left (kept where FILE is refused: it may
     // hold the checkpoint before).
     if (!kept.path.empty())
         Remove_Temporary_File_Too(kept.path + ".tmp");
+    if (!damage.empty()) {
+        // FILE.prev becomes FILE again, so that the next checkpoint keeps it
+        // as the one before; the damaged FILE is given up.
+        if (::rename((kept.path + ".prev").c_str(), kept.path.c_str()) == 0)
+            Flush_Folder_Of(kept.path);
+        textio::Console_Note("note: " + kept.label + " " + damage + "; going on from " + kept.path +
+                             ".prev, the checkpoint before it (moved to " + kept.path + ")");
+    }
     if (going_on) {
         Go_On_From(kept, h, s, keep.rows);
         textio::Console_Note("note: " + kept.label + ": going on from step " +

@@ -13,8 +13,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <random>
+#include <set>
+#include <sstream>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
 #include <sys/user.h>
@@ -447,5 +450,230 @@ TEST(Checkpoint, KilledAtRandomMomentsItGoesOnToTheBytesOfTheRunNeverStopped) {
                 "file part written)\n",
                 kills, aimed, mid_write);
 }
+
+namespace crash {
+
+// The crash states of a checkpoint's replacement, built as crash-consistency
+// checkers build them: the run's file operations recorded with strace, then
+// replayed into a model of a file system where data written since the last
+// fsync of its file may be lost or torn, and names changed since the last
+// fsync of their folder may be lost (the later ones first). Every state the
+// model allows must leave a checkpoint the run goes on from, byte for byte.
+
+// The bytes of a quoted strace string in -xx form ("\x43\x41...").
+std::string Unquote(const std::string& line, std::size_t& at) {
+    std::string bytes;
+    at = line.find('"', at) + 1;
+    for (; line[at] != '"'; at += 4)
+        bytes += char(std::stoi(line.substr(at + 2, 2), nullptr, 16));
+    ++at;
+    return bytes;
+}
+
+struct Op {
+    std::string call, a, b, data; // names, or the data written
+    long long fd = -1, offset = 0, result = 0;
+};
+
+// The calls of one process, from strace -xx -s N output.
+std::vector<Op> Read_Trace(const std::string& text) {
+    std::vector<Op> ops;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t open = line.find('(');
+        if (open == std::string::npos || line.find(" = ") == std::string::npos)
+            continue;
+        Op op;
+        op.call = line.substr(0, open);
+        op.result = std::atoll(line.c_str() + line.rfind(" = ") + 3);
+        std::size_t at = open;
+        if (op.call == "pwrite64" || op.call == "write" || op.call == "fsync" ||
+            op.call == "close") {
+            op.fd = std::atoll(line.c_str() + open + 1);
+            if (op.call == "pwrite64") {
+                op.data = Unquote(line, at);
+                op.offset = std::atoll(line.c_str() + line.find(", ", line.find(", ", at) + 2) + 2);
+            }
+        } else if (line.find('"') != std::string::npos) {
+            op.a = Unquote(line, at);
+            if (line.find('"', at) < line.rfind(" = "))
+                op.b = Unquote(line, at);
+            if (op.call == "openat")
+                op.data = line.substr(at, line.rfind(" = ") - at); // the flags
+        }
+        ops.push_back(op);
+    }
+    return ops;
+}
+
+struct Inode {
+    std::string durable, now;
+    std::vector<std::pair<long long, std::string>> pending; // writes since its fsync
+};
+
+struct Name_Op {
+    std::string call, a, b;
+    int inode = -1;
+};
+using Names = std::map<std::string, int>;
+
+void Apply(Names& names, const Name_Op& op) {
+    if (op.call == "create")
+        names[op.a] = op.inode;
+    else if (op.call == "unlink")
+        names.erase(op.a);
+    else if (op.call == "link")
+        names[op.b] = names.at(op.a);
+    else if (op.call == "rename") {
+        const int i = names.at(op.a);
+        names.erase(op.a);
+        names[op.b] = i;
+    } else if (op.call == "exchange")
+        std::swap(names.at(op.a), names.at(op.b));
+}
+
+// What the checkpoint's files hold on the disk after a crash: names
+// changed since the folder's fsync lost from the `lost`-th on; data written
+// since a file's fsync kept whole, lost, or torn (its last write half made).
+std::map<std::string, std::string> State(const Names& durable, const std::vector<Name_Op>& since,
+                                         std::size_t lost, const std::vector<Inode>& inodes,
+                                         int data) {
+    Names names = durable;
+    for (std::size_t k = 0; k < lost; ++k)
+        Apply(names, since[k]);
+    std::map<std::string, std::string> files;
+    for (const auto& [name, i] : names) {
+        const Inode& node = inodes[std::size_t(i)];
+        std::string bytes = data == 0 ? node.now : node.durable;
+        if (data == 2)
+            for (std::size_t w = 0; w < node.pending.size(); ++w) {
+                auto [at, piece] = node.pending[w];
+                if (w + 1 == node.pending.size())
+                    piece.resize(piece.size() / 2);
+                if (bytes.size() < std::size_t(at) + piece.size())
+                    bytes.resize(std::size_t(at) + piece.size(), '\0');
+                bytes.replace(std::size_t(at), piece.size(), piece);
+            }
+        files[name] = bytes;
+    }
+    return files;
+}
+
+// Every distinct state of the checkpoint's files a crash during the run
+// may leave, from the recorded calls.
+std::set<std::map<std::string, std::string>> Crash_States(const std::vector<Op>& ops) {
+    std::vector<Inode> inodes;
+    std::map<long long, int> open_files; // fd -> inode; -2 for the folder
+    Names durable, names;
+    std::vector<Name_Op> since;
+    std::set<std::map<std::string, std::string>> states;
+    auto ours = [](const std::string& name) { return name.rfind("run.ckpt", 0) == 0; };
+    auto name_op = [&](Name_Op op) {
+        Apply(names, op);
+        since.push_back(op);
+    };
+    for (const Op& op : ops) {
+        if (op.call == "openat" && op.a == "." && op.result >= 0) {
+            open_files[op.result] = -2;
+        } else if (op.call == "openat" && ours(op.a) && op.result >= 0) {
+            if (op.data.find("O_CREAT") != std::string::npos && !names.count(op.a)) {
+                inodes.push_back({});
+                name_op({"create", op.a, "", int(inodes.size()) - 1});
+            }
+            const int i = names.at(op.a);
+            if (op.data.find("O_TRUNC") != std::string::npos) {
+                inodes[std::size_t(i)].now.clear();
+                inodes[std::size_t(i)].pending.push_back({0, ""});
+            }
+            open_files[op.result] = i;
+        } else if (op.call == "pwrite64" && open_files.count(op.fd) && open_files[op.fd] >= 0) {
+            Inode& node = inodes[std::size_t(open_files[op.fd])];
+            if (node.now.size() < std::size_t(op.offset) + op.data.size())
+                node.now.resize(std::size_t(op.offset) + op.data.size(), '\0');
+            node.now.replace(std::size_t(op.offset), op.data.size(), op.data);
+            node.pending.push_back({op.offset, op.data});
+        } else if (op.call == "fsync" && open_files.count(op.fd)) {
+            if (open_files[op.fd] == -2) {
+                durable = names;
+                since.clear();
+            } else {
+                Inode& node = inodes[std::size_t(open_files[op.fd])];
+                node.durable = node.now;
+                node.pending.clear();
+            }
+        } else if (op.call == "close") {
+            open_files.erase(op.fd);
+        } else if (op.result == 0 && ours(op.a)) {
+            if (op.call == "unlink")
+                name_op({"unlink", op.a, ""});
+            else if (op.call == "link")
+                name_op({"link", op.a, op.b});
+            else if (op.call == "rename")
+                name_op({"rename", op.a, op.b});
+            else if (op.call == "renameat2")
+                name_op({"exchange", op.a, op.b});
+        } else {
+            continue;
+        }
+        for (std::size_t lost = 0; lost <= since.size(); ++lost)
+            for (int data = 0; data < 3; ++data)
+                states.insert(State(durable, since, lost, inodes, data));
+    }
+    return states;
+}
+
+// The step a run went on from, by its note (0 from rest).
+int Went_On_From(const std::string& err) {
+    const std::size_t at = err.find(": going on from step ");
+    return at == std::string::npos ? 0 : std::atoi(err.c_str() + at + 21);
+}
+
+TEST(Checkpoint, EveryStateACrashMayLeaveGoesOnToTheBytesOfTheRunNeverStopped) {
+    const std::string params = Golden_Parameters(), answers = "12\n8\n\n";
+    const std::string args = "--checkpoint run.ckpt --checkpoint-every 100";
+    Program_Run done(&params);
+    ASSERT_EQ(done.Start(answers,
+                         "strace -o trace -xx -s 1000000 -e trace=openat,pwrite64,fsync,"
+                         "close,rename,renameat2,link,unlink",
+                         CAVITY_BIN, args),
+              0)
+        << done.err;
+    const auto states = Crash_States(Read_Trace(done.File("trace")));
+    ASSERT_GT(states.size(), 20u); // three replacements, the first onto no file
+    std::set<int> went_on_from;
+    for (const auto& files : states) {
+        Program_Run run(&params);
+        std::string listing;
+        for (const auto& [name, bytes] : files) {
+            program::Write_File(run.dir / name, bytes);
+            listing += name + " (" + std::to_string(bytes.size()) + " bytes) ";
+        }
+        SCOPED_TRACE(listing);
+        ASSERT_EQ(run.Start(answers, "", CAVITY_BIN, args), 0) << run.err;
+        const int from = Went_On_From(run.err);
+        went_on_from.insert(from);
+        EXPECT_EQ(run.out, Without_Reports_Until(done.out, from));
+        Expect_Same_Result_Files(done, run);
+        EXPECT_EQ(run.File("run.ckpt"), done.File("run.ckpt"));
+    }
+    EXPECT_EQ(went_on_from, (std::set<int>{0, 100, 200, 300}));
+    std::printf("%zu crash states of three checkpoint replacements\n", states.size());
+
+    // A FILE the disk has damaged after all, with a whole one before it.
+    Program_Run cut(&params);
+    program::Write_File(cut.dir / "run.ckpt", done.File("run.ckpt").substr(0, 5000));
+    program::Write_File(cut.dir / "run.ckpt.prev", done.File("run.ckpt.prev"));
+    ASSERT_EQ(cut.Start(answers, "", CAVITY_BIN, args), 0) << cut.err;
+    const std::string notes =
+        "note: --checkpoint run.ckpt is cut short: it has 5000 of its 11880 bytes; going on from "
+        "run.ckpt.prev, the checkpoint before it (moved to run.ckpt)\n"
+        "note: --checkpoint run.ckpt: going on from step 200\n";
+    EXPECT_EQ(Without_Warnings(cut.err).substr(0, notes.size()), notes);
+    EXPECT_EQ(cut.out, Without_Reports_Until(done.out, 200));
+    Expect_Same_Result_Files(done, cut);
+    EXPECT_EQ(cut.File("run.ckpt"), done.File("run.ckpt"));
+}
+
+} // namespace crash
 
 } // namespace
