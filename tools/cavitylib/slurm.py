@@ -243,24 +243,31 @@ def parse_sacct(text):
 def scheduler_states(jobs):
     """What the scheduler says of the tasks of these array jobs: sacct where
     accounting is on, else scontrol (which keeps a finished task for
-    MinJobAge, 300 s by default); tasks it no longer knows are left out."""
+    MinJobAge, 300 s by default); tasks it no longer knows are left out.
+    None when neither command answers."""
+    out, answered = {}, False
     if not jobs:
-        return {}
+        return out
     if shutil.which("sacct"):
         proc = subprocess.run(["sacct", "-X", "-n", "-P", "-j", ",".join(jobs),
                                "-o", "JobID,State,ExitCode"],
                               capture_output=True, text=True,
                               stdin=subprocess.DEVNULL)
         if proc.returncode == 0:
-            return parse_sacct(proc.stdout)
-    out = {}
+            out, answered = parse_sacct(proc.stdout), True
     for job in jobs:
+        # accounting may not have the job yet; the controller has
+        if any(t.startswith(job + "_") for t in out) or not shutil.which("scontrol"):
+            continue
         proc = subprocess.run(["scontrol", "-o", "show", "job", job],
                               capture_output=True, text=True,
                               stdin=subprocess.DEVNULL)
         if proc.returncode == 0:
             out.update(parse_scontrol(proc.stdout))
-    return out
+            answered = True
+        elif "invalid job id" in proc.stderr.lower():
+            answered = True
+    return out if answered else None
 
 
 def state_word(rec):
@@ -301,10 +308,10 @@ def task_of(state, index):
 def refresh(state):
     """Asks the scheduler about the sweep's jobs and keeps what it says in
     the record, so that a task it has since forgotten keeps its last state;
-    returns what it said now."""
+    returns what it said now, or None when it did not answer."""
     jobs = [str(sub["job"]) for sub in state.get("jobs", [])]
     seen = scheduler_states(jobs)
-    state.setdefault("states", {}).update(seen)
+    state.setdefault("states", {}).update(seen or {})
     return seen
 
 
@@ -341,19 +348,22 @@ def _cpu(text):
     return total
 
 
-def collect_case(folder, case, task, sched, threads):
+def collect_case(folder, case, task, sched, threads, gone=False):
     """One summary row, as a local sweep's, from the case folder, its task
     record (``task`` is the job id of its latest task) and what the
-    scheduler said of that task (``sched``)."""
+    scheduler said of that task (``sched``); ``gone``: the scheduler
+    answered and no longer knows the task."""
     attempts = [a for a in read_record(folder) if a["job"] == task] if task else []
     last = attempts[-1] if attempts else None
     word = state_word(sched)
+    if gone and word not in FINAL:
+        word = ""  # last seen queued or running, since forgotten
     job = None
     if last is not None and "end" in last:
         job = {"Host": last["host"], "Exitval": str(last["exit"]),
                "JobRuntime": "%.3f" % sum(a["end"] - a["start"]
                                           for a in attempts if "end" in a)}
-    elif last is not None and word in FINAL:
+    elif last is not None and (word in FINAL or not word and gone):
         # ended without a word from its shell: killed outright
         job = {"Host": last["host"], "Signal": "9", "JobRuntime": "nan"}
     row = sweep.collect_case(folder, case, job, threads)
@@ -363,7 +373,9 @@ def collect_case(folder, case, task, sched, threads):
     if row["run_time_s"] == "nan":
         row["run_time_s"] = ""
     notes = [row["message"]] if row["message"] else []
-    if word in FINAL and word != "COMPLETED":
+    if word == "FAILED" and job and "Exitval" in job:
+        pass  # the solver's own failure, told as a local sweep tells it
+    elif word in FINAL and word != "COMPLETED":
         row.update(status="failed", stop="failed", exit_code=row["exit_code"]
                    if row["status"] == "failed" else "")
         what = "cancelled before it started" if last is None else WHY.get(word, "")
@@ -372,9 +384,16 @@ def collect_case(folder, case, task, sched, threads):
     elif word and word not in FINAL:
         row["status"] = "not-run"
         notes.append("scheduler: %s (task %s)" % (word, task))
+    elif not word and row["status"] == "killed":
+        # the scheduler has forgotten the task; its own record says it was
+        # stopped, which only the scheduler does to a task
+        row.update(status="failed", stop="failed")
+        notes.append("the scheduler stopped task %s (cancelled, out of time, "
+                     "preempted or its node lost; the scheduler no longer "
+                     "says which)" % task)
     elif not word and row["status"] == "not-run" and task:
-        notes.append("task %s has not started, or the scheduler no longer "
-                     "knows it" % task)
+        notes.append("task %s has not started%s" % (task, "" if gone else
+                     " (the scheduler did not answer)"))
     if len(attempts) > 1:
         notes.append("ran %d times (requeued)" % len(attempts))
     row["message"] = "; ".join(notes)
@@ -382,13 +401,18 @@ def collect_case(folder, case, task, sched, threads):
 
 
 def collect(state):
-    refresh(state)
+    seen = refresh(state)
+    if seen is None:
+        print("cavity-sweep: warning: the scheduler did not answer (sacct, "
+              "scontrol); the rows come from the tasks' own records and the "
+              "states last seen", file=sys.stderr)
     known = state["states"]
     rows = []
     for k, case in enumerate(state["cases"]):
         task = task_of(state, k)
-        rows.append(collect_case(case["folder"], case, task,
-                                 known.get(task), state["threads"]))
+        rows.append(collect_case(case["folder"], case, task, known.get(task),
+                                 state["threads"],
+                                 seen is not None and task not in seen))
     return rows
 
 
@@ -406,13 +430,13 @@ def progress(state, indices, known):
     return ", ".join("%d %s" % (counts[k], k) for k in keys if k in counts)
 
 
-def wait(state, outdir, indices, job, poll=None):
-    """Waits until every task of ``indices`` is in a final state, printing
-    the counts whenever they change; returns when the scheduler no longer
-    knows the job too."""
+def wait(state, outdir, indices, job):
+    """Waits until every task of ``indices`` has ended (or the scheduler,
+    answering, no longer knows it), printing the counts whenever they
+    change."""
     shown, start = None, time.time()
     while True:
-        refresh(state)
+        seen = refresh(state)
         known = state["states"]
         save(outdir, state)
         line = progress(state, indices, known)
@@ -420,12 +444,12 @@ def wait(state, outdir, indices, job, poll=None):
             print("cavity-sweep: job %s: %s (%s)"
                   % (job, line, time.strftime("%H:%M:%S")), file=sys.stderr)
             shown = line
-        recs = [known.get(task_of(state, k)) for k in indices]
-        if all(r is not None and state_word(r) in FINAL for r in recs):
+        # a task just submitted may not be known yet: a minute's grace
+        late = seen is not None and time.time() - start > 60
+        if all(state_word(known.get(t)) in FINAL or late and t not in seen
+               for t in (task_of(state, k) for k in indices)):
             return
-        if all(r is None for r in recs) and time.time() - start > 60:
-            return  # the scheduler has forgotten them
-        time.sleep(poll or min(30.0, 1.0 + (time.time() - start) / 20.0))
+        time.sleep(min(30.0, 1.0 + (time.time() - start) / 20.0))
 
 
 def prepare(args, cases, binary, options):
@@ -436,7 +460,7 @@ def prepare(args, cases, binary, options):
     old = None
     if os.path.exists(os.path.join(outdir, STATE)):
         old = load(outdir)
-        busy = sorted(t for t, r in refresh(old).items()
+        busy = sorted(t for t, r in (refresh(old) or {}).items()
                       if state_word(r) not in FINAL)
         if busy:
             raise SlurmError("%s: task(s) %s of this sweep are still queued or "
