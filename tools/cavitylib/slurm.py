@@ -493,7 +493,8 @@ def prepare(args, cases, binary, options):
             continue
         indices.append(k)
         if not args.resume:
-            for f in (CHECKPOINT, CHECKPOINT + ".tmp", TASK_RECORD):
+            for f in (CHECKPOINT, CHECKPOINT + ".tmp", CHECKPOINT + ".prev",
+                      TASK_RECORD):
                 if os.path.exists(os.path.join(folder, f)):
                     os.remove(os.path.join(folder, f))
         sweep.prepare_case(folder, case)
