@@ -189,9 +189,12 @@ def _command(argv, what):
     if proc.returncode != 0:
         lines = [ln.strip() for ln in (proc.stderr or proc.stdout).splitlines()
                  if ln.strip()]
-        raise SlurmError("%s failed: %s (is this a login node of the cluster, "
-                         "with its Slurm set-up?)" % (what, lines[-1] if lines
-                         else "exit status %d" % proc.returncode))
+        msg = lines[-1] if lines else "exit status %d" % proc.returncode
+        hint = ("the cluster's MaxArraySize (scontrol show config) caps the "
+                "task numbers; split the table into smaller sweeps"
+                if "array" in msg.lower() else "is this a login node of the "
+                "cluster, with its Slurm set-up?")
+        raise SlurmError("%s failed: %s (%s)" % (what, msg, hint))
     return proc.stdout
 
 
