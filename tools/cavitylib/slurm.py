@@ -437,11 +437,19 @@ def wait(state, outdir, indices, job):
     """Waits until every task of ``indices`` has ended (or the scheduler,
     answering, no longer knows it), printing the counts whenever they
     change."""
-    shown, start = None, time.time()
+    shown, start, told = None, time.time(), set()
     while True:
         seen = refresh(state)
         known = state["states"]
         save(outdir, state)
+        for k in indices:
+            task = task_of(state, k)
+            word = state_word(known.get(task))
+            if word in FINAL and word != "COMPLETED" and task not in told:
+                told.add(task)
+                print("cavity-sweep: case %s (task %s): %s"
+                      % (state["cases"][k]["name"], task, known[task]["state"]),
+                      file=sys.stderr)
         line = progress(state, indices, known)
         if line != shown:
             print("cavity-sweep: job %s: %s (%s)"
