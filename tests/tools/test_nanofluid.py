@@ -138,7 +138,7 @@ def test_write_gives_a_parameter_file_with_the_intended_values(tmp_path, solver)
     # the parameter file gets the cavity's Ra converted for the solver
     assert got["Pr"] == p["Pr"] and got["Ra"] == ra * (16 / 15) ** 3
     assert "between the walls" in proc.stdout
-    assert (got["T_Hot"], got["T_Cold"], got["T_Init"]) == (1.0, 0.0, 0.0)
+    assert (got["T_Hot"], got["T_Cold"], got["T_Init"]) == (1.0, 0.0, 0.5)
     d = records.derived_constants(got, 16)
     assert d["Diffusivity"] == pytest.approx((got["Tau_T"] - 0.5) / 3)
     assert d["Viscosity"] == pytest.approx(p["Pr"] * d["Diffusivity"])

@@ -101,7 +101,8 @@ def test_local_nusselt_of_conduction_is_one_along_the_wall(tmp_path):
         # the solver's formula scales by n, not by the width n - 1
         assert float(r["Nu_local_1st_order"]) == pytest.approx(n / (n - 1.0),
                                                                rel=5e-5)
-    assert "Ra = %.6g in the figures" % (10 * (15 / 16) ** 3) in proc.stderr
+    assert ("file's Ra = 10 and the cavity's between the walls, Ra = %.6g"
+            % (10 * (15 / 16) ** 3)) in proc.stderr
 
 
 def test_wall_frame_positions_and_velocity_scale(tmp_path):
@@ -122,10 +123,13 @@ def test_wall_frame_positions_and_velocity_scale(tmp_path):
     # the cavity's Ra is the file's read back by the tools' convention; a
     # file with Ra = 1e4 itself is a cavity at a lower Ra, not the benchmark
     assert walls.ra == pytest.approx(1e4 * (23 / 24) ** 3)
+    assert walls.title().startswith("Ra = $10^{4}$ (parameter file), 8801.36 "
+                                    "(cavity between the walls), Pr = 0.71")
     assert walls.reference() is None
     records.write_parameters(str(tmp_path), dict(
         Pr=0.71, Ra=1e4 * (24 / 23) ** 3, T_Hot=1, T_Cold=0, T_Init=0, Tau_T=0.6))
     walls = plotting.Run(str(tmp_path), wall_at=0.5)
-    assert walls.title().startswith("Ra = $10^{4}$")
+    assert walls.title().startswith("Ra = 11361.9 (parameter file), $10^{4}$ "
+                                    "(cavity between the walls)")
     assert walls.reference()["nu"] == 2.238
     assert walls.X[0, 1] == pytest.approx(0.5 / 23, abs=1e-6)

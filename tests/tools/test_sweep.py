@@ -162,11 +162,17 @@ def test_sweep_with_the_solver(tmp_path, solver):
     (HEAD + "a,8,8,0.71,1e3,1,0,0,0.8\na,9,9,0.71,1e3,1,0,0,0.8\n", "twice"),
     (HEAD + "../x,8,8,0.71,1e3,1,0,0,0.8\n", "name"),
     (HEAD, "no cases"),
+    (HEAD + "c1,32,32,0,71,1e4,1,0,0.5,0.6\n",
+     'row 1 (line 2), column Pr: "0,71" has a decimal comma'),
+    (HEAD + "c1,32,32,0.71,1e4,1,0,0.5\n", "row 1 (line 2), column Tau_T: no value"),
+    ("# a comment\n" + HEAD + "c1,8,8,0.71,1e3,1,0,0,0.8\nc2,8,8,0.71,1e3,1,0,0,0.8,x\n",
+     "row 2 (line 4): 10 values for the 9 columns"),
 ])
 def test_bad_case_tables_run_nothing(tmp_path, table, what):
     proc, rows = run_sweep(tmp_path, table, FAKE_SOLVER)
     assert proc.returncode == 2
     assert what in proc.stderr
+    assert proc.stderr.count("\n") == 1, proc.stderr  # one line, no traceback
     assert not (tmp_path / "out").exists()
 
 
@@ -176,6 +182,10 @@ def test_case_table_defaults_and_comments(tmp_path):
                  "64,64,0.71,1e5,1,0,0,0.55\n")
     (case,) = sweep.read_cases(str(p))
     assert case["name"] == "case001" and case["n"] == 64 and case["Tau_T"] == 0.55
+    # without T_Init (or with it empty) the start is the mean wall temperature
+    p.write_text("n,m,Pr,Ra,T_Hot,T_Cold,Tau_T\n64,64,0.71,1e5,1,-0.5,0.55\n")
+    (case,) = sweep.read_cases(str(p))
+    assert case["T_Init"] == 0.25 and case["text"]["T_Init"] == "0.25"
 
 
 def test_console_and_notes_are_read_as_the_solver_writes_them(tmp_path):

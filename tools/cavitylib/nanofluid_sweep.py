@@ -146,7 +146,8 @@ def report(results, suspension, ra, wall=None):
     text.append(_md(("phi", "rho kg/m^3", "cp J/(kg K)", "k W/(m K)",
                      "k_nf/k_f (%s)" % models["k_ratio"], "beta 1/K",
                      "mu Pa s", "mu_nf/mu_f (%s)" % models["mu_ratio"],
-                     "nu m^2/s", "alpha m^2/s", "Pr", "Ra"), prow))
+                     "nu m^2/s", "alpha m^2/s", "Pr",
+                     "Ra_nf (cavity between the walls)"), prow))
     rrow = []
     for r in results:
         rrow.append((_g(r["phi"], 3), "%d x %d" % (r["n"], r["m"]),

@@ -68,12 +68,18 @@ class Run:
             self.ra = self.pr = self.ra_solver = None
             self.vscale, self.vunit, self.diff = 1.0, r"$U_{ref}$", None
 
-    def title(self):
+    def title(self, sep=", "):
+        """The Ra the user wrote into the parameter file, beside the one of
+        the cavity between the walls that the benchmark values are picked
+        by, each labelled; ``sep`` "\n" stacks the parts for a narrow
+        figure."""
         parts = []
         if self.params:
-            parts.append("Ra = %s, Pr = %g" % (_sci(self.ra), self.pr))
+            parts += ["Ra = %s (parameter file)" % _sci(self.ra_solver),
+                      "%s (cavity between the walls)" % _sci(self.ra),
+                      "Pr = %g" % self.pr]
         parts.append("%d x %d" % (self.result.n, self.result.m))
-        return ", ".join(parts)
+        return sep.join(parts)
 
     def theta(self):
         dt = self.t_hot - self.t_cold
@@ -159,7 +165,7 @@ def _field_axes(run, size, dpi):
                                            steps=[1, 2, 2.5, 5, 10]))
     ax.set_xlabel("x / H")
     ax.set_ylabel("y / H")
-    ax.set_title(run.title(), fontsize=10)
+    ax.set_title(run.title("\n" if run.width < 1.5 else ", "), fontsize=10)
     return fig, ax
 
 

@@ -89,35 +89,95 @@ def _int(text, what):
     return int(v)
 
 
-def read_cases(path):
-    """Cases of a CSV table: columns n, m, Pr, Ra, T_Hot, T_Cold, T_Init,
-    Tau_T and an optional name; blank lines and lines starting with # are
-    skipped."""
+def _table_rows(path):
+    """(line number, fields) of the header and of each row, blank lines and
+    lines starting with # passed over."""
     with open(path, newline="") as fh:
-        lines = [ln for ln in fh if ln.strip() and not ln.lstrip().startswith("#")]
-    reader = csv.DictReader(lines)
-    if reader.fieldnames is None:
+        numbered = [(k, ln) for k, ln in enumerate(fh, start=1)
+                    if ln.strip() and not ln.lstrip().startswith("#")]
+    return [(k, [f.strip() for f in next(csv.reader([ln]))])
+            for k, ln in numbered]
+
+
+def _decimal_comma(header, fields):
+    """(column, "0,71") for the first parameter column whose value, joined
+    to the next field by a decimal point, leaves one field a column and
+    every parameter a number; None when no such column exists."""
+    def number(text):
+        try:
+            return math.isfinite(float(text))
+        except ValueError:
+            return False
+    for i, col in enumerate(header):
+        if col not in records.PARAM_NAMES or i + 1 >= len(fields) or \
+                not re.fullmatch(r"[+-]?\d+", fields[i]) or \
+                not re.fullmatch(r"\d+([eE][+-]?\d+)?", fields[i + 1]):
+            continue
+        joined = fields[:i] + [fields[i] + "." + fields[i + 1]] + fields[i + 2:]
+        if len(joined) == len(header) and all(
+                number(v) for c, v in zip(header, joined)
+                if c in records.PARAM_NAMES):
+            return col, "%s,%s" % (fields[i], fields[i + 1])
+    return None
+
+
+def _row_fields(header, fields, where):
+    """A row's fields by column; a row with more or fewer fields than the
+    header is refused, naming the column a decimal comma split."""
+    if len(fields) > len(header):
+        comma = _decimal_comma(header, fields)
+        if comma:
+            raise CaseError("%s, column %s: \"%s\" has a decimal comma, which "
+                            "splits it into two columns (%d values for %d "
+                            "columns); write a decimal point"
+                            % (where, comma[0], comma[1], len(fields),
+                               len(header)))
+        raise CaseError("%s: %d values for the %d columns %s; a value with "
+                        "a comma in it? write decimals with a point"
+                        % (where, len(fields), len(header), ",".join(header)))
+    if len(fields) < len(header):
+        raise CaseError("%s, column %s: no value (%d values for the %d "
+                        "columns %s)" % (where, header[len(fields)], len(fields),
+                                         len(header), ",".join(header)))
+    return dict(zip(header, fields))
+
+
+def read_cases(path):
+    """Cases of a CSV table: columns n, m, Pr, Ra, T_Hot, T_Cold, Tau_T,
+    optional T_Init (default (T_Hot + T_Cold)/2, the quickest start), an
+    optional name and start_from (cavitylib.chain); blank lines and lines
+    starting with # are skipped. A bad table is a CaseError of one line
+    naming the row, its line and the column."""
+    rows = _table_rows(path)
+    if not rows:
         raise CaseError("%s: empty case table" % path)
-    fields = [f.strip() for f in reader.fieldnames]
-    missing = [c for c in CASE_COLUMNS if c not in fields]
+    header = rows[0][1]
+    missing = [c for c in CASE_COLUMNS if c not in header and c != "T_Init"]
     if missing:
         raise CaseError("%s: missing column(s) %s" % (path, ", ".join(missing)))
     cases = []
     names = set()
-    for k, row in enumerate(reader, start=1):
-        row = {(key or "").strip(): (val or "").strip() for key, val in row.items()}
-        where = "%s: case %d" % (path, k)
-        case = {"n": _int(row["n"], where + " n"), "m": _int(row["m"], where + " m")}
+    for k, (line, fields) in enumerate(rows[1:], start=1):
+        where = "%s: row %d (line %d)" % (path, k, line)
+        row = _row_fields(header, fields, where)
+        case = {"n": _int(row["n"], where + ", column n"),
+                "m": _int(row["m"], where + ", column m")}
         if case["m"] < 2:
-            raise CaseError("%s m: the cavity between the walls is m - 1 "
-                            "spacings high; m must be at least 2" % where)
+            raise CaseError("%s, column m: the cavity between the walls is "
+                            "m - 1 spacings high; m must be at least 2" % where)
         for p in records.PARAM_NAMES:
+            if p == "T_Init" and not row.get(p):
+                continue
             try:
                 case[p] = float(row[p])
             except ValueError:
-                raise CaseError("%s %s: %r is not a number" % (where, p, row[p]))
+                raise CaseError("%s, column %s: %r is not a number"
+                                % (where, p, row[p]))
             if not math.isfinite(case[p]):
-                raise CaseError("%s %s: not finite" % (where, p))
+                raise CaseError("%s, column %s: not finite" % (where, p))
+        if "T_Init" not in case:
+            case["T_Init"] = 0.5 * (case["T_Hot"] + case["T_Cold"])
+            row["T_Init"] = "%.9g" % case["T_Init"]
         name = row.get("name") or "case%03d" % k
         if not _NAME_RE.match(name) or name in (".", ".."):
             raise CaseError("%s: name %r: use letters, digits and _ . + - only"
@@ -126,6 +186,8 @@ def read_cases(path):
             raise CaseError("%s: name %r used twice" % (where, name))
         names.add(name)
         case["name"] = name
+        case["start_from"] = row.get("start_from", "")
+        case["line"] = line
         # the numbers as typed, for the summary
         case["text"] = {c: row[c] for c in CASE_COLUMNS}
         cases.append(case)
@@ -137,11 +199,6 @@ def read_cases(path):
 def case_warnings(case):
     """Set-ups that run but do not do what is likely meant."""
     out = []
-    t_ref = 0.5 * (case["T_Hot"] + case["T_Cold"])
-    if case["T_Init"] == t_ref:
-        out.append("T_Init equals (T_Hot + T_Cold) / 2: the first step sees "
-                   "no buoyancy, the flow residual is 0 and the run stops "
-                   "after one step")
     if case["T_Hot"] == case["T_Cold"]:
         out.append("T_Hot equals T_Cold: the set-up divides by zero")
     elif case["T_Hot"] - case["T_Cold"] != 1.0:

@@ -109,7 +109,8 @@ def markdown(results, m=GRID):
     the run ended, its steps (and in diffusive times), times and Nu error."""
     out = []
     for c in results:
-        out.append("**%s**: Pr = %.4g, Ra = %.6g, %d x %d; Nu_0 = %.6g "
+        out.append("**%s**: Pr = %.4g, Ra = %.6g (cavity between the walls), "
+                   "%d x %d; Nu_0 = %.6g "
                    "(Nu.dat at U_Ref = %g c_s)\n" % (c["name"], c["Pr"], c["Ra"],
                                                    m, m, c["nu0"], c["mach0"]))
         out.append("| U_Ref / c_s | Tau_T | Tau_F | ended by | steps | "
@@ -149,7 +150,7 @@ def plot(results, path, dpi=110):
                                layout="constrained")
     for k, c in enumerate(results):
         ma = [x["mach"] for x in c["runs"]]
-        lab = "%s (Pr %.3g, Ra %.3g)" % (c["name"], c["Pr"], c["Ra"])
+        lab = "%s (Pr %.3g, cavity Ra %.3g)" % (c["name"], c["Pr"], c["Ra"])
         a.plot(ma, [100 * x["error"] for x in c["runs"]], "o-", color="C%d" % k,
                label=lab)
         b.plot(ma, [x["cpu_s"] for x in c["runs"]], "-", color="C%d" % k,
