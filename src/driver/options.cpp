@@ -1,5 +1,7 @@
 #include "driver/options.hpp"
 
+#include "driver/kernel_choice.hpp"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -147,7 +149,9 @@ Options:
   --files-every STEPS    write the result files at the first report after
                          each STEPS steps and at the end, not at every report
   --help                 this text
-  --version              the version and the build
+  --version              the version and the kernels it runs (the environment
+                         variable CAVITY_KERNELS=baseline|avx2|avx512 holds them
+                         to one set)
 
 The parameter file has twelve lines: a label on each odd line (any text,
 never read) and on each even line a number, which a comment may follow:
@@ -167,13 +171,5 @@ message on standard error.
 }
 
 std::string Version_Text() {
-    std::string isa =
-#if defined(__AVX512F__)
-        "AVX-512";
-#elif defined(__AVX2__)
-        "AVX2";
-#else
-        "x86-64";
-#endif
-    return std::string("cavity ") + CAVITY_VERSION + " (" + isa + " build)\n";
+    return std::string("cavity ") + CAVITY_VERSION + " (" + Kernels_Text() + ")\n";
 }

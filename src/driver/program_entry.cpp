@@ -1,6 +1,7 @@
 #include "driver/program_entry.hpp"
 
 #include "driver/folder_lock.hpp"
+#include "driver/kernel_choice.hpp"
 #include "driver/main_program.hpp"
 #include "driver/options.hpp"
 #include "driver/run_time.hpp"
@@ -8,6 +9,7 @@
 #include "textio/console.hpp"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -40,6 +42,7 @@ int Program_Entry(Solver solver, int argc, const char* const* argv) {
     int status = 1;
     try {
         const Run_Options options = Parse_Options(argc, argv);
+        Choose_Kernels(std::getenv("CAVITY_KERNELS"));
         if (options.help) {
             Write_Out(Usage_Text());
             return 0;

@@ -150,3 +150,7 @@ void Flow_Stream_Row(int n, int m, int j, const Rows_Around& collided, Plane_Set
                    [&]<class Real>(int x) { Stream_Nodes<Real>(x, in, o, &Rho[c], &U[c], &V[c]); });
     Side_Wall_Nodes(n, m, j, collided, out, Cold_Wall_Node, Hot_Wall_Node);
 }
+
+// This instruction set's build of the kernels (the build renames the table
+// for each set).
+extern const Flow_Kernels Flow_Kernel_Table = {Flow_Collide_Row, Flow_Stream_Row};

@@ -21,3 +21,10 @@ void Flow_Collide_Row(int n, int m, int j, float T_Ref, float G_Beta, const Divi
 // into `out`, and the new density and velocity of its interior nodes.
 void Flow_Stream_Row(int n, int m, int j, const Rows_Around& collided, Plane_Set out, Field& Rho,
                      Field& U, Field& V);
+
+// The kernels above as one instruction set's build of them has them
+// (lattice/kernel_set.hpp).
+struct Flow_Kernels {
+    decltype(&Flow_Collide_Row) collide_row;
+    decltype(&Flow_Stream_Row) stream_row;
+};

@@ -40,17 +40,7 @@ struct Divisor {
     double d, y, y_lo;
     bool by_reciprocal;
 };
-inline Divisor Divisor_Of(float d) {
-#if defined(__FMA__)
-    if (d > 0.0f) {
-        const double y = 1.0 / double(d);
-        // 1 - d y is exact in one rounding: d has 24 bits and d y is near 1.
-        const double e = Fused_Multiply_Add(-double(d), y, 1.0);
-        return {d, y, e / double(d), true};
-    }
-#endif
-    return {d, 0.0, 0.0, false};
-}
+Divisor Divisor_Of(float d);
 
 // Lane types of a real type: the float counterpart, loads, stores,
 // roundings, the quotient by a divisor, and a b + c where the product a b

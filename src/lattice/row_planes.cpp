@@ -2,8 +2,6 @@
 
 #include "lattice/vectorize.hpp"
 
-#include <sys/mman.h>
-
 #if defined(__AVX2__)
 #include <immintrin.h>
 #endif
@@ -129,24 +127,4 @@ void Sum_Directions(const float* const* planes, int count, float* __restrict out
         s += p8[q];
         out[q] = s;
     }
-}
-
-void Sum_Directions(Plane_Set planes, int count, float* out) {
-    const float* p[9];
-    for (int k = 0; k <= 8; ++k)
-        p[k] = planes[k];
-    Sum_Directions(p, count, out);
-}
-
-void Prefer_Huge_Pages(void* p, std::size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-    const std::uintptr_t huge = std::uintptr_t(2) << 20;
-    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) / huge * huge;
-    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(p) + bytes) / huge * huge;
-    if (to > from)
-        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE); // a hint only
-#else
-    (void)p;
-    (void)bytes;
-#endif
 }

@@ -81,7 +81,12 @@ void Nodes_From_Planes(Plane_Set planes, int count, float* nodes);
 // out[q] = planes[0][q] + planes[1][q] + ... + planes[8][q], a single-
 // precision running sum from +0 in direction order (density, temperature).
 void Sum_Directions(const float* const* planes, int count, float* out);
-void Sum_Directions(Plane_Set planes, int count, float* out);
+inline void Sum_Directions(Plane_Set planes, int count, float* out) {
+    const float* p[9];
+    for (int k = 0; k <= 8; ++k)
+        p[k] = planes[k];
+    Sum_Directions(p, count, out);
+}
 
 // Rows j0 .. j1 - 1 of a distribution between the rows of nine planes and
 // field order (node-major, `nodes` pointing at row j0).

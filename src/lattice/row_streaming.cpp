@@ -50,10 +50,3 @@ void Stream_Row(int n, int m, int j, const Rows_Around& r, Plane_Set dest) {
         Keep(n, here[8], dest[8]);
     }
 }
-
-Row_View Streamed_Interior(const Rows_Around& r) {
-    const Plane_Set below = r.below, here = r.here, above = r.above;
-    // Offsets put node i = 1 at index 0 of each view.
-    return Row_View{{here[0] + 1, here[1], below[2] + 1, here[3] + 2, above[4] + 1, below[5],
-                     below[6] + 2, above[7] + 2, above[8]}};
-}

@@ -16,7 +16,12 @@ struct Rows_Around {
 struct Row_View {
     const float* plane[9];
 };
-Row_View Streamed_Interior(const Rows_Around& r);
+inline Row_View Streamed_Interior(const Rows_Around& r) {
+    const Plane_Set below = r.below, here = r.here, above = r.above;
+    // Offsets put node i = 1 at index 0 of each view.
+    return Row_View{{here[0] + 1, here[1], below[2] + 1, here[3] + 2, above[4] + 1, below[5],
+                     below[6] + 2, above[7] + 2, above[8]}};
+}
 
 // The nine streamed values of one node i of row j (any node), before the
 // wall conditions.

@@ -43,3 +43,9 @@ bool Residuals_From_Sums(int n, int m, Residual_Sums s, float& Residual_Flow, fl
 // The flow denominator the estimate stands for (the sums without their start):
 // its 1e-30 start unchanged where the velocity is zero on every node.
 float Norm_Flow_Estimate(const Residual_Sums& s);
+
+// Residual_Sums_Of as one instruction set's build of it has it
+// (lattice/kernel_set.hpp).
+struct Residual_Kernels {
+    decltype(&Residual_Sums_Of) residual_sums_of;
+};

@@ -223,3 +223,7 @@ void Real_Slots(const float* x, int count, char* out) {
 }
 
 } // namespace textio
+
+// This build of Real_Slots, with AVX2 or without (the build renames the table
+// for each).
+extern const textio::Real_Slots_Kernels Real_Slots_Table = {textio::Real_Slots};

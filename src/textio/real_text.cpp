@@ -1,6 +1,7 @@
 #include "textio/real_text.hpp"
 #include "textio/real_scaling.hpp"
 
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -278,6 +279,23 @@ void Real_Slot(float x, char* slot) {
     bool negative = (bits >> 31) != 0;
     Real_Digits r = Round7(bits & 0x7fffffffu);
     Put_Text(negative, r, slot + Real_Slot_Width - Text_Length(negative, r));
+}
+
+namespace {
+std::atomic<int> avx2_slots{-1}; // -1: as the processor allows
+} // namespace
+
+void Allow_Avx2_Slots(bool allowed) {
+    avx2_slots.store(allowed, std::memory_order_relaxed);
+}
+
+bool Avx2_Slots_Allowed() {
+    const int allowed = avx2_slots.load(std::memory_order_relaxed);
+#if defined(__x86_64__) || defined(__i386__)
+    return allowed != 0 && __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
 }
 
 } // namespace textio

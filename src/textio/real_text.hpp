@@ -30,6 +30,17 @@ void Real_Slot(float x, char* slot);
 // same bytes as Real_Slot gives each of them, several reals at a time.
 void Real_Slots(const float* x, int count, char* out);
 
+// Whether Real_Slots may take the AVX2 instructions where the build holds
+// them: by default where the processor has them; the program forbids them
+// when its kernels are held to the baseline. The same bytes either way.
+void Allow_Avx2_Slots(bool allowed);
+bool Avx2_Slots_Allowed();
+
+// Real_Slots as one build of it has it, with AVX2 or without.
+struct Real_Slots_Kernels {
+    decltype(&Real_Slots) real_slots;
+};
+
 // The 17-digit expansion of |x| for finite x != 0: Digits17 in [1e16, 1e17)
 // and E with |x| ~ 0.d1d2...d17 x 10^E. Exposed for tests.
 struct Expansion {

@@ -135,3 +135,7 @@ void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distri
         Row_Temperature(n, 0, out.Row(0), T);
     }
 }
+
+// This instruction set's build of the kernels (the build renames the table
+// for each set).
+extern const Thermal_Kernels Thermal_Kernel_Table = {Thermal_Collide_Row, Thermal_Stream_Row};

@@ -22,3 +22,10 @@ void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, con
 // taken in this order, and so are rows m - 1 and m.
 void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distribution_Rows& out,
                         Field& T, float T_Hot, float T_Cold);
+
+// The kernels above as one instruction set's build of them has them
+// (lattice/kernel_set.hpp).
+struct Thermal_Kernels {
+    decltype(&Thermal_Collide_Row) collide_row;
+    decltype(&Thermal_Stream_Row) stream_row;
+};
