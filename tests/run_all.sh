@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test; installs what a fresh Debian 12
 # machine lacks (as root, or through sudo):
-#   1. the default build (this machine's instruction set): unit, whole-program
-#      and recorded-run tests;
-#   2. the same suite built portable (no -march), built for AVX2 with the
-#      eight-lane kernels forced (the compiler splits them), and built with
-#      clang: the same bytes whatever the compiler, the instruction set and
-#      the width of the kernels;
+#   1. the default build (kernels for every instruction set): unit,
+#      whole-program and recorded-run tests, and the recorded run on older
+#      processors emulated by qemu (tests/older_processors.sh);
+#   2. the same suite built with one set of kernels for any x86-64 (no
+#      -march), built for AVX2 with the eight-lane kernels forced (the
+#      compiler splits them), and built with clang: the same bytes whatever
+#      the compiler, the instruction set and the width of the kernels;
 #   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
 #   4. the Python tools, on the real solver, with a sweep over two ssh "hosts"
 #      on this machine (sshd on loopback addresses) and one through a one-node
@@ -55,8 +56,11 @@ install_check() {
 
 suite "default build" "$root/build"
 install_check
+echo "== older processors (qemu)"
+bash "$root/tests/older_processors.sh" "$root/build"
 [ "${QUICK:-0}" = 1 ] && exit 0
-suite "portable build (no -march)" "$root/build-portable" -DCAVITY_PORTABLE=ON -DCAVITY_BENCHMARKS=OFF
+suite "one set of kernels for any x86-64 (no -march)" "$root/build-portable" -DCAVITY_PORTABLE=ON \
+  -DCAVITY_BENCHMARKS=OFF
 suite "AVX2 build, eight-lane kernels forced" "$root/build-avx2-eight" -DCAVITY_PORTABLE=ON \
   -DCMAKE_CXX_FLAGS=-march=x86-64-v3 -DCAVITY_EIGHT_LANES=ON -DCAVITY_BENCHMARKS=OFF
 CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF

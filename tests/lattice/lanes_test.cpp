@@ -1,7 +1,7 @@
-// The lanes of the fast kernels: quotients as the division instruction
-// rounds them, and blocks that cover every node.
-#include "lattice/lanes.hpp"
-#include "support/fields.hpp"
+// The lanes of the fast kernels of every instruction set: quotients as the
+// division instruction rounds them, and blocks that cover every node.
+#include "support/kernel_sets.hpp"
+#include "support/lanes_probe.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -37,49 +37,56 @@ std::vector<double> Dividends(std::mt19937& rng) {
     return x;
 }
 
-template <class Real> void Expect_Quotients(const std::vector<double>& x, float divisor) {
-    using L = Lanes<Real>;
-    const Divisor q = Divisor_Of(divisor);
-    for (std::size_t i = 0; i + L::Count <= x.size(); i += L::Count) {
-        Real v;
-        for (int l = 0; l < L::Count; ++l)
-            reinterpret_cast<double*>(&v)[l] = x[i + std::size_t(l)];
-        const Real r =
-            q.by_reciprocal ? L::template Divide<true>(v, q) : L::template Divide<false>(v, q);
-        for (int l = 0; l < L::Count; ++l) {
-            const double got = reinterpret_cast<const double*>(&r)[l];
-            ASSERT_EQ(Bits64(got), Bits64(x[i + std::size_t(l)] / double(divisor)))
-                << x[i + std::size_t(l)] << " / " << divisor;
-        }
+// Each set's quotients, by lanes of every width, bit for bit those of the
+// division.
+void Expect_Quotients(const std::vector<double>& x, float divisor) {
+    std::vector<double> q(x.size());
+    for (int width : {1, 4, 8}) {
+        Lanes_Probe_In_Use().quotients(x.data(), x.size(), divisor, width, q.data());
+        for (std::size_t i = 0; i < x.size() / std::size_t(width) * std::size_t(width); ++i)
+            ASSERT_EQ(Bits64(q[i]), Bits64(x[i] / double(divisor)))
+                << x[i] << " / " << divisor << ", " << width << " lanes";
     }
 }
 
 TEST(Lanes, QuotientsAreThoseOfTheDivision) {
     std::mt19937 rng(8);
     const std::vector<double> x = Dividends(rng);
-    // Relaxation times of real runs, significands of all ones, a power of
-    // two, a subnormal float, negative and huge divisors.
-    for (float d : {0.5f, 0.62f, 0.713f, 0.8000001f, 1.0f, 1.9999999f, 3.7f, 1e-40f, -0.8f, 7e37f,
-                    0.50000006f}) {
-        Expect_Quotients<V8d>(x, d);
-        Expect_Quotients<V4d>(x, d);
-        if (HasFatalFailure())
-            return;
-    }
+    For_Each_Kernel_Set([&] {
+        // Relaxation times of real runs, significands of all ones, a power
+        // of two, a subnormal float, negative and huge divisors.
+        for (float d : {0.5f, 0.62f, 0.713f, 0.8000001f, 1.0f, 1.9999999f, 3.7f, 1e-40f, -0.8f,
+                        7e37f, 0.50000006f}) {
+            Expect_Quotients(x, d);
+            if (testing::Test::HasFatalFailure())
+                return;
+        }
+    });
 }
 
 TEST(Lanes, BlocksCoverEveryNode) {
-    for (int count = 0; count <= 40; ++count) {
-        std::vector<int> seen(std::size_t(count), 0);
-        For_Each_Block(count, [&]<class Real>(int x) {
-            for (int l = 0; l < Lanes<Real>::Count; ++l) {
-                ASSERT_LT(x + l, count);
-                ++seen[std::size_t(x + l)];
-            }
-        });
-        for (int i = 0; i < count; ++i)
-            EXPECT_GE(seen[std::size_t(i)], 1) << i << " of " << count;
-    }
+    For_Each_Kernel_Set([] {
+        for (int count = 0; count <= 40; ++count) {
+            std::vector<int> seen(std::size_t(count), 0);
+            EXPECT_TRUE(Lanes_Probe_In_Use().blocks(count, seen.data())) << count;
+            for (int i = 0; i < count; ++i)
+                EXPECT_GE(seen[std::size_t(i)], 1) << i << " of " << count;
+        }
+    });
 }
 
 } // namespace
+
+#if defined(CAVITY_KERNEL_DISPATCH)
+extern const Lanes_Probe Lanes_Probe_Table_baseline, Lanes_Probe_Table_avx2,
+    Lanes_Probe_Table_avx512;
+const Lanes_Probe& Lanes_Probe_In_Use() {
+    return Kernels_In_Use(Lanes_Probe_Table_baseline, Lanes_Probe_Table_avx2,
+                          Lanes_Probe_Table_avx512);
+}
+#else
+extern const Lanes_Probe Lanes_Probe_Table;
+const Lanes_Probe& Lanes_Probe_In_Use() {
+    return Lanes_Probe_Table;
+}
+#endif

@@ -1,5 +1,6 @@
 // Whole runs of the program and of its straightforward twin: the same
 // console output and the same five files, byte for byte.
+#include "lattice/kernel_set.hpp"
 #include "support/program_run.hpp"
 
 #include <algorithm>
@@ -25,25 +26,31 @@ class FastAgainstReference : public testing::TestWithParam<Case> {};
 
 // The straightforward program once, the fast one on one, two and three
 // threads (more than this machine may have cores; each case's rows are
-// shared out as far as they go, two at least a thread).
+// shared out as far as they go, two at least a thread), and on two with
+// each other set of kernels.
 TEST_P(FastAgainstReference, SameBytesOnAnyNumberOfThreads) {
     const Case& c = GetParam();
     program::Program_Run reference(&c.parameters);
     const int status = reference.Start(c.console, "", CAVITY_REFERENCE_BIN);
     EXPECT_GT(reference.out.size(), 200u); // the dialogue at least
-    for (const char* threads : {"1", "2", "3"}) {
+    auto expect_same = [&](const std::string& prefix, const std::string& args) {
         program::Program_Run fast(&c.parameters);
-        EXPECT_EQ(fast.Start(c.console, "", CAVITY_BIN, std::string("--threads ") + threads),
-                  status)
-            << threads << " threads";
-        EXPECT_EQ(fast.out, reference.out) << threads << " threads";
-        EXPECT_EQ(fast.err, reference.err) << threads << " threads";
+        EXPECT_EQ(fast.Start(c.console, prefix, CAVITY_BIN, args), status) << prefix << args;
+        EXPECT_EQ(fast.out, reference.out) << prefix << args;
+        EXPECT_EQ(fast.err, reference.err) << prefix << args;
         for (const char* f : program::Result_Files) {
             EXPECT_EQ(fast.Has(f), reference.Has(f)) << f;
             bool same = fast.File(f) == reference.File(f);
-            EXPECT_TRUE(same) << f << ", " << threads << " threads";
+            EXPECT_TRUE(same) << f << ", " << prefix << args;
         }
-    }
+    };
+    for (const char* threads : {"1", "2", "3"})
+        expect_same("", std::string("--threads ") + threads);
+    // Every other set of kernels the build holds and this processor runs
+    // (the runs above took the widest).
+    for (Kernel_Set set : Kernel_Sets_Built())
+        if (Processor_Runs(set) && set != Kernel_Set_In_Use())
+            expect_same(std::string("CAVITY_KERNELS=") + Kernel_Set_Name(set), "--threads 2");
 }
 
 // Without --threads the program takes the machine's threads as far as they

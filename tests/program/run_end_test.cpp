@@ -1,6 +1,8 @@
 // How whole runs end and what they say of it on standard error: a start at
 // rest, a strip without fluid, the step limit and the note on a steady run,
-// --settle, the command line, and the status line on a terminal.
+// --settle, the command line and the kernels, and the status line on a
+// terminal.
+#include "lattice/kernel_set.hpp"
 #include "support/program_run.hpp"
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 using program::Parameter_File;
 using program::Program_Run;
@@ -113,6 +116,36 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
                        "[--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.Stray_Files(), 0);
+}
+
+// --version names the kernels it runs and the sets the build holds; a set
+// forced through CAVITY_KERNELS that the build lacks, or the processor
+// cannot run, is refused before the dialogue, in one line.
+TEST(CommandLine, KernelsNamedAndAForcedSetThatCannotRunRefused) {
+    std::string built;
+    std::vector<std::string> refused = {"avx1024"};
+    for (Kernel_Set set : Kernel_Sets_Built())
+        built += (built.empty() ? "" : ", ") + std::string(Kernel_Set_Name(set));
+    const Kernel_Set narrowest = Kernel_Sets_Built().front();
+    Program_Run version;
+    ASSERT_EQ(version.Start("", std::string("CAVITY_KERNELS=") + Kernel_Set_Name(narrowest),
+                            CAVITY_BIN, "--version"),
+              0);
+    EXPECT_EQ(version.out.substr(version.out.find(" (")),
+              std::string(" (") + Kernel_Set_Name(narrowest) + " kernels of " + built + ")\n");
+
+    const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+    for (Kernel_Set set : Kernel_Sets_Built())
+        if (!Processor_Runs(set))
+            refused.push_back(Kernel_Set_Name(set));
+    for (const std::string& forced : refused) {
+        Program_Run bad(&params);
+        EXPECT_EQ(bad.Start("4\n4\n\n", "CAVITY_KERNELS=" + forced), 1);
+        EXPECT_EQ(bad.err.rfind("usage error: CAVITY_KERNELS=" + forced + ": ", 0), 0u) << bad.err;
+        EXPECT_EQ(Count(bad.err, "\n"), 1);
+        EXPECT_EQ(bad.out, "");
+        EXPECT_EQ(bad.Stray_Files(), 0);
+    }
 }
 
 // The run of `dir` with standard error on a pseudo-terminal (and standard
