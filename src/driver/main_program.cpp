@@ -300,6 +300,9 @@ int Main_Program(Solver solver, const Run_Options& options) {
     if (Step < Report_Interval && Fluid_Still(n, m, U, V))
         No_Flow_At_Stop(Step, Residual_T, T_Hot, T_Cold);
     Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
+    // The closing lines complete before the notes, so that a terminal that
+    // shows both has the notes below them.
+    textio::Console_Close();
     Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
     textio::Console_Note(Wall_Nusselt_Note(n, m, T_Hot, T_Cold, Nu_Hot, T));
     return 0;
