@@ -144,8 +144,9 @@ Options:
                          grid and parameters goes on where it was
   --checkpoint-every STEPS
                          write FILE at the first report after each STEPS steps
-  --start-from FILE      start from the distributions kept in FILE (by
-                         --checkpoint, on the same grid) instead of from rest
+  --start-from FILE      start from the state kept in FILE (by --checkpoint)
+                         instead of from rest; from another grid, its
+                         fields interpolated onto this one
   --files-every STEPS    write the result files at the first report after
                          each STEPS steps and at the end, not at every report
   --help                 this text

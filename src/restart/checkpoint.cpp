@@ -128,6 +128,24 @@ std::string Text(float x) {
 
 } // namespace
 
+void Interpolate_Field(int n0, int m0, const Field& from, int n, int m, Field& to) {
+    for (int j = 0; j <= m; ++j) {
+        const double y = double(j) * m0 / m;
+        const int j0 = std::min(int(y), m0 - 1);
+        const double fy = y - j0;
+        for (int i = 0; i <= n; ++i) {
+            const double x = double(i) * n0 / n;
+            const int i0 = std::min(int(x), n0 - 1);
+            const double fx = x - i0;
+            const double below =
+                (1.0 - fx) * from[Node(n0, i0, j0)] + fx * from[Node(n0, i0 + 1, j0)];
+            const double above =
+                (1.0 - fx) * from[Node(n0, i0, j0 + 1)] + fx * from[Node(n0, i0 + 1, j0 + 1)];
+            to[Node(n, i, j)] = float((1.0 - fy) * below + fy * above);
+        }
+    }
+}
+
 std::size_t Checkpoint_Row_Floats(int n) {
     return Row_Floats(n) * Rows_In_Transit(n);
 }
@@ -440,19 +458,67 @@ void Go_On_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     s.Residual_Flow = h.Residual_Flow;
 }
 
+// The fields Rho, U, V, T of a checkpoint of another grid, interpolated onto
+// this one; the wall nodes keep Rho 1, U 0, V 0 as at rest (their T is
+// interpolated, the side walls' set by the caller).
+void Interpolate_Fields(const Source& f, const Header& h, Run_State& s) {
+    const std::size_t nodes = Node_Count(h.n, h.m);
+    Field from(nodes);
+    Field* to[] = {&s.Rho, &s.U, &s.V, &s.T};
+    for (int k = 0; k < 4; ++k) {
+        Read_At(f, from.data(), nodes * sizeof(float),
+                Checkpoint_Header_Bytes + std::uint64_t(k) * nodes * sizeof(float));
+        Interpolate_Field(h.n, h.m, from, s.n, s.m, *to[k]);
+    }
+    for (int j = 0; j <= s.m; ++j)
+        for (int i = 0; i <= s.n; ++i)
+            if (i == 0 || i == s.n || j == 0 || j == s.m) {
+                const std::size_t c = Node(s.n, i, j);
+                s.Rho[c] = 1.0f;
+                s.U[c] = 0.0f;
+                s.V[c] = 0.0f;
+            }
+}
+
+// F and G at the equilibrium of the fields, by the formula of the collisions
+// (at rest it is that of the initial state), a row at a time through `rows`.
+void Equilibrium_Distributions(Run_State& s, Field& rows) {
+    const std::size_t half = Row_Floats(s.n) / 2;
+    for (int j = 0; j <= s.m; ++j) {
+        float *F_row = rows.data(), *G_row = F_row + half;
+        for (int i = 0; i <= s.n; ++i) {
+            const std::size_t c = Node(s.n, i, j);
+            const float u = s.U[c], v = s.V[c], rho = s.Rho[c], t = s.T[c];
+            const float Vel_Sq = float(double(u) * u + double(v) * v);
+            for (int k = 0; k <= 8; ++k) {
+                const float E_Dot_U = float(double(Ex[k]) * u + double(Ey[k]) * v);
+                const double b = (4.5 * E_Dot_U * E_Dot_U + 3.0 * E_Dot_U) + 1.0 - 1.5 * Vel_Sq;
+                F_row[9 * i + k] = float(b * rho * W[k]);
+                G_row[9 * i + k] = float(b * t * W[k]);
+            }
+        }
+        s.links.Rows_In(j, j + 1, F_row, G_row);
+    }
+}
+
 // A new run from the distributions and fields of another: the side walls at
 // this run's temperatures, the old copies equal to the fields (the first
 // residuals measure the first step), residuals and Nu_Hot at 0 as from rest.
+// From another grid, the fields interpolated and the distributions at their
+// equilibrium.
 void Start_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
-    if (h.n != s.n || h.m != s.m)
-        Refuse(f, "was written for a " + Grid(h.n, h.m) + " grid, not " + Grid(s.n, s.m),
-               "a run starts only from the fields of its own grid");
-    Load_Fields(f, s, rows, false);
+    const bool same_grid = h.n == s.n && h.m == s.m;
+    if (same_grid)
+        Load_Fields(f, s, rows, false);
+    else
+        Interpolate_Fields(f, h, s);
     const int hot_wall = 0, cold_wall = s.n;
     for (int j = 0; j <= s.m; ++j) {
         s.T[Node(s.n, hot_wall, j)] = s.Parameters.T_Hot;
         s.T[Node(s.n, cold_wall, j)] = s.Parameters.T_Cold;
     }
+    if (!same_grid)
+        Equilibrium_Distributions(s, rows);
     s.U_Old = s.U;
     s.V_Old = s.V;
     s.T_Old = s.T;
@@ -546,7 +612,11 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
         Start_From(start, from, s, keep.rows);
         textio::Console_Note("note: " + start.label + ": starting from the fields of its step " +
                              std::to_string(from.step) + " (Pr = " + Text(from.p.Pr) +
-                             ", Ra = " + Text(from.p.Ra) + ")");
+                             ", Ra = " + Text(from.p.Ra) + ")" +
+                             (from.n == s.n && from.m == s.m
+                                  ? ""
+                                  : ", interpolated from its " + Grid(from.n, from.m) +
+                                        " grid onto " + Grid(s.n, s.m) + " and at equilibrium"));
     }
     return 0;
 }

@@ -57,13 +57,21 @@ struct Checkpointing {
     Field rows;
 };
 
+// Field `from` of an n0 x m0 grid interpolated bilinearly onto the nodes of
+// an n x m grid, for a start from a checkpoint of another grid. The end nodes
+// of the two grids coincide: node (i, j) sits at (i n0 / n, j m0 / m) in the
+// nodes of the other grid, and the walls lie on the walls.
+void Interpolate_Field(int n0, int m0, const Field& from, int n, int m, Field& to);
+
 // The floats of the rows in transit of an n x m grid.
 std::size_t Checkpoint_Row_Floats(int n);
 
 // After the set-up. With --checkpoint FILE, where FILE holds a checkpoint of
 // this grid and these parameter values, restores the state of its step and
 // returns that step: the step's residuals come next. Otherwise, with
-// --start-from FILE, makes FILE's fields the start of the run; returns 0 for
+// --start-from FILE, makes FILE's fields the start of the run (interpolated,
+// with the distributions at their equilibrium, where FILE is of another
+// grid); returns 0 for
 // a run from its first step. A file that cannot be used throws
 // Checkpoint_Error (or textio::Input_Error where it cannot be read).
 int Begin_From_Files(Run_State& s, Checkpointing& keep);

@@ -141,6 +141,28 @@ TEST(Checkpoint, StartedFromACheckpointOfTheSameCaseItMakesTheSameStepsFromThere
     Expect_Same_Result_Files(first, next);
 }
 
+int Reports(const std::string& out);
+
+// From a coarser grid's checkpoint the fields are interpolated: the run
+// reaches the steady state of a run from rest on its grid, sooner.
+TEST(Checkpoint, StartedFromACoarserGridItReachesTheSteadyStateOfARunFromRest) {
+    const std::string params = Golden_Parameters(), answers = "24\n16\n\n";
+    Program_Run coarse(&params);
+    ASSERT_EQ(coarse.Start("12\n8\n\n", "", CAVITY_BIN, "--checkpoint c.ckpt"), 0);
+    Program_Run rest(&params), next(&params);
+    ASSERT_EQ(rest.Start(answers), 0);
+    fs::copy_file(coarse.dir / "c.ckpt", next.dir / "c.ckpt");
+    ASSERT_EQ(next.Start(answers, "", CAVITY_BIN, "--start-from c.ckpt"), 0) << next.err;
+    EXPECT_NE(Without_Warnings(next.err).find(
+                  "note: --start-from c.ckpt: starting from the fields of its step 350 (Pr "
+                  "= 0.71, Ra = 1000), interpolated from its 12 x 8 grid onto 24 x 16 and "
+                  "at equilibrium\n"),
+              std::string::npos)
+        << next.err;
+    EXPECT_NEAR(std::stod(next.File("Nu.dat")), std::stod(rest.File("Nu.dat")), 1e-5);
+    EXPECT_LT(Reports(next.out), Reports(rest.out));
+}
+
 // A file that is not this run's checkpoint is refused before anything is
 // written: the result files of an earlier run and the file stay as they were.
 TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
@@ -194,9 +216,6 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
         {"not a checkpoint", "Step== 1\r\n", "12\n8\n\n", params, "--checkpoint run.ckpt",
          "checkpoint error: --checkpoint run.ckpt is not a checkpoint (it does not begin with "
          "CAVITYCK); name another file (this one is left as it is)\n"},
-        {"start from another grid", good, "10\n8\n\n", params, "--start-from run.ckpt",
-         "checkpoint error: --start-from run.ckpt was written for a 12 x 8 grid, not 10 x 8; a "
-         "run starts only from the fields of its own grid\n"},
         {"a run from rest, now from a file", good, "12\n8\n\n", params,
          "--checkpoint run.ckpt --start-from other.ckpt",
          "checkpoint error: --checkpoint run.ckpt was written by a run that started from rest, "
