@@ -11,7 +11,8 @@ Behaviour of the program, chosen so tests know the answer:
   n // 10 (none for n < 10), unless Pr >= 100: then it never meets the stop
   and runs to the step limit (reports only; files at the end);
 - it takes the solver's options --settle TOL, --settle-window STEPS and
-  --threads N, settles as the solver does (its Nu is the same at every
+  --threads N, --checkpoint FILE (writes FILE at once) and --start-from
+  FILE (ends with the solver's error when FILE is not there), settles as the solver does (its Nu is the same at every
   report, so after a full window) and ends with the solver's notes, the
   one on the wall-corrected Nu last;
 - Tau_T = 0.5 ends it with "floating-point error: invalid" before any step,
@@ -153,6 +154,13 @@ def options(argv):
             tol = float(val)
         elif opt == "--settle-window":
             window = int(val)
+        elif opt == "--checkpoint":
+            with open(val, "w") as fh:
+                fh.write("checkpoint of the stand-in\n")
+        elif opt == "--start-from":
+            if not os.path.exists(val):
+                _die("input error: cannot open --start-from %s: No such file "
+                     "or directory" % val)
         elif opt == "--threads":
             if int(val) < 1:
                 _die("usage error: --threads needs a whole number from 1")

@@ -204,3 +204,48 @@ def test_console_and_notes_are_read_as_the_solver_writes_them(tmp_path):
     assert sweep.end_note("floating-point error: overflow") == (None, None, None)
     (tmp_path / sweep.CPU_TIME).write_text("0m0.010s 0m0.002s\n1m2.500s 0m0.250s\n")
     assert sweep.cpu_seconds(str(tmp_path)) == pytest.approx(62.75)
+
+
+def test_chained_cases_run_after_the_case_they_start_from(tmp_path, solver):
+    binary, real = solver
+    head = "name,n,m,Pr,Ra,T_Hot,T_Cold,Tau_T,start_from\n"
+    # listed before their sources: the waves put each after its own
+    table = (head + "c,12,12,0.71,3e3,1,0,0.8,b\n" + "b,12,12,0.71,2e3,1,0,0.8,a\n"
+             + "a,12,12,0.71,1e3,1,0,0.8,\n" + "lone,12,12,0.71,1e3,1,0,0.8,\n")
+    proc, rows = run_sweep(tmp_path, table, binary)
+    assert proc.returncode == 0, proc.stderr
+    assert all(r["status"] == "ok" for r in rows.values()), rows
+    out = tmp_path / "out"
+    assert (out / "c" / "chain-options.txt").read_text() == \
+        "--start-from ../b/chain.ckpt\n"
+    assert (out / "lone" / "chain-options.txt").read_text() == "\n"
+    if real:
+        assert "note: --start-from ../b/chain.ckpt: starting from the fields" \
+            in (out / "c" / "console.err").read_text()
+    for bad, what in (("a,12,12,0.71,1e3,1,0,0.8,b\nb,12,12,0.71,1e3,1,0,0.8,a\n",
+                       "row 2 (line 3), column start_from: 'a' starts, through "
+                       "its chain, from b itself"),
+                      ("a,12,12,0.71,1e3,1,0,0.8,z\n",
+                       "'z' is not the name of a case")):
+        proc, _ = run_sweep(tmp_path, head + bad, binary, out="bad")
+        assert proc.returncode == 2 and what in proc.stderr, proc.stderr
+        assert proc.stderr.count("\n") == 1
+
+
+def test_progress_line_counts_cases_and_the_time_left():
+    import io
+    from cavitylib import sweep_progress
+
+    class Terminal(io.StringIO):
+        def isatty(self):
+            return True
+    p = sweep_progress.Progress(10, 2, stream=Terminal())
+    # three done at 80 s each, seven left two at a time
+    assert p.line(3, 1, 2, 80.0) == ("cavity-sweep: 3 of 10 cases done, "
+                                     "2 running, 1 failed, about 5 min left")
+    assert p.line(0, 0, 2, 0.0) == ("cavity-sweep: 0 of 10 cases done, "
+                                    "2 running, 0 failed")
+    p.show("x" * 500)
+    p.clear()
+    assert p.stream.getvalue().startswith("\rxxx") and p.stream.getvalue().endswith("\r\x1b[K")
+    assert not sweep_progress.Progress(10, 2, stream=io.StringIO()).on

@@ -237,13 +237,17 @@ def solver_options(settle=(SETTLE_TOL, SETTLE_WINDOW), threads=1):
     return opts
 
 
-def job_command(binary, options, folder="{}"):
+def job_command(binary, options, folder="{}", shell_options=""):
     """The shell command GNU parallel runs for one case folder: the solver
     with the folder's console answers, its output kept beside them, and its
-    processor time (the shell's ``times``, portable to any remote shell)."""
+    processor time (the shell's ``times``, portable to any remote shell).
+    ``shell_options``: more options as shell text, expanded in the folder
+    (a chained case's, cavitylib.chain)."""
+    solver = " ".join(shlex.quote(a) for a in [binary] + options)
+    if shell_options:
+        solver += " " + shell_options
     return ("cd %s && { %s < %s > %s 2> %s; rc=$?; times > %s; exit $rc; }"
-            % (folder, " ".join(shlex.quote(a) for a in [binary] + options),
-               CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR, CPU_TIME))
+            % (folder, solver, CONSOLE_IN, CONSOLE_OUT, CONSOLE_ERR, CPU_TIME))
 
 
 def transfer_options():
