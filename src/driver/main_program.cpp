@@ -1,5 +1,6 @@
 #include "driver/main_program.hpp"
 
+#include "driver/accelerate.hpp"
 #include "driver/checkpoint_links.hpp"
 #include "driver/progress_line.hpp"
 #include "driver/run_monitor.hpp"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -216,6 +218,19 @@ bool Settled_After_Report(const Run_Options& options, Run_Monitor& monitor, int 
     return false;
 }
 
+// With --accelerate: what the extrapolations did, and the exact steps the
+// run ended on.
+void Tell_The_Acceleration(const Accelerator& a, int Step) {
+    std::string text = "note: --accelerate: " + std::to_string(a.Made) + " extrapolation" +
+                       (a.Made == 1 ? "" : "s") + " (" + std::to_string(a.Undone_Total) +
+                       " undone) in " + std::to_string(Step) + " exact steps";
+    if (a.Last_Extrapolation > 0)
+        text += "; it ended on the " + std::to_string(Step - a.Last_Extrapolation) +
+                " exact steps after the state was last replaced, at step " +
+                std::to_string(a.Last_Extrapolation);
+    textio::Console_Note(text);
+}
+
 } // namespace
 
 int Main_Program(Solver solver, const Run_Options& options) {
@@ -225,7 +240,13 @@ int Main_Program(Solver solver, const Run_Options& options) {
 
     // 2. Storage, for the whole run.
     const int threads = Step_Threads(n, m, options.Threads);
-    Check_Memory(n, m, threads, Checkpoint_Bytes(n, options));
+    Accelerator accelerator;
+    // A test hook: the Nth extrapolation is spoilt, to exercise its undoing.
+    if (const char* poison = std::getenv("CAVITY_TEST_SPOIL_EXTRAPOLATION"))
+        accelerator.Poison = std::atoi(poison);
+    Check_Memory(n, m, threads,
+                 Checkpoint_Bytes(n, options) +
+                     (options.Accelerate ? Accelerator_Bytes(n, m, accelerator) : 0));
     Field U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old;
     Allocate_Fields(n, m, U, V, F, Feq, Rho, G, T, V_Old, T_Old, U_Old);
 
@@ -251,6 +272,12 @@ int Main_Program(Solver solver, const Run_Options& options) {
                     Rho, U, V, T, U_Old, V_Old, T_Old, Checkpoint_Links(steps, monitor, n, F, G)};
     // clang-format on
     const int Kept_Step = Begin_From_Files(options, state, keep);
+    if (options.Accelerate) {
+        Prepare_Accelerator(accelerator, n, m);
+        monitor.Acceleration.Active = true;
+    }
+    const Accelerated_Fields accelerated{
+        n, m, steps, F, G, Rho, U, V, T, U_Old, V_Old, T_Old, monitor.Acceleration};
     Progress_Line progress;
     Start_Progress(progress, n, m);
     Ending ending = Ending::Step_Limit;
@@ -271,13 +298,17 @@ int Main_Program(Solver solver, const Run_Options& options) {
             else // --files-every: the report's Nu alone
                 Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
+            if (options.Accelerate)
+                monitor.Window = Accelerated_Settle_Window(
+                    monitor.Acceleration, options.Settle_Window, options.Settle_Window_Given);
             if (Settled_After_Report(options, monitor, Step, Nu_Hot, Residual_T, Residual_Flow,
                                      Flow_At_Rest)) {
                 ending = Ending::Settled;
                 break;
             }
             // With --checkpoint: the state of this step, to go on from.
-            Keep_Checkpoint(keep, Step, state);
+            if (Keep_Checkpoint(keep, Step, state))
+                Restart_Accelerator(accelerator);
         }
         // 4.4: the residuals against the old copies (exact where printed: by the
         // next report, or by the note at the step limit).
@@ -288,6 +319,14 @@ int Main_Program(Solver solver, const Run_Options& options) {
         if (Residual_T < Stop_Threshold || (Residual_Flow < Stop_Threshold && !Flow_At_Rest)) {
             ending = Ending::Residual;
             break;
+        }
+        // With --accelerate, at the end of a block: the state to go on from.
+        // The reports before a replaced state are of another way to the
+        // steady state; the settle rule reads those after it.
+        if (options.Accelerate) {
+            const Block_End e = Accelerate(accelerator, Step, accelerated);
+            if (e == Block_End::Extrapolated || e == Block_End::Undone)
+                monitor.Nu_History.clear();
         }
         // 4.6: the status line on a terminal.
         Show_Progress(progress, Step, Residual_T, Residual_Flow, monitor);
@@ -305,5 +344,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     textio::Console_Close();
     Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
     textio::Console_Note(Wall_Nusselt_Note(n, m, T_Hot, T_Cold, Nu_Hot, T));
+    if (options.Accelerate)
+        Tell_The_Acceleration(accelerator, Step);
     return 0;
 }

@@ -101,13 +101,19 @@ Run_Options Parse_Options(int argc, const char* const* argv) {
         else if (name == "--checkpoint-every") {
             o.Checkpoint_Every = Whole_Number(name, args.Value(name, value, has_value), 1, 1000000);
             every_given = true;
-        } else if (name == "--start-from")
+        } else if (name == "--accelerate")
+            flag(o.Accelerate);
+        else if (name == "--start-from")
             o.Start_From = args.Value(name, value, has_value);
         else if (name == "--files-every")
             o.Files_Every = Whole_Number(name, args.Value(name, value, has_value), 1, 1000000);
         else
             Fail("unknown option \"" + std::string(arg) + "\"");
     }
+    // Accelerated, a checkpoint restarts the history of extrapolated states.
+    o.Settle_Window_Given = window_given;
+    if (o.Accelerate && !every_given && !o.Checkpoint_File.empty())
+        o.Checkpoint_Every = Run_Options::Accelerated_Checkpoint_Every;
     if (window_given && o.Settle_Tolerance == 0.0)
         Fail("--settle-window needs --settle TOL");
     if (every_given && o.Checkpoint_File.empty())
@@ -134,7 +140,13 @@ Options:
                          reported Nu over the last half of the window differs
                          from its mean over the first half by at most TOL,
                          relative; it then ends as a converged run does
-  --settle-window STEPS  the window of --settle, in steps (default 20000)
+  --settle-window STEPS  the window of --settle, in steps (default 20000;
+                         with --accelerate 2000 once the extrapolations have
+                         brought the state to rest)
+  --accelerate           reach the steady state in fewer steps: every 400
+                         steps the state is extrapolated from the blocks
+                         before (the run still ends on exact steps, by the
+                         stop rule or --settle; the reports count exact steps)
   --threads N            threads of the time step (default: OMP_NUM_THREADS,
                          else the cores the process may run on, as many as
                          the grid makes worth it); any number gives the
@@ -144,6 +156,7 @@ Options:
                          grid and parameters goes on where it was
   --checkpoint-every STEPS
                          write FILE at the first report after each STEPS steps
+                         (default with --accelerate: 10000)
   --start-from FILE      start from the state kept in FILE (by --checkpoint)
                          instead of from rest; from another grid, its
                          fields interpolated onto this one

@@ -12,11 +12,17 @@ struct Run_Options {
     // number is steady (Settle_Tolerance 0: the solver's own stop only).
     double Settle_Tolerance = 0.0;
     int Settle_Window = 20000;
+    bool Settle_Window_Given = false;
     // --threads N (0: OMP_NUM_THREADS, else the cores the process may use).
     int Threads = 0;
     // --checkpoint FILE [--checkpoint-every STEPS] (0: at every report).
     std::string Checkpoint_File;
     int Checkpoint_Every = 0;
+    // --accelerate: extrapolate the state towards the steady state.
+    bool Accelerate = false;
+    // A checkpoint of an accelerated run restarts its history of extrapolated
+    // states, so it comes every so many steps rather than at every report.
+    static constexpr int Accelerated_Checkpoint_Every = 10000;
     // --start-from FILE: the distributions of another run as the start.
     std::string Start_From;
     // --files-every STEPS: the result files at the first report at or after
@@ -39,6 +45,6 @@ std::string Version_Text();
 
 // The synopsis, also at the end of the line of a usage error.
 inline constexpr const char* Synopsis =
-    "usage: cavity [--settle TOL [--settle-window STEPS]] [--threads N] "
+    "usage: cavity [--settle TOL [--settle-window STEPS]] [--accelerate] [--threads N] "
     "[--checkpoint FILE [--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
     "[--help] [--version]";

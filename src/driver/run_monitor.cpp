@@ -79,6 +79,9 @@ double Settle_Change(const Run_Monitor& monitor) {
     return std::fabs(last - first) / (last != 0.0 ? std::fabs(last) : 1.0);
 }
 
+// The record of --accelerate after the history, where the run accelerates.
+constexpr std::size_t Acceleration_Bytes = 4 * 4 + 2 * 8;
+
 std::string Monitor_Bytes(const Run_Monitor& monitor) {
     static_assert(std::endian::native == std::endian::little);
     std::string out;
@@ -90,6 +93,15 @@ std::string Monitor_Bytes(const Run_Monitor& monitor) {
     Put(out, std::int32_t(monitor.Nu_History.size()));
     for (float nu : monitor.Nu_History)
         Put(out, nu);
+    const Acceleration_Record& a = monitor.Acceleration;
+    if (a.Active) {
+        Put(out, std::int32_t(int(a.Converged) | int(a.Dropped) << 1 | int(a.At_Rest) << 2));
+        Put(out, std::int32_t(a.Undone));
+        Put(out, std::int32_t(a.Back_Off));
+        Put(out, std::int32_t(a.Stalled));
+        Put(out, a.Largest);
+        Put(out, a.Best);
+    }
     return out;
 }
 
@@ -103,9 +115,23 @@ void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
     if (m.Reports_In_Band < 0)
         throw std::runtime_error("the report history has a wrong band count");
     const std::int32_t count = Take<std::int32_t>(bytes);
-    if (count < 0 || std::size_t(count) * sizeof(float) != bytes.size())
+    const std::size_t history = std::size_t(count) * sizeof(float);
+    if (count < 0 || (history != bytes.size() && history + Acceleration_Bytes != bytes.size()))
         throw std::runtime_error("the report history has a wrong length");
     for (std::int32_t k = 0; k < count; ++k)
         m.Nu_History.push_back(Take<float>(bytes));
+    if (!bytes.empty()) {
+        Acceleration_Record& a = m.Acceleration;
+        a.Active = true;
+        const std::int32_t flags = Take<std::int32_t>(bytes);
+        a.Converged = (flags & 1) != 0;
+        a.Dropped = (flags & 2) != 0;
+        a.At_Rest = (flags & 4) != 0;
+        a.Undone = Take<std::int32_t>(bytes);
+        a.Back_Off = Take<std::int32_t>(bytes);
+        a.Stalled = Take<std::int32_t>(bytes);
+        a.Largest = Take<double>(bytes);
+        a.Best = Take<double>(bytes);
+    }
     monitor = m;
 }

@@ -8,6 +8,18 @@
 #include <string_view>
 #include <vector>
 
+// With --accelerate: where its extrapolations stand (driver/accelerate.hpp).
+struct Acceleration_Record {
+    bool Active = false;          // the run accelerates: the record is kept
+    bool Converged = false;       // the extrapolations have ended
+    bool At_Rest = false;         // ... with the block residual at rest, not stalled
+    bool Dropped = false;         // the history was dropped for a stall since the best
+    int Undone = 0;               // extrapolations undone (the back-off doubles)
+    int Back_Off = 0;             // plain blocks still to go before the next
+    int Stalled = 0;              // blocks since the best block residual
+    double Largest = 0, Best = 0; // block residuals
+};
+
 struct Run_Monitor {
     int Window = 20000;            // steps of the window (--settle-window)
     std::vector<float> Nu_History; // reported Nu, oldest first, the last whole window
@@ -16,6 +28,7 @@ struct Run_Monitor {
     // the stop, and the lowest and highest of those residuals.
     int Reports_In_Band = 0;
     float Band_Low = 0.0f, Band_High = 0.0f;
+    Acceleration_Record Acceleration;
 };
 
 // The band just above the stop in which rounding can hold a residual of a

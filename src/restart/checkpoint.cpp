@@ -205,9 +205,9 @@ bool Is_Due(int every, int Step) {
 
 } // namespace
 
-void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
+bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     if (keep.File.empty() || !Is_Due(keep.Every, Step))
-        return;
+        return false;
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
@@ -216,6 +216,7 @@ void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     Replace_Durably(keep.File, [&](const Text_Sink& write) {
         Write_Checkpoint(write, h, history, s, keep.rows);
     });
+    return true;
 }
 
 namespace {

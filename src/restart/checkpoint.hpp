@@ -77,5 +77,5 @@ std::size_t Checkpoint_Row_Floats(int n);
 int Begin_From_Files(Run_State& s, Checkpointing& keep);
 
 // After the report of step `Step` and the decision to go on: replaces FILE
-// by the state of this step, if one is due.
-void Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);
+// by the state of this step, if one is due; whether it did.
+bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);

@@ -62,8 +62,19 @@ TEST(RunMonitor, BytesGiveBackTheWholeState) {
     EXPECT_EQ(back.Reports_In_Band, 3);
     EXPECT_EQ(back.Band_Low, 3e-7f);
     EXPECT_EQ(back.Band_High, 3e-7f);
+    EXPECT_FALSE(back.Acceleration.Active);
     const std::string bytes = Monitor_Bytes(monitor);
     EXPECT_THROW(Restore_Monitor(back, bytes.substr(0, bytes.size() - 1)), std::runtime_error);
+
+    // With --accelerate, the record of its extrapolations after the history.
+    monitor.Acceleration = {true, true, true, false, 3, 4, 5, 2.5, 0.125};
+    Restore_Monitor(back, Monitor_Bytes(monitor));
+    EXPECT_EQ(back.Nu_History, monitor.Nu_History);
+    const Acceleration_Record& a = back.Acceleration;
+    EXPECT_TRUE(a.Active && a.Converged && a.At_Rest && !a.Dropped);
+    EXPECT_EQ(a.Undone * 100 + a.Back_Off * 10 + a.Stalled, 345);
+    EXPECT_EQ(a.Largest, 2.5);
+    EXPECT_EQ(a.Best, 0.125);
 }
 
 TEST(ProgressLine, StepTimeSpeedResidualsAndNu) {

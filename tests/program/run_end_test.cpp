@@ -111,7 +111,7 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     Program_Run bad(&params);
     EXPECT_EQ(bad.Start("4\n4\n\n", "", CAVITY_BIN, "--setle 1e-5"), 1);
     EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
-                       "[--settle-window STEPS]] [--threads N] [--checkpoint FILE "
+                       "[--settle-window STEPS]] [--accelerate] [--threads N] [--checkpoint FILE "
                        "[--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
                        "[--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
