@@ -144,6 +144,7 @@ def test_sweep_with_the_solver(tmp_path, solver):
     r = rows["rest"]
     assert (r["status"], r["stop"], r["end_step"]) == ("ok", "residual", "2")
     assert float(r["Nu"]) == records.read_nu(r["folder"])
+    assert r["Nu_2nd_order_hot"] == ""  # one column wide: the note has none
     r = rows["zero"]
     assert (r["status"], r["exit_code"], r["stop"]) == ("failed", "1", "failed")
     assert r["message"].startswith("parameter error: Tau_T")
@@ -195,8 +196,10 @@ def test_console_and_notes_are_read_as_the_solver_writes_them(tmp_path):
     assert sweep.last_reported_nu(text) == "1.100000"
     assert sweep.last_reported_step("Solution Has Finished!") is None
     err = ("warning: something\nnote: settled at step 5600: Nu = 2.2; ...\n"
-           "note: wall-corrected mean Nu (second order, ...): hot wall 2.1\n")
+           "note: wall-corrected mean Nu (second order, walls half a spacing "
+           "inside the end nodes): hot wall 2.1, cold wall 2.125, 1.2 % apart\n")
     assert sweep.end_note(err)[:2] == ("settled", 5600)
+    assert sweep.wall_nusselt(err) == ("2.1", "2.125")
     assert sweep.end_note("note: converged at step 7: the flow residual 0 is "
                           "below")[:2] == ("residual", 7)
     assert sweep.end_note("note: step limit: all 1000000 steps were made")[:2] \

@@ -26,7 +26,8 @@ MAX_STEPS = 1000000
 SUMMARY_COLUMNS = (
     "name", "n", "m", "Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T",
     "Ra_parameter_file", "status", "exit_code", "stop", "end_step",
-    "last_reported_step", "finished", "Nu", "Nu_last_report_before_failure",
+    "last_reported_step", "finished", "Nu", "Nu_2nd_order_hot",
+    "Nu_2nd_order_cold", "Nu_last_report_before_failure",
     "run_time_s", "cpu_time_s", "threads", "host", "message", "folder",
 )
 
@@ -54,6 +55,12 @@ finished            yes when the solver printed its closing lines
 Nu                  the number in Nu.dat at the end of a run that ended normally;
                     empty for a failed case, whose files hold a snapshot of an
                     unfinished run
+Nu_2nd_order_hot, Nu_2nd_order_cold
+                    the wall-corrected mean Nu of the hot and of the cold wall
+                    from the solver's last note (second order, the walls half a
+                    spacing inside the end nodes; README, "What the program says
+                    on standard error"): the number to quote; Nu.dat reads
+                    above it (by about 1/m); empty when the note gives none
 Nu_last_report_before_failure
                     for a failed or killed case only: the Nu of its last progress
                     report (not a result; where the run was when it failed)
@@ -73,6 +80,8 @@ _NAME_RE = re.compile(r"^[A-Za-z0-9_.+-]+$")
 # the solver's closing notes; only the words up to the step are relied on
 _END_NOTE_RE = re.compile(r"^note: (settled|converged) at step (\d+)")
 _LIMIT_NOTE_RE = re.compile(r"^note: step limit: all (\d+) steps")
+_WALL_NU_RE = re.compile(r"^note: wall-corrected mean Nu .*?: hot wall (\S+), "
+                         r"cold wall ([^,\s]+)")
 
 
 class CaseError(ValueError):
@@ -315,6 +324,16 @@ def end_note(err_text):
     return None, None, None
 
 
+def wall_nusselt(err_text):
+    """(hot, cold) text of the solver's last note on the wall-corrected
+    mean Nu, or ("", "")."""
+    for line in reversed((err_text or "").splitlines()):
+        mt = _WALL_NU_RE.match(line)
+        if mt:
+            return mt.group(1), mt.group(2)
+    return "", ""
+
+
 def cpu_seconds(folder):
     """User + system time of the solver from the shell's ``times`` (its
     second line: the children's), or None."""
@@ -382,7 +401,8 @@ def collect_case(folder, case, job, threads=""):
     cpu = cpu_seconds(folder) if job is not None else None
     row["cpu_time_s"] = "" if cpu is None else "%.2f" % cpu
     stop, end_step, note = end_note(err)
-    row.update(stop="", end_step="", Nu="", Nu_last_report_before_failure="")
+    row.update(stop="", end_step="", Nu="", Nu_last_report_before_failure="",
+               Nu_2nd_order_hot="", Nu_2nd_order_cold="")
     if row["status"] == "ok":
         if stop is None and row["finished"] == "yes":
             stop = "residual"  # without --settle a converged run names no step
@@ -392,6 +412,7 @@ def collect_case(folder, case, job, threads=""):
             notes.append(note)
         try:
             row["Nu"] = repr(records.read_nu(folder))
+            row["Nu_2nd_order_hot"], row["Nu_2nd_order_cold"] = wall_nusselt(err)
         except (OSError, records.FormatError) as exc:
             notes.append("no readable Nu.dat: %s" % exc)
         if row["finished"] == "no":
