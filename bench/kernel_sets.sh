@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # The sets of kernels of the default build (one binary, the set chosen at
 # run time) against a build for this machine alone (-DCAVITY_NATIVE=ON,
-# -march=native everywhere), on one thread, reports and files included:
-#   - 64 x 64, Ra 1e4, run to its stop (the same steps in every run): user
-#     CPU seconds of the whole run;
-#   - 256 x 256, Ra 1e5, for a budget: user CPU milliseconds a step.
-# Every set the processor runs (CAVITY_KERNELS) and the native build, in
-# alternating rounds; the best of the rounds of each. User CPU time is what
-# other work on a shared machine disturbs least.
+# -march=native everywhere): 64 x 64 and 256 x 256 (Ra 1e5, Pr 0.71, Tau_T
+# 0.6) on one thread for a budget each, reports and files included, in user
+# CPU milliseconds a step (what other work on a shared machine disturbs
+# least). Every set the processor runs (CAVITY_KERNELS) and the native
+# build, in alternating rounds; the best round of each.
 #   bench/kernel_sets.sh [rounds] [budget-seconds]      (default 3 and 20)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,38 +33,39 @@ for set in baseline avx2 avx512; do
 done
 variants+=(native)
 
-# run DIR N M SECONDS VARIANT -> "user-seconds steps" of a run on one thread
-run() {
+# ms_a_step DIR N M SECONDS VARIANT -> user CPU milliseconds a step of a run
+# on one thread, stopped (SIGTERM) after SECONDS
+ms_a_step() {
   local dir=$1 n=$2 m=$3 seconds=$4 variant=$5 bin=$fast_bin
   local env=(env CAVITY_KERNELS="$variant")
   [ "$variant" = native ] && env=(env) bin=$native_bin
   mkdir -p "$dir"
-  printf 'Prandtl number\n0.71\nRayleigh number\n%s\nHot\n1\nCold\n0\nInitial\n0\nTau_T\n0.6\n' \
-    "$6" > "$dir/Input_Parameters.Input"
+  printf 'Prandtl number\n0.71\nRayleigh number\n1e5\nHot\n1\nCold\n0\nInitial\n0\nTau_T\n0.6\n' \
+    > "$dir/Input_Parameters.Input"
   (cd "$dir" && printf '%s\n%s\n\n' "$n" "$m" |
-    /usr/bin/time -f '%U' -o time.txt timeout -s KILL "$seconds" "${env[@]}" "$bin" --threads 1 \
+    /usr/bin/time -f '%U' -o time.txt timeout "$seconds" "${env[@]}" "$bin" --threads 1 \
       > console.out 2>/dev/null || true)
-  echo "$(tail -n 1 "$dir/time.txt") $(( $(grep -c 'Step==' "$dir/console.out") * 50 ))"
+  local steps=$(( $(grep -c 'Step==' "$dir/console.out") * 50 ))
+  [ "$steps" -gt 0 ] && echo "1000 * $(tail -n 1 "$dir/time.txt") / $steps" | bc -l || echo 0
 }
 
-declare -A small large
+declare -A best
 for round in $(seq "$rounds"); do
-  for v in "${variants[@]}"; do
-    read -r t steps < <(run "$work/$v-64-$round" 64 64 600 "$v" 1e4)
-    [ -z "${small[$v]:-}" ] || [ "$(echo "$t < ${small[$v]}" | bc)" = 1 ] && small[$v]=$t
-    read -r t steps < <(run "$work/$v-256-$round" 256 256 "$budget" "$v" 1e5)
-    ms=$(echo "1000 * $t / $steps" | bc -l)
-    [ -z "${large[$v]:-}" ] || [ "$(echo "$ms < ${large[$v]}" | bc)" = 1 ] && large[$v]=$ms
+  for size in 64 256; do
+    for v in "${variants[@]}"; do
+      ms=$(ms_a_step "$work/$v-$size-$round" $size $size "$budget" "$v")
+      key=$v-$size
+      if [ -z "${best[$key]:-}" ] || [ "$(echo "$ms < ${best[$key]}" | bc)" = 1 ]; then
+        best[$key]=$ms
+      fi
+    done
   done
 done
-for v in "${variants[@]}"; do
-  cmp -s "$work/$v-64-1/console.out" "$work/native-64-1/console.out" || echo "WARNING: $v differs"
-done
 
-printf '%-10s %22s %22s\n' kernels "64 x 64 to its stop" "256 x 256, ms a step"
+printf '%-10s %24s %24s\n' kernels "64 x 64, ms a step" "256 x 256, ms a step"
 for v in "${variants[@]}"; do
-  printf '%-10s %14.2f s %5.2fx %14.3f %5.2fx\n' "$v" "${small[$v]}" \
-    "$(echo "${small[$v]} / ${small[native]}" | bc -l)" "${large[$v]}" \
-    "$(echo "${large[$v]} / ${large[native]}" | bc -l)"
+  printf '%-10s %16.4f %6.3fx %16.3f %6.3fx\n' "$v" "${best[$v-64]}" \
+    "$(echo "${best[$v-64]} / ${best[native-64]}" | bc -l)" "${best[$v-256]}" \
+    "$(echo "${best[$v-256]} / ${best[native-256]}" | bc -l)"
 done
 echo "(the ratios: time against the native build's; below 1 is faster)"
