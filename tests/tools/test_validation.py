@@ -272,6 +272,10 @@ def test_cases_command_prints_the_table():
     lines = proc.stdout.splitlines()
     assert lines[0] == "name,n,m,Pr,Ra,T_Hot,T_Cold,T_Init,Tau_T"
     assert len(lines) == 1 + len(va.SETS["all"])
+    proc = subprocess.run([tool("cavity-validate"), "cases", "--set", "quick",
+                           "--t-init", "0.25"], capture_output=True, text=True,
+                          timeout=60)
+    assert [ln.split(",")[7] for ln in proc.stdout.splitlines()[1:]] == ["0.25"] * 2
 
 
 def test_walls_of_the_real_solver_sit_half_a_spacing_in(tmp_path, solver):

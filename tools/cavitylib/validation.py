@@ -100,11 +100,11 @@ class Case:
     def lattice(self):
         return records.derived_constants(self.params(), self.m)
 
-    def row(self):
+    def row(self, t_init=T_INIT):
         """The case-table row: the cavity's Ra, as cavity-sweep takes it."""
         return {"name": self.name, "n": self.m, "m": self.m, "Pr": repr(self.pr),
                 "Ra": "%.10g" % self.ra, "T_Hot": T_HOT, "T_Cold": T_COLD,
-                "T_Init": T_INIT, "Tau_T": repr(self.tau_t)}
+                "T_Init": t_init, "Tau_T": repr(self.tau_t)}
 
 
 # The four standard cases. Ra 1e5 and 1e6 keep U_Ref = 0.1 on 128 x 128;
@@ -165,12 +165,13 @@ def grid_cases(cases):
     return sorted(out, key=lambda c: c.m)
 
 
-def case_table(cases):
-    """CSV text of a case table for cavity-sweep."""
+def case_table(cases, t_init=T_INIT):
+    """CSV text of a case table for cavity-sweep, every case starting at
+    ``t_init``."""
     cols = ("name", "n", "m", "Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T")
     lines = [",".join(cols)]
     for c in cases:
-        r = c.row()
+        r = c.row(t_init)
         lines.append(",".join(str(r[k]) for k in cols))
     return "\n".join(lines) + "\n"
 
