@@ -42,7 +42,8 @@ struct Derived_Constants {
 Derived_Constants Derive_Constants(const Physical_Parameters& p, int m);
 
 // Warnings on a flow step that may be inaccurate or unstable: U_Ref above
-// 0.1 of the lattice sound speed, Tau_F below 0.51.
+// 0.25 of the lattice sound speed (a compressibility error in Nu of about
+// 0.5 %), Tau_F below 0.51.
 std::vector<std::string> Stability_Warnings(const Physical_Parameters& p,
                                             const Derived_Constants& d, int m);
 
