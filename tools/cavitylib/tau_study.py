@@ -187,8 +187,12 @@ def plot(results, path, dpi=110):
         ma = [x["mach"] for x in c["runs"]]
         lab = "%s (Pr %.3g, cavity Ra %.3g, %d x %d)" % (
             c["name"], c["Pr"], c["Ra"], c["m"], c["m"])
-        a.plot(ma, [100 * x["error"] for x in c["runs"]], "o-", color="C%d" % k,
-               label=lab)
+        ok = [x for x in c["runs"] if not x["oscillating"]]
+        a.plot([x["mach"] for x in ok], [100 * x["error"] for x in ok], "o-",
+               color="C%d" % k, label=lab)
+        for x in c["runs"]:  # ended while Nu oscillated: no measure of U_Ref
+            if x["oscillating"]:
+                a.plot([x["mach"]], [100 * x["error"]], "x", color="C%d" % k)
         b.plot(ma, [x["cpu_s"] for x in c["runs"]], "-", color="C%d" % k,
                label=lab)
         for x in c["runs"]:  # hollow: ended by the solver's own stop
