@@ -250,11 +250,12 @@ def plot(results, path, suspension, ra, size=(6.0, 4.2), dpi=110):
             label="Nu.dat (conductivity of the suspension)")
     ax.set_xlabel(r"particle volume fraction $\phi$")
     ax.set_ylabel("mean Nusselt number on the hot wall")
-    ax.set_title("%s-%s, %s, %d x %d" % (suspension.particle.name,
-                                         suspension.fluid.name,
-                                         "Ra_f = %g" % ra[0] if ra[0] else "",
-                                         ok[0]["n"] if ok else 0,
-                                         ok[0]["m"] if ok else 0))
+    grid = "%d x %d" % (ok[0]["n"], ok[0]["m"]) if ok else ""
+    if ok and "gs" in ok[0]:
+        grid = "grids m = %s" % ", ".join("%d" % m for m, _ in ok[0]["gs"]["grids"])
+    ax.set_title("%s-%s, %s, %s" % (suspension.particle.name,
+                                    suspension.fluid.name,
+                                    "Ra_f = %g" % ra[0] if ra[0] else "", grid))
     ax.grid(alpha=0.3)
     ax.legend(fontsize=8)
     fig.savefig(path, dpi=dpi)
