@@ -141,7 +141,7 @@ Options:
                          from its mean over the first half by at most TOL,
                          relative; it then ends as a converged run does
   --settle-window STEPS  the window of --settle, in steps (default 20000;
-                         with --accelerate 2000 once the extrapolations have
+                         with --accelerate 4000 once the extrapolations have
                          brought the state to rest)
   --accelerate           reach the steady state in fewer steps: every 400
                          steps the state is extrapolated from the blocks
