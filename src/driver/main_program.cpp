@@ -239,7 +239,10 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    const int threads = Step_Threads(n, m, options.Threads);
+    // CAVITY_THREAD_PLAN forces the counts from report to report (for tests).
+    const std::vector<int> plan = Thread_Plan(std::getenv("CAVITY_THREAD_PLAN"));
+    const int threads = Step_Threads(
+        n, m, plan.empty() ? options.Threads : *std::max_element(plan.begin(), plan.end()));
     Accelerator accelerator;
     // A test hook: the Nth extrapolation is spoilt, to exercise its undoing.
     if (const char* poison = std::getenv("CAVITY_TEST_SPOIL_EXTRAPOLATION"))
@@ -258,6 +261,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
                T, G, U_Old, V_Old, T_Old, &Parameters);
     Stepping steps;
     Prepare_Stepping(steps, solver, n, m, threads, F, Feq, G);
+    if (!plan.empty() || !Thread_Count_Given(options.Threads))
+        Adapt_Threads(steps, plan);
     const Shares shares = Report_Shares(steps);
 
     // 4. Time loop.
@@ -309,6 +314,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
             // With --checkpoint: the state of this step, to go on from.
             if (Keep_Checkpoint(keep, Step, state))
                 Restart_Accelerator(accelerator);
+            Threads_At_Report(steps);
         }
         // 4.4: the residuals against the old copies (exact where printed: by the
         // next report, or by the note at the step limit).
@@ -329,7 +335,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
                 monitor.Nu_History.clear();
         }
         // 4.6: the status line on a terminal.
-        Show_Progress(progress, Step, Residual_T, Residual_Flow, monitor);
+        Show_Progress(progress, Step, Residual_T, Residual_Flow, monitor, steps.threads.Count());
     }
     textio::Console_Status_Clear();
     Step = std::min(Step, Max_Steps);
@@ -343,6 +349,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
     // shows both has the notes below them.
     textio::Console_Close();
     Tell_The_Ending(ending, Step, Nu_Hot, Residual_T, Residual_Flow, options, monitor);
+    if (const std::string note = Threads_Note(steps.choice); !note.empty())
+        textio::Console_Note(note);
     textio::Console_Note(Wall_Nusselt_Note(n, m, T_Hot, T_Cold, Nu_Hot, T));
     if (options.Accelerate)
         Tell_The_Acceleration(accelerator, Step);

@@ -148,9 +148,10 @@ Options:
                          before (the run still ends on exact steps, by the
                          stop rule or --settle; the reports count exact steps)
   --threads N            threads of the time step (default: OMP_NUM_THREADS,
-                         else the cores the process may run on, as many as
-                         the grid makes worth it); any number gives the
-                         same bytes
+                         else chosen again at every report: up to the cores
+                         the process may run on, as many as the grid makes
+                         worth it, fewer while fewer go faster); any number
+                         gives the same bytes
   --checkpoint FILE      keep the whole state of the run in FILE, replaced at
                          every report; a run started again with the same FILE,
                          grid and parameters goes on where it was

@@ -43,7 +43,7 @@ void Start_Progress(Progress_Line& progress, int n, int m) {
 }
 
 void Show_Progress(Progress_Line& progress, int Step, float Residual_T, float Residual_Flow,
-                   const Run_Monitor& monitor) {
+                   const Run_Monitor& monitor, int threads) {
     if (!progress.on)
         return;
     if (progress.first_step < 0)
@@ -55,15 +55,16 @@ void Show_Progress(Progress_Line& progress, int Step, float Residual_T, float Re
     const double seconds = std::chrono::duration<double>(now - progress.start).count();
     const double updates = double(progress.nodes) * (Step - progress.first_step);
     textio::Console_Status(
-        Progress_Text(Step, seconds, updates, Residual_T, Residual_Flow, monitor));
+        Progress_Text(Step, seconds, updates, threads, Residual_T, Residual_Flow, monitor));
 }
 
-std::string Progress_Text(int Step, double seconds, double node_updates, float Residual_T,
-                          float Residual_Flow, const Run_Monitor& monitor) {
-    char text[160];
+std::string Progress_Text(int Step, double seconds, double node_updates, int threads,
+                          float Residual_T, float Residual_Flow, const Run_Monitor& monitor) {
+    char text[192];
     const double rate = seconds > 0.0 ? node_updates / seconds : 0.0;
-    std::snprintf(text, sizeof text, "step %d  %s  %.2g nodes/s  residuals T %.2g flow %.2g  ",
-                  Step, Clock_Time(seconds).c_str(), rate, double(Residual_T),
-                  double(Residual_Flow));
+    std::snprintf(text, sizeof text,
+                  "step %d  %s  %.2g nodes/s  %d thread%s  residuals T %.2g flow %.2g  ", Step,
+                  Clock_Time(seconds).c_str(), rate, threads, threads == 1 ? "" : "s",
+                  double(Residual_T), double(Residual_Flow));
     return text + Nu_Movement(monitor);
 }

@@ -20,9 +20,9 @@ void Start_Progress(Progress_Line& progress, int n, int m);
 
 // After each step: redraws the line at most four times a second.
 void Show_Progress(Progress_Line& progress, int Step, float Residual_T, float Residual_Flow,
-                   const Run_Monitor& monitor);
+                   const Run_Monitor& monitor, int threads);
 
-// The text of the line, for `seconds` since the loop began and
-// `node_updates` since then.
-std::string Progress_Text(int Step, double seconds, double node_updates, float Residual_T,
-                          float Residual_Flow, const Run_Monitor& monitor);
+// The text of the line, for `seconds` since the loop began, `node_updates`
+// since then and the threads the steps use now.
+std::string Progress_Text(int Step, double seconds, double node_updates, int threads,
+                          float Residual_T, float Residual_Flow, const Run_Monitor& monitor);

@@ -283,23 +283,38 @@ int Control_Group_Cores(const std::string& cgroup_root, const std::string& self_
     return lowest;
 }
 
+namespace {
+
+// The first number of OMP_NUM_THREADS's list, as OpenMP programs take it; 0
+// if it is not a whole number from 1 to 4096.
+int Omp_Num_Threads(const char* omp_num_threads) {
+    if (!omp_num_threads)
+        return 0;
+    const char* p = omp_num_threads;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(p, &end, 10);
+    while (end != p && (*end == ' ' || *end == '\t'))
+        ++end;
+    if (end != p && errno == 0 && v >= 1 && v <= 4096 && (*end == '\0' || *end == ','))
+        return int(v);
+    return 0;
+}
+
+} // namespace
+
 int Thread_Count(int requested, const char* omp_num_threads, int cores) {
     if (requested > 0)
         return requested;
-    if (omp_num_threads) {
-        // The first number of the list, as OpenMP programs take it.
-        const char* p = omp_num_threads;
-        while (*p == ' ' || *p == '\t')
-            ++p;
-        char* end = nullptr;
-        errno = 0;
-        const long v = std::strtol(p, &end, 10);
-        while (end != p && (*end == ' ' || *end == '\t'))
-            ++end;
-        if (end != p && errno == 0 && v >= 1 && v <= 4096 && (*end == '\0' || *end == ','))
-            return int(v);
-    }
+    if (const int v = Omp_Num_Threads(omp_num_threads))
+        return v;
     return std::max(1, cores);
+}
+
+bool Thread_Count_Given(int requested) {
+    return requested > 0 || Omp_Num_Threads(std::getenv("OMP_NUM_THREADS")) > 0;
 }
 
 int Thread_Count(int requested) {

@@ -67,6 +67,10 @@ void Check_Memory(int n, int m, int threads = 1, std::uint64_t extra = 0);
 int Thread_Count(int requested);
 int Thread_Count(int requested, const char* omp_num_threads, int cores);
 
+// Whether the user fixed the count (--threads, or OMP_NUM_THREADS); if not,
+// the program chooses it while the run goes on.
+bool Thread_Count_Given(int requested);
+
 // Cores the CPU quota of the process's control group allows (cgroup v2
 // cpu.max or v1 cpu.cfs_quota_us over cpu.cfs_period_us, rounded up, the
 // lowest along its path), 0 if there is none. Arguments as for

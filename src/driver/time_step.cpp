@@ -48,6 +48,23 @@ void Split_Rows(Stepping& s, int threads) {
     }
 }
 
+// Puts the fast step on `count` threads: the team restarted with as many
+// and the rows split again. Threads that cannot be started leave the run on
+// one, and on one it stays.
+void Use_Threads(Stepping& s, int count) {
+    s.threads.Stop();
+    Split_Rows(s, count);
+    try {
+        s.threads.Start(int(s.bands.size()));
+    } catch (const std::system_error&) {
+        Split_Rows(s, 1);
+        s.threads.Start(1);
+        s.choice.most = 1;
+    }
+    s.choice.in_use = s.threads.Count();
+    s.threads.Take_Barrier_Waits();
+}
+
 // Rows j0 .. j1 - 1 of a distribution and of the node fields, from one set
 // of arrays to another.
 void Copy_Rows(int j0, int j1, Distribution_Rows& from, Distribution_Rows& to) {
@@ -129,6 +146,7 @@ void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Fie
     s.solver = solver;
     s.n = n;
     s.m = m;
+    Start_Choice(s.choice, 1, false, {});
     if (solver != Solver::Fast)
         return;
     Field().swap(Feq); // nothing reads it
@@ -151,6 +169,30 @@ void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Fie
                              " threads for the time step: " + e.code().message() +
                              "; --threads N sets fewer");
     }
+    Start_Choice(s.choice, int(s.bands.size()), false, {});
+}
+
+void Adapt_Threads(Stepping& s, const std::vector<int>& plan) {
+    if (s.solver != Solver::Fast)
+        return;
+    Start_Choice(s.choice, int(s.bands.size()), true, plan);
+    if (s.choice.in_use != s.threads.Count())
+        Use_Threads(s, s.choice.in_use);
+}
+
+void Threads_At_Report(Stepping& s) {
+    Thread_Choice& c = s.choice;
+    if (s.solver != Solver::Fast || c.most < 2)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - s.interval_start).count();
+    const double waits = 1e-9 * double(s.threads.Take_Barrier_Waits());
+    const int before = c.in_use;
+    if (s.interval_steps > 0 && seconds > 0.0)
+        Choose_Threads(c, seconds / s.interval_steps, waits / (seconds * before));
+    if (c.in_use != before)
+        Use_Threads(s, c.in_use);
+    s.interval_steps = 0;
 }
 
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
@@ -162,6 +204,9 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
         return;
     }
     const Step_Fields a{T_Ref, G_Beta, Tau_F, Tau_T, T_Hot, T_Cold, Rho, U, V, T};
+    if (s.interval_steps++ == 0)
+        s.interval_start = std::chrono::steady_clock::now();
+    ++s.choice.steps[std::size_t(s.threads.Count())];
     int& since = s.fast.steps_since_saved;
     if (since < 0 || since >= Save_Interval)
         Save_State(s, a);
@@ -217,10 +262,11 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
 }
 
 Shares Report_Shares(Stepping& s) {
-    if (s.solver != Solver::Fast || s.threads.Count() < 2)
+    if (s.solver != Solver::Fast || s.choice.most < 2)
         return Shares();
     return [&s](const std::function<void(int, int)>& work) {
-        s.threads.Run([&](int t) { work(t, s.threads.Count()); });
+        const int count = s.threads.Count();
+        s.threads.Run([&](int t) { work(t, count); });
     };
 }
 

@@ -4,10 +4,12 @@
 // these and nothing else of the solvers.
 #include "lattice/lattice.hpp"
 #include "lattice/row_workspace.hpp"
+#include "lattice/thread_choice.hpp"
 #include "lattice/thread_team.hpp"
 #include "results/residuals_fast.hpp"
 #include "results/result_files.hpp"
 
+#include <chrono>
 #include <vector>
 
 // The fast procedures give the same bytes as the straightforward ones, which
@@ -24,6 +26,9 @@ struct Stepping {
     Fast_Distributions fast;
     std::vector<Band_Rows> bands; // one a thread, bottom to top
     Thread_Team threads;
+    Thread_Choice choice;                                 // how many of the threads the steps use
+    std::chrono::steady_clock::time_point interval_start; // of the steps since the last report
+    int interval_steps = 0;
     std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
 };
 
@@ -42,6 +47,15 @@ inline constexpr int Min_Nodes_A_Thread = 4096;
 // `threads` threads (at most one for every two rows of the grid).
 void Prepare_Stepping(Stepping& s, Solver solver, int n, int m, int threads, Field& F, Field& Feq,
                       Field& G);
+
+// Lets the program choose how many of the threads the fast step uses, from
+// report to report (--threads and OMP_NUM_THREADS fix the count); `plan`, if
+// not empty, forces the counts instead (Start_Choice).
+void Adapt_Threads(Stepping& s, const std::vector<int>& plan);
+
+// At a report: weighs the steps since the last one (their wall time and the
+// threads' waits at barriers) and sets the count for the next ones.
+void Threads_At_Report(Stepping& s);
 
 // One time step: the flow step, then the thermal step. F and G are those of
 // the straightforward procedures (empty for the fast ones), and so are the

@@ -1,21 +1,25 @@
 #include "lattice/thread_team.hpp"
 
 #include <cfenv>
+#include <chrono>
 #include <csignal>
 #include <pthread.h>
 #include <xmmintrin.h>
 
 namespace {
 
+// Pauses spun before a wait sleeps: some tens of microseconds, longer than
+// the threads of a step on idle cores keep each other waiting, shorter than
+// a time slice of the scheduler, which a thread on a busy machine would
+// otherwise take from the one it waits for.
+constexpr int Spin_Pauses = 512;
+
 // Waits until `number` no longer holds `seen`: spins a while (a step's share
-// is often shorter than a sleep and a wake-up), then yields the core, then
-// sleeps until notified.
+// is often shorter than a sleep and a wake-up), then sleeps until notified.
 void Wait_For_Change(const std::atomic<unsigned>& number, unsigned seen) {
     for (int spin = 0; number.load(std::memory_order_acquire) == seen; ++spin) {
-        if (spin < 2000)
+        if (spin < Spin_Pauses)
             _mm_pause();
-        else if (spin < 200000)
-            std::this_thread::yield();
         else
             number.wait(seen, std::memory_order_acquire);
     }
@@ -80,8 +84,12 @@ void Thread_Team::Barrier() {
         arrived_.store(0, std::memory_order_relaxed);
         barrier_number_.fetch_add(1, std::memory_order_release);
         barrier_number_.notify_all();
-    } else {
+    } else if (barrier_number_.load(std::memory_order_acquire) == seen) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point start = Clock::now();
         Wait_For_Change(barrier_number_, seen);
+        const auto waited = std::chrono::nanoseconds(Clock::now() - start);
+        barrier_waits_.fetch_add(waited.count(), std::memory_order_relaxed);
     }
 }
 

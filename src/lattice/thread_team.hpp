@@ -2,8 +2,11 @@
 // The threads of the time step: workers started once and kept for the run,
 // each handed one share of every step. A step is short (tens of
 // microseconds on small grids), so the workers wait for work and at
-// barriers by spinning a while before they sleep.
+// barriers by spinning some microseconds before they sleep; they sleep soon
+// so that on a machine busy with other work a waiting thread gives its core
+// to the one it waits for.
 #include <atomic>
+#include <cstdint>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -30,6 +33,10 @@ class Thread_Team {
     // Inside a job: waits until every thread has reached it.
     void Barrier();
 
+    // Nanoseconds the threads have spent waiting at barriers (each thread's
+    // waits added up) since the last call.
+    std::int64_t Take_Barrier_Waits() { return barrier_waits_.exchange(0); }
+
     void Stop();
 
   private:
@@ -43,4 +50,5 @@ class Thread_Team {
     std::atomic<int> arrived_{0};
     std::atomic<unsigned> barrier_number_{0};
     bool stopping_ = false;
+    alignas(64) std::atomic<std::int64_t> barrier_waits_{0};
 };

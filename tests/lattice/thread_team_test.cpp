@@ -4,7 +4,9 @@
 #include "lattice/thread_team.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 #include <xmmintrin.h>
 
@@ -43,6 +45,17 @@ TEST(ThreadTeam, BarrierHoldsEveryThreadUntilAllArrive) {
         });
     EXPECT_EQ(early.load(), 0);
     EXPECT_EQ(arrived.load(), 20 * 3 * 50);
+
+    // The waits are counted: two threads wait for one that comes 20 ms late
+    // (past the spinning, so they sleep), then the count starts again.
+    team.Take_Barrier_Waits();
+    team.Run([&](int t) {
+        if (t == 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        team.Barrier();
+    });
+    EXPECT_GE(team.Take_Barrier_Waits(), 2 * 19'000'000);
+    EXPECT_EQ(team.Take_Barrier_Waits(), 0);
 }
 
 } // namespace

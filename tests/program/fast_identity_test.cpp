@@ -69,6 +69,34 @@ TEST(FastAgainstReference, SameBytesWithTheThreadsOfTheMachine) {
         EXPECT_EQ(fast.File(f), one.File(f)) << f;
 }
 
+// The count of threads may change at every report (the program chooses it
+// as the run goes on); forced here to change at each of them, from one to
+// three and back, through a run to its stop and one that blows up (the
+// faulted step redone across a change): the bytes of one thread.
+TEST(FastAgainstReference, SameBytesWhenTheThreadsChangeAtReports) {
+    const std::string runs[][2] = {
+        {program::Parameter_File("0.71", "1e4", "1", "0", "0", "0.8"), "32\n32\n\n"},
+        {program::Parameter_File("0.71", "1e7", "1", "0", "0", "0.51"), "24\n24\n\n"}};
+    for (const auto& [parameters, console] : runs) {
+        program::Program_Run one(&parameters), changing(&parameters);
+        const int status = one.Start(console, "", CAVITY_BIN, "--threads 1");
+        EXPECT_EQ(changing.Start(console, "CAVITY_THREAD_PLAN=3,1,2,3,2,1,3,1,1,2,2,3,1"), status);
+        EXPECT_GT(std::count(one.out.begin(), one.out.end(), '*'), 12 * 78) << console;
+        EXPECT_EQ(changing.out, one.out) << console;
+        for (const char* f : program::Result_Files)
+            EXPECT_EQ(changing.File(f), one.File(f)) << f << ", " << console;
+        // Standard error as on one thread, but for the note on the threads.
+        const std::size_t note = changing.err.find("note: threads: ");
+        if (status == 0) {
+            ASSERT_NE(note, std::string::npos) << changing.err;
+            EXPECT_EQ(changing.err.substr(0, note), one.err);
+            EXPECT_EQ(changing.err.find('\n', note) + 1, changing.err.size());
+        } else {
+            EXPECT_EQ(changing.err, one.err);
+        }
+    }
+}
+
 using program::Parameter_File;
 
 INSTANTIATE_TEST_SUITE_P(

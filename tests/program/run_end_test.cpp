@@ -236,7 +236,7 @@ TEST(StatusLine, OnATerminalOnlyAndStandardOutputKeepsEveryByte) {
     int drawn = 0;
     EXPECT_EQ(program::Without_Nu_Note(Without_Status(seen, drawn)), "");
     EXPECT_GE(drawn, 1) << seen;
-    EXPECT_NE(seen.find(" nodes/s  residuals T "), std::string::npos) << seen;
+    EXPECT_NE(seen.find(" nodes/s  1 thread  residuals T "), std::string::npos) << seen;
     const std::size_t note = seen.rfind("note: wall-corrected mean Nu");
     ASSERT_GE(note, 4u) << seen;
     EXPECT_EQ(seen.substr(note - 4, 4), "\r\x1b[K"); // taken away before the closing note
