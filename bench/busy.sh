@@ -3,18 +3,19 @@
 # work, against the same machine without it: --threads 1, --threads 2 and the
 # default (the program chooses, and changes its choice at reports), side by
 # side, first without busy loops, then with one busy loop pinned to each core
-# (taskset) beside the run:
-#   - 256 x 256, Ra 1e5, for a fixed wall time: the steps it made (from
-#     report to report), and the CPU seconds (user + system) of 1000 steps;
-#   - 86 x 86, Ra 1e6, to its stop: the wall and CPU seconds of the whole run,
-#     and the program's note on the threads it used.
+# (taskset) beside the run. At 256 x 256 (Ra 1e5) and 86 x 86 (Ra 1e6), each
+# variant runs for a fixed wall time, in rounds that take the variants in
+# turn (each round in another order, so that a change in the machine's other
+# work falls on all alike); per variant, over all rounds: the steps a second
+# from report to report, against --threads 1, and the CPU seconds (user and
+# system) of 1000 steps.
 # BEFORE=/path/to/cavity adds that build on two threads (the program as it
-# was, for the comparison on the machine without busy loops).
-#   bench/busy.sh [seconds for each 256 x 256 run (default 30)] [rounds (default 1)]
+# was). CAVITY=/path/to/cavity runs another build than build/cavity.
+#   bench/busy.sh [seconds a run (default 10)] [rounds (default 3)]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-budget=${1:-30}
-rounds=${2:-1}
+budget=${1:-10}
+rounds=${2:-3}
 bin=${CAVITY:-$root/build/cavity}
 before=${BEFORE:-}
 work=$(mktemp -d)
@@ -68,7 +69,17 @@ run_variant() { # variant dir n m seconds
   esac
 }
 
+# rate DIR -> steps a second between the first and the last report, the
+# steps, and the CPU seconds of the run
+rate() {
+  awk -v cpu="$(awk '/^[0-9]/ { print $1 + $2 }' "$1/cpu")" '
+    NR == 1 { t0 = $1 } { t = $1; c = NR }
+    END { printf "%.6f %d %.3f\n", (c > 1 ? (c - 1) * 50 / (t - t0) : 0), 50 * c, cpu }' \
+    "$1/report-times"
+}
+
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $cores cores; $("$bin" --version)"
+echo "== $budget s a run, $rounds rounds"
 for load in none busy; do
   echo
   if [ $load = busy ]; then
@@ -77,31 +88,32 @@ for load in none busy; do
   else
     echo "== without busy loops (other work on the machine: $(uptime | sed 's/^.*load/load/'))"
   fi
-  for round in $(seq 1 "$rounds"); do
-    echo "-- 256 x 256, Ra 1e5, $budget s each (round $round)"
-    printf '%-22s %8s %12s %16s\n' variant steps "steps/s" "CPU s/1000 st"
-    for v in "${variants[@]}"; do
-      d="$work/$load-256-$round-${v// /_}"
-      params "$d" 1e5 0.6
-      run_variant "$v" "$d" 256 256 "$budget"
-      awk -v v="$v" -v cpu="$(awk '/^[0-9]/ { print $1 + $2 }' "$d/cpu")" '
-        NR == 1 { t0 = $1 } { t = $1; c = NR }
-        END { steps = 50 * c; rate = c > 1 ? (c - 1) * 50 / (t - t0) : 0
-              printf "%-22s %8d %12.1f %16.2f\n", v, steps, rate, steps ? 1000 * cpu / steps : 0 }' \
-        "$d/report-times"
+  for size in 256 86; do
+    ra=1e5
+    [ $size = 86 ] && ra=1e6
+    declare -A rates=() steps=() cpu=()
+    for round in $(seq 1 "$rounds"); do
+      n=${#variants[@]}
+      for i in $(seq 0 $((n - 1))); do
+        v=${variants[$(( (i + round - 1) % n ))]}
+        d="$work/$load-$size-$round-${v// /_}"
+        params "$d" $ra 0.6
+        run_variant "$v" "$d" $size $size "$budget"
+        read -r r s c < <(rate "$d")
+        rates[$v]="${rates[$v]:-} $r"
+        steps[$v]=$(( ${steps[$v]:-0} + s ))
+        cpu[$v]=$(echo "${cpu[$v]:-0} + $c" | bc -l)
+      done
     done
-    echo "-- 86 x 86, Ra 1e6, to its stop (round $round)"
-    printf '%-22s %8s %8s %8s  %s\n' variant steps "wall s" "CPU s" "threads"
+    echo "-- $size x $size, Ra $ra: steps a second in each round, their mean, against --threads 1"
+    one=$(echo "${rates[--threads 1]}" | awk '{ for (i = 1; i <= NF; i++) s += $i; print s / NF }')
     for v in "${variants[@]}"; do
-      d="$work/$load-86-$round-${v// /_}"
-      params "$d" 1e6 0.6
-      t0=$EPOCHREALTIME
-      run_variant "$v" "$d" 86 86 600
-      wall=$(echo "$(cat "$d/end-time") - $t0" | bc -l)
-      note=$(sed -n 's/^note: threads: //p' "$d/err")
-      printf '%-22s %8d %8.1f %8.1f  %s\n' "$v" "$((50 * $(wc -l < "$d/report-times")))" "$wall" \
-        "$(awk '/^[0-9]/ { print $1 + $2 }' "$d/cpu")" "${note:-(no note)}"
+      echo "${rates[$v]}" | awk -v v="$v" -v one="$one" -v steps="${steps[$v]}" -v cpu="${cpu[$v]}" '
+        { for (i = 1; i <= NF; i++) { s += $i; each = each sprintf(" %6.1f", $i) } m = s / NF
+          printf "%-20s %s  mean %6.1f  %5.2fx  CPU %.2f s/1000 steps\n", v, each, m,
+                 (one > 0 ? m / one : 0), (steps ? 1000 * cpu / steps : 0) }'
     done
+    unset rates steps cpu
   done
   stop_busy
 done

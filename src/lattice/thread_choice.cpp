@@ -19,8 +19,15 @@ void Start_Choice(Thread_Choice& c, int most, bool adaptive, const std::vector<i
 
 namespace {
 
+// Reports that a trial costing `cost` (the share of a step it takes more
+// than the count the run keeps) must wait to cost Trial_Cost_Share at most.
+int Paying_Gap(double cost) {
+    return int(std::ceil(std::clamp(cost, 0.0, 100.0) / Trial_Cost_Share));
+}
+
 // The end of a trial: the tried count stays if it was faster than the one
-// before it; else the run goes back, and the next trial that way waits
+// before it, and the count left is tried again after a gap that grows with
+// what it cost; else the run goes back, and the next trial that way waits
 // longer, the longer the more this one cost.
 void End_Trial(Thread_Choice& c, double seconds_a_step) {
     const int tried = c.in_use, base = c.probe_base;
@@ -28,14 +35,16 @@ void End_Trial(Thread_Choice& c, double seconds_a_step) {
     const double before = c.seconds[std::size_t(base)];
     c.probe_base = 0;
     if (seconds_a_step < before) {
-        c.gap_up = c.gap_down = First_Trial_Gap;
-        (down ? c.next_up : c.next_down) = c.report + First_Trial_Gap;
+        (down ? c.gap_down : c.gap_up) = First_Trial_Gap;
+        int& gap = down ? c.gap_up : c.gap_down;
+        gap = std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
+                         Longest_Trial_Gap);
+        (down ? c.next_up : c.next_down) = c.report + gap;
         return;
     }
     int& gap = down ? c.gap_down : c.gap_up;
     const double cost = before > 0.0 ? seconds_a_step / before - 1.0 : 1.0;
-    const double paying = std::ceil(std::min(cost, 100.0) / Trial_Cost_Share);
-    gap = std::min(Longest_Trial_Gap, std::max(2 * gap, int(paying)));
+    gap = std::min(Longest_Trial_Gap, std::max(2 * gap, Paying_Gap(cost)));
     (down ? c.next_down : c.next_up) = c.report + gap;
     c.in_use = base;
 }

@@ -19,9 +19,11 @@ struct Thread_Choice {
     std::vector<std::int64_t> steps; // steps made at k threads
 };
 
-// Reports between trials of another count: the first gap, the longest, and
-// the share of the run that trials which do not pay may cost at most (a
-// trial that took twice the time waits (2 - 1) / 0.04 = 25 reports at least).
+// Reports between trials of another count: the shortest gap, the longest,
+// and the share of the run that trials which do not pay may cost at most (a
+// count that took twice the time of the one kept is tried again after
+// (2 - 1) / 0.04 = 25 reports at least; a trial that did not pay doubles the
+// gap).
 inline constexpr int First_Trial_Gap = 4;
 inline constexpr int Longest_Trial_Gap = 128;
 inline constexpr double Trial_Cost_Share = 0.04;
