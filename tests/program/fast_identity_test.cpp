@@ -89,8 +89,9 @@ TEST(FastAgainstReference, SameBytesWhenTheThreadsChangeAtReports) {
         const std::size_t note = changing.err.find("note: threads: ");
         if (status == 0) {
             ASSERT_NE(note, std::string::npos) << changing.err;
-            EXPECT_EQ(changing.err.substr(0, note), one.err);
-            EXPECT_EQ(changing.err.find('\n', note) + 1, changing.err.size());
+            std::string err = changing.err;
+            err.erase(note, err.find('\n', note) + 1 - note);
+            EXPECT_EQ(err, one.err);
         } else {
             EXPECT_EQ(changing.err, one.err);
         }
