@@ -239,8 +239,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Ask_Grid_Size(n, m);
 
     // 2. Storage, for the whole run.
-    // CAVITY_THREAD_PLAN forces the counts from report to report (for tests).
-    const std::vector<int> plan = Thread_Plan(std::getenv("CAVITY_THREAD_PLAN"));
+    // CAVITY_TEST_THREAD_PLAN forces the counts from report to report (for tests).
+    const std::vector<int> plan = Thread_Plan(std::getenv("CAVITY_TEST_THREAD_PLAN"));
     const int threads = Step_Threads(
         n, m, plan.empty() ? options.Threads : *std::max_element(plan.begin(), plan.end()));
     Accelerator accelerator;

@@ -43,7 +43,7 @@ void Start_Choice(Thread_Choice& c, int most, bool adaptive, const std::vector<i
 // many where the threads wait much, or of twice as many when one is due.
 void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share);
 
-// A plan of counts, "2,1,2" (CAVITY_THREAD_PLAN, for the tests that force
+// A plan of counts, "2,1,2" (CAVITY_TEST_THREAD_PLAN, for the tests that force
 // switches); empty if absent or not a list of whole numbers from 1 to 4096.
 std::vector<int> Thread_Plan(const char* text);
 

@@ -80,7 +80,8 @@ TEST(FastAgainstReference, SameBytesWhenTheThreadsChangeAtReports) {
     for (const auto& [parameters, console] : runs) {
         program::Program_Run one(&parameters), changing(&parameters);
         const int status = one.Start(console, "", CAVITY_BIN, "--threads 1");
-        EXPECT_EQ(changing.Start(console, "CAVITY_THREAD_PLAN=3,1,2,3,2,1,3,1,1,2,2,3,1"), status);
+        EXPECT_EQ(changing.Start(console, "CAVITY_TEST_THREAD_PLAN=3,1,2,3,2,1,3,1,1,2,2,3,1"),
+                  status);
         EXPECT_GT(std::count(one.out.begin(), one.out.end(), '*'), 12 * 78) << console;
         EXPECT_EQ(changing.out, one.out) << console;
         for (const char* f : program::Result_Files)
