@@ -121,8 +121,7 @@ std::string Figure(double x, const char* format = "%.3g") {
 bool Has_Settled(const Run_Options& options, const Run_Monitor& monitor) {
     if (options.Settle_Tolerance <= 0.0)
         return false;
-    double change = Settle_Change(monitor);
-    return change >= 0.0 && change <= options.Settle_Tolerance;
+    return Judge_Settling(monitor, options.Settle_Tolerance).Settled;
 }
 
 // The note on standard error on how the run ended: always at the step limit,
@@ -139,13 +138,15 @@ void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, fl
     } else if (options.Settle_Tolerance <= 0.0) {
         return;
     } else if (ending == Ending::Settled) {
-        const int half_steps = Half_Window_Reports(monitor) * Report_Interval;
-        textio::Console_Note("note: settled at step " + std::to_string(Step) +
-                             ": Nu = " + Figure(Nu_Hot, "%.7g") + "; its mean over the last " +
-                             std::to_string(half_steps) + " steps differs from its mean over the " +
-                             std::to_string(half_steps) + " before by " +
-                             Figure(Settle_Change(monitor)) + ", relative (--settle " +
-                             Figure(options.Settle_Tolerance) + ")");
+        const Settle_Judgement j = Judge_Settling(monitor, options.Settle_Tolerance);
+        textio::Console_Note(
+            "note: settled at step " + std::to_string(Step) + ": Nu = " + Figure(Nu_Hot, "%.7g") +
+            ", within an estimated " + Figure(j.Uncertainty, "%.2g") +
+            " (relative) of where it settles: over the last " + std::to_string(j.Window_Steps) +
+            " steps it swung by " + Figure(j.Swing, "%.2g") + " beyond its noise of " +
+            Figure(j.Noise, "%.2g") + " a report, and its drift extrapolated adds " +
+            Figure(j.Drift_To_Come, "%.2g") + " (--settle " + Figure(options.Settle_Tolerance) +
+            ")");
     } else {
         const bool by_t = Residual_T < Stop_Threshold;
         textio::Console_Note("note: converged at step " + std::to_string(Step) + ": the " +
@@ -268,6 +269,8 @@ int Main_Program(Solver solver, const Run_Options& options) {
     // 4. Time loop.
     Run_Monitor monitor;
     monitor.Window = options.Settle_Window;
+    monitor.Window_Fixed = options.Settle_Window_Given;
+    monitor.Window_Floor = Case_Window_Floor(m, Tau_T);
     // With --checkpoint FILE kept by an earlier start of this run, the state
     // of its step, which has been made and reported; with --start-from FILE,
     // the fields of another run as the start.
@@ -303,9 +306,13 @@ int Main_Program(Solver solver, const Run_Options& options) {
             else // --files-every: the report's Nu alone
                 Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
             Report(Step, Nu_Hot, Residual_T, Residual_Flow);
-            if (options.Accelerate)
+            if (options.Accelerate) {
                 monitor.Window = Accelerated_Settle_Window(
                     monitor.Acceleration, options.Settle_Window, options.Settle_Window_Given);
+                // At rest after its extrapolations, near its fixed point: that
+                // short window, not one that follows the case.
+                monitor.Window_Fixed = options.Settle_Window_Given || monitor.Acceleration.At_Rest;
+            }
             if (Settled_After_Report(options, monitor, Step, Nu_Hot, Residual_T, Residual_Flow,
                                      Flow_At_Rest)) {
                 ending = Ending::Settled;

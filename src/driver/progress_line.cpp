@@ -3,6 +3,7 @@
 #include "setup/run_limits.hpp"
 #include "textio/console.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -27,10 +28,11 @@ std::string Nu_Movement(const Run_Monitor& monitor) {
         std::snprintf(text, sizeof text, "Nu %.7g", double(nu.back()));
         return text;
     }
-    const double last = nu.back(), first = nu.front();
+    const std::size_t window = std::min(nu.size(), 2 * std::size_t(Half_Window_Reports(monitor)));
+    const double last = nu.back(), first = nu[nu.size() - window];
     const double change = (last - first) / (last != 0.0 ? std::fabs(last) : 1.0);
     std::snprintf(text, sizeof text, "Nu %.7g, %+.1e in %d steps", last, change,
-                  int(nu.size() - 1) * Report_Interval);
+                  int(window - 1) * Report_Interval);
     return text;
 }
 

@@ -3,6 +3,8 @@
 #include "driver/progress_line.hpp"
 #include "driver/run_monitor.hpp"
 
+#include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -11,7 +13,7 @@ namespace {
 // A monitor over a window of four reports (two a half).
 Run_Monitor Small_Window() {
     Run_Monitor monitor;
-    monitor.Window = 200;
+    monitor.Window = monitor.Window_Floor = 200;
     return monitor;
 }
 
@@ -75,6 +77,64 @@ TEST(RunMonitor, BytesGiveBackTheWholeState) {
     EXPECT_EQ(a.Undone * 100 + a.Back_Off * 10 + a.Stalled, 345);
     EXPECT_EQ(a.Largest, 2.5);
     EXPECT_EQ(a.Best, 0.125);
+}
+
+// The first report step at which --settle `tolerance` ends a run whose
+// reports give nu(step), or 0 if none up to `last`.
+template <class Nu> int Settled_At(Nu nu, double tolerance, int last, int floor = 2000) {
+    Run_Monitor monitor;
+    monitor.Window_Floor = floor;
+    for (int step = 50; step <= last; step += 50) {
+        Record_Report(monitor, nu(step));
+        if (Judge_Settling(monitor, tolerance).Settled)
+            return step;
+    }
+    return 0;
+}
+
+// How far a damped history still is from its limit at `step`.
+double Envelope(int step, double amplitude, double decay) {
+    return amplitude * std::exp(-step / decay);
+}
+
+TEST(SettleRule, DampedOscillationSettlesOnlyOnceItsSwingIsWithinTheTolerance) {
+    // Periods near the old fixed window of 20000 steps and well beyond it:
+    // the means of two half windows agree long before the swing is gone.
+    for (double period : {21000.0, 90000.0}) {
+        auto nu = [&](int step) {
+            return float(4.5 * (1.0 + Envelope(step, 0.02, 40000.0) *
+                                          std::cos(6.283185307179586 * step / period)));
+        };
+        const int step = Settled_At(nu, 1e-5, 1000000, 20000);
+        EXPECT_GT(step, 0) << period;
+        EXPECT_LT(Envelope(step, 0.02, 40000.0), 1e-5) << period << " settled at " << step;
+        EXPECT_LT(step, 500000) << period;
+    }
+}
+
+TEST(SettleRule, NoiseOfTheToleranceItselfDoesNotHoldARunForever) {
+    // A steady Nu with rounding noise of 1e-5 relative a report (uniform,
+    // from a fixed sequence), after a quick approach.
+    std::uint32_t state = 12345;
+    auto nu = [&](int step) {
+        state = state * 1664525u + 1013904223u;
+        const double noise = (double(state >> 8) / double(1 << 24) - 0.5) * 3.4641016e-5;
+        return float(4.5 * (1.0 + Envelope(step, 0.01, 2000.0) + noise));
+    };
+    const int step = Settled_At(nu, 1e-5, 1000000);
+    EXPECT_GT(step, 14000); // the approach is within the tolerance from 13800 on
+    EXPECT_LT(step, 100000);
+}
+
+TEST(SettleRule, SlowDriftSettlesOnlyNearItsLimit) {
+    // Over 20000 steps, this drift changes Nu by 1e-5 while 5.5e-5 is still
+    // to come.
+    auto nu = [](int step) { return float(4.5 * (1.0 + Envelope(step, 0.01, 100000.0))); };
+    const int step = Settled_At(nu, 1e-5, 1000000, 2000);
+    ASSERT_GT(step, 0);
+    EXPECT_LT(Envelope(step, 0.01, 100000.0), 1e-5) << step;
+    // A drift that does not slow down never settles.
+    EXPECT_EQ(Settled_At([](int step) { return float(4.5 + 2e-9 * step); }, 1e-5, 200000), 0);
 }
 
 TEST(ProgressLine, StepTimeSpeedResidualsAndNu) {

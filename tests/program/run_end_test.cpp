@@ -93,6 +93,20 @@ TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
     EXPECT_EQ(Count(body, "Step=="), step / 50);
 }
 
+TEST(RunEnd, SettleWaitsForADampedSwingOfNu) {
+    // A coarse cavity with little viscosity: Nu swings with a period of
+    // about 20000 steps, damped to 1e-4 by step 95450. The means of two
+    // half windows of 20000 steps agreed to 1e-5 at step 76050, 6e-4 below
+    // the value of step 300000, 4.549027.
+    const std::string swinging = Parameter_File("0.71", "109992.951", "1", "0", "0.5", "0.505138");
+    Program_Run run(&swinging);
+    ASSERT_EQ(run.Start("32\n32\n\n", "", CAVITY_BIN, "--settle 1e-5"), 0) << run.err;
+    const std::size_t note = run.err.find("note: settled at step ");
+    ASSERT_NE(note, std::string::npos) << run.err;
+    EXPECT_GT(std::stoi(run.err.substr(note + 22)), 95450);
+    EXPECT_NEAR(Nu_Of(run), 4.549027, 1e-4 * 4.549027);
+}
+
 TEST(CommandLine, HelpVersionAndUnknownOption) {
     Program_Run help;
     ASSERT_EQ(help.Start("", "", CAVITY_BIN, "--help"), 0);
