@@ -136,12 +136,12 @@ options are always the same bytes; options add to them as said below, and
 the program talks to a person on standard error.
 
 Options:
-  --settle TOL           end the run after a report once the mean of the
-                         reported Nu over the last half of the window differs
-                         from its mean over the first half by at most TOL,
-                         relative; it then ends as a converged run does
-  --settle-window STEPS  the window of --settle, in steps (default 20000;
-                         with --accelerate 4000 once the extrapolations have
+  --settle TOL           end the run after a report once the reported Nu has
+                         neither drifted nor swung by more than TOL, relative,
+                         over a window that follows the case; it then ends as
+                         a converged run does
+  --settle-window STEPS  a fixed window of --settle, in steps (with
+                         --accelerate 4000 once the extrapolations have
                          brought the state to rest)
   --accelerate           reach the steady state in fewer steps: every 400
                          steps the state is extrapolated from the blocks
