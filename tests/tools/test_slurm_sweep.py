@@ -158,4 +158,4 @@ def test_scheduler_answers_are_read_task_by_task():
         "JobState=PENDING Reason=JobArrayTaskLimit ExitCode=0:0\n")
     assert sc["12_2"]["state"] == "TIMEOUT"
     assert sorted(sc) == ["12_10", "12_11", "12_2"]
-    assert slurm.array_spec([7, 0, 1, 2, 5, 8]) == "0-2,5,7-8"
+    assert slurm.array_ranges([7, 0, 1, 2, 5, 8]) == "0-2,5,7-8"

@@ -110,7 +110,7 @@ def checkpoint_every(case):
     return int(min(1000000, max(50, 50 * round(steps / 50))))
 
 
-def array_spec(indices):
+def array_ranges(indices):
     """0,1,2,5,7,8 -> '0-2,5,7-8'."""
     parts, k = [], 0
     indices = sorted(indices)
@@ -163,10 +163,10 @@ exit $rc
 
 
 def sbatch_argv(args, outdir, indices):
-    spec = array_spec(indices)
+    ranges = array_ranges(indices)
     if args.array_limit:
-        spec += "%%%d" % args.array_limit
-    argv = ["sbatch", "--parsable", "--array=" + spec,
+        ranges += "%%%d" % args.array_limit
+    argv = ["sbatch", "--parsable", "--array=" + ranges,
             "--job-name=" + os.path.basename(outdir),
             "--ntasks=1", "--cpus-per-task=%d" % args.cpus_per_case,
             "--requeue", "--open-mode=append",
@@ -541,7 +541,7 @@ def run(args, cases, binary, settle):
     save(outdir, state)
     print("cavity-sweep: %s" % rayleigh.NOTE, file=sys.stderr)
     print("cavity-sweep: submitted %d case(s) as job array %s (tasks %s; "
-          "squeue -j %s shows them)" % (len(indices), job, array_spec(indices),
+          "squeue -j %s shows them)" % (len(indices), job, array_ranges(indices),
                                         job), file=sys.stderr)
     if args.no_wait:
         print("cavity-sweep: not waiting; cavity-sweep collect %s writes the "
