@@ -19,7 +19,7 @@ CPU_TIME = "cpu-time.txt"
 RUN_FILES = (CONSOLE_OUT, CONSOLE_ERR, CPU_TIME)
 
 SETTLE_TOL = 1e-5
-SETTLE_WINDOW = 20000
+SETTLE_WINDOW = None  # the solver's own window, which follows the case
 REPORT_INTERVAL = 50
 MAX_STEPS = 1000000
 
@@ -238,11 +238,13 @@ def prepare_case(folder, case):
 
 def solver_options(settle=(SETTLE_TOL, SETTLE_WINDOW), threads=1):
     """The solver's options for every case: ``settle`` = (tolerance, window
-    in steps), or None for the solver's own stop alone."""
+    in steps or None for the solver's own), or None for the solver's own
+    stop alone."""
     opts = ["--threads", "%d" % threads]
     if settle is not None:
-        opts += ["--settle", "%r" % float(settle[0]),
-                 "--settle-window", "%d" % settle[1]]
+        opts += ["--settle", "%r" % float(settle[0])]
+        if settle[1] is not None:
+            opts += ["--settle-window", "%d" % settle[1]]
     return opts
 
 
