@@ -16,10 +16,13 @@
 
 using Field = std::vector<float>;
 
-inline constexpr float Ex[9] = {0.0f, 1.0f, 0.0f, -1.0f, 0.0f, 1.0f, -1.0f, -1.0f, 1.0f};
-inline constexpr float Ey[9] = {0.0f, 0.0f, 1.0f, 0.0f, -1.0f, 1.0f, 1.0f, -1.0f, -1.0f};
-inline constexpr float W[9] = {4.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f, 1.0f / 9.0f,
-                               1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f};
+// One copy in every translation unit (internal linkage): the kernels built
+// for several instruction sets keep theirs to themselves, whatever the build
+// emits of them (an instrumented or unoptimised build does).
+constexpr float Ex[9] = {0.0f, 1.0f, 0.0f, -1.0f, 0.0f, 1.0f, -1.0f, -1.0f, 1.0f};
+constexpr float Ey[9] = {0.0f, 0.0f, 1.0f, 0.0f, -1.0f, 1.0f, 1.0f, -1.0f, -1.0f};
+constexpr float W[9] = {4.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f, 1.0f / 9.0f,
+                        1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f};
 
 static_assert(std::bit_cast<std::uint32_t>(W[0]) == 0x3EE38E39u);
 static_assert(std::bit_cast<std::uint32_t>(W[1]) == 0x3DE38E39u);
