@@ -14,7 +14,7 @@ flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -ffp-contract=off -fno-fast-math -ftrapping-math -fno-finite-math-only
        -I"$root/src" -I"$root/tests")
-# The instruction set of this machine, as the program's default build has it,
+# The instruction set of this machine, as the program's kernels for it have it,
 # so that the vector paths are fuzzed too.
 if "$cxx" -march=native -E -x c++ /dev/null >/dev/null 2>&1; then
   flags+=(-march=native)
