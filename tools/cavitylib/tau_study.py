@@ -105,27 +105,28 @@ def analyse(summary_rows, cases=CASES):
     return out
 
 
-def _drift(folder):
+def _tail(folder):
+    """The tail fit of a run's Nu history (cavitylib.history) and its last
+    Nu, or None where the run left no history."""
     try:
         steps, nu, _, _ = history.read_console(folder)
     except OSError:
-        return math.nan
+        return None
     if nu.size == 0:
-        return math.nan
-    t = history.tail_fit(steps, nu)
-    return t["remaining"] / nu[-1]
+        return None
+    return history.tail_fit(steps, nu), nu[-1]
+
+
+def _drift(folder):
+    tail = _tail(folder)
+    return math.nan if tail is None else tail[0]["remaining"] / tail[1]
 
 
 def _scatter(folder):
-    """Relative scatter of the Nu history's tail (cavitylib.history): large
-    when the run ended while its Nu still oscillated."""
-    try:
-        steps, nu, _, _ = history.read_console(folder)
-    except OSError:
-        return math.nan
-    if nu.size == 0:
-        return math.nan
-    return history.tail_fit(steps, nu)["scatter"] / abs(nu[-1])
+    """Relative scatter of the Nu history's tail: large when the run ended
+    while its Nu still oscillated."""
+    tail = _tail(folder)
+    return math.nan if tail is None else tail[0]["scatter"] / abs(tail[1])
 
 
 def _fmt_s(s):
