@@ -60,14 +60,6 @@ void Prepare_Accelerator(Accelerator& a, int n, int m);
 // goes on in both.
 void Restart_Accelerator(Accelerator& a);
 
-// The window of --settle in an accelerated run: a short one (a few blocks)
-// once the extrapolations have ended with the state at rest, else the
-// window of a plain run; the window given with --settle-window in any case.
-inline constexpr int Window_At_Rest = 4000;
-inline int Accelerated_Settle_Window(const Acceleration_Record& r, int window, bool given) {
-    return given || !r.At_Rest ? window : Window_At_Rest;
-}
-
 // After exact step `Step`, its residuals and the stop test: at the end of a
 // block, takes the next state. The old copies are set to the moments of a
 // replaced state, so that the next residuals measure one exact step from it.

@@ -138,11 +138,10 @@ the program talks to a person on standard error.
 Options:
   --settle TOL           end the run after a report once the reported Nu has
                          neither drifted nor swung by more than TOL, relative,
-                         over a window that follows the case; it then ends as
-                         a converged run does
-  --settle-window STEPS  a fixed window of --settle, in steps (with
-                         --accelerate 4000 once the extrapolations have
-                         brought the state to rest)
+                         over a window that follows the case, and its
+                         estimated distance from where it settles is within
+                         TOL; it then ends as a converged run does
+  --settle-window STEPS  a fixed window of --settle, in steps
   --accelerate           reach the steady state in fewer steps: every 400
                          steps the state is extrapolated from the blocks
                          before (the run still ends on exact steps, by the

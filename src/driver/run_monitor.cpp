@@ -227,7 +227,10 @@ Settle_Judgement Judge_Window(const Run_Monitor& monitor, double tolerance, int 
     j.Swing = std::max(0.0, range - Noise_Range(j.Noise, span, reports));
     j.Drift_To_Come = Drift_To_Come(x, j.Noise);
     j.Uncertainty = range / 2.0 + j.Drift_To_Come + j.Noise;
-    j.Settled = j.Swing <= tolerance && j.Drift_To_Come <= tolerance;
+    // Swing and drift within the tolerance together, not merely each apart;
+    // the scatter of single reports comes on top (noise at the tolerance
+    // itself must not hold a run forever).
+    j.Settled = j.Swing <= tolerance && range / 2.0 + j.Drift_To_Come <= tolerance;
     return j;
 }
 
