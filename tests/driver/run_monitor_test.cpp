@@ -86,8 +86,12 @@ template <class Nu> int Settled_At(Nu nu, double tolerance, int last, int floor 
     monitor.Window_Floor = floor;
     for (int step = 50; step <= last; step += 50) {
         Record_Report(monitor, nu(step));
-        if (Judge_Settling(monitor, tolerance).Settled)
+        if (const Settle_Judgement j = Judge_Settling(monitor, tolerance); j.Settled) {
+            // The uncertainty the note states, less one report's scatter, is
+            // within the tolerance asked for.
+            EXPECT_LE(j.Uncertainty - j.Noise, tolerance) << step;
             return step;
+        }
     }
     return 0;
 }
