@@ -185,6 +185,7 @@ std::string Run_On_Terminal(const program::fs::path& dir, bool shared, int& stat
         ::dup2(out, 1);
         ::dup2(slave, 2);
         ::close(master);
+        ::setenv("OMP_NUM_THREADS", "1", 1); // one thread, as the plain run has
         ::execl(CAVITY_BIN, CAVITY_BIN, static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -238,7 +239,7 @@ const std::string Second_Long = Parameter_File("0.71", "1e3", "1", "0", "0", "0.
 
 TEST(StatusLine, OnATerminalOnlyAndStandardOutputKeepsEveryByte) {
     Program_Run plain(&Second_Long);
-    ASSERT_EQ(plain.Start("48\n48\n\n"), 0) << plain.err;
+    ASSERT_EQ(plain.Start("48\n48\n\n", "OMP_NUM_THREADS=1"), 0) << plain.err;
     EXPECT_EQ(program::Without_Nu_Note(plain.err), ""); // not a terminal: no status line
 
     Program_Run own(&Second_Long);

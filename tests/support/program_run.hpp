@@ -47,6 +47,15 @@ inline std::string Without_Nu_Note(const std::string& err) {
     return err.substr(0, last);
 }
 
+// Standard error without the note on the threads a run chose, whose shares
+// follow the machine's load.
+inline std::string Without_Threads_Note(std::string err) {
+    const std::size_t at = err.find("note: threads: ");
+    if (at != std::string::npos && (at == 0 || err[at - 1] == '\n'))
+        err.erase(at, err.find('\n', at) + 1 - at);
+    return err;
+}
+
 inline const char* Result_Files[] = {"Result.dat", "Nu.dat", "V_Velocity_MidLine.dat",
                                      "TEMPERATURE_MidLine.dat", "U_Velocity_Vertical_MidLine.dat"};
 
