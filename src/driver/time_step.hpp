@@ -40,8 +40,9 @@ struct Stepping {
 int Step_Threads(int n, int m, int requested);
 int Threads_That_Pay(int n, int m, int available);
 // Two threads paid from 24 x 24 up on an idle AVX2 machine (1.3x there, 1.6x
-// at 32 x 32, 1.7x at 56 x 56); where they pay less, the choice at the
-// reports goes back to one.
+// at 32 x 32, 1.7x at 56 x 56); with this share a grid starts on two from
+// about 45 x 45, and where they pay less the choice at the reports goes back
+// to one.
 inline constexpr int Min_Nodes_A_Thread = 1024;
 
 // Chooses the procedures and obtains their storage, once, before the time
