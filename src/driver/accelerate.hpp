@@ -8,7 +8,11 @@
 // as the step forms them. An extrapolation whose block then grows the
 // residual, or whose values the traps would catch, is undone: the run goes
 // back to the last state exact steps reached and goes on with plain blocks
-// for a while. The run's stop rules apply after every exact step as ever.
+// for a while. Once the extrapolations have ended, the heat content (the
+// mean temperature), which they leave off and which comes to its limit
+// slowest, is extrapolated alone from samples Heat_Block steps apart and the
+// temperature shifted by what it lacks. The run's stop rules apply after
+// every exact step as ever.
 #include "driver/run_monitor.hpp"
 #include "driver/time_step.hpp"
 
@@ -38,13 +42,19 @@ struct Accelerator {
     Field Reached, Now, F_Old; // the state of the block before, the state now, its residual
     std::vector<Field> dF, dG; // differences of residuals and of block results
     std::vector<double> Gram;  // dF^T dF, Window x Window
+    // After the extrapolations: the heat content (the mean temperature off
+    // the side walls) every Heat_Block exact steps, oldest first.
+    int Heat_Block = 1000;
+    int Heat_At = -1;
+    std::vector<double> Heat;
     // A test hook: the Nth extrapolation (counted from 1; 0 for none) gets an
     // infinite value at Poison_At.
     int Poison = 0;
     std::size_t Poison_At = 0;
-    // For the note at the end: extrapolations made and undone, and the step
+    // For the note at the end: extrapolations made and undone, shifts of the
+    // heat content made (all by this start of the run), and the step
     // at which the state was last replaced.
-    int Made = 0, Undone_Total = 0, Last_Extrapolation = 0;
+    int Made = 0, Undone_Total = 0, Last_Extrapolation = 0, Shifts = 0;
 };
 
 // Bytes the history needs on an n x m grid (for the memory check).

@@ -224,7 +224,11 @@ bool Settled_After_Report(const Run_Options& options, Run_Monitor& monitor, int 
 void Tell_The_Acceleration(const Accelerator& a, int Step) {
     std::string text = "note: --accelerate: " + std::to_string(a.Made) + " extrapolation" +
                        (a.Made == 1 ? "" : "s") + " (" + std::to_string(a.Undone_Total) +
-                       " undone) in " + std::to_string(Step) + " exact steps";
+                       " undone)";
+    if (a.Shifts > 0)
+        text += " and " + std::to_string(a.Shifts) + " shift" + (a.Shifts == 1 ? "" : "s") +
+                " of the heat content";
+    text += " in " + std::to_string(Step) + " exact steps";
     if (a.Last_Extrapolation > 0)
         text += "; it ended on the " + std::to_string(Step - a.Last_Extrapolation) +
                 " exact steps after the state was last replaced, at step " +
@@ -270,10 +274,7 @@ int Main_Program(Solver solver, const Run_Options& options) {
     Run_Monitor monitor;
     monitor.Window = options.Settle_Window;
     monitor.Window_Fixed = options.Settle_Window_Given;
-    // Extrapolations leave part of their error in the slowest thermal mode,
-    // which decays over about m^2/(pi^2 alpha): an accelerated run watches Nu
-    // for twice the plain window before it may settle.
-    monitor.Window_Floor = Case_Window_Floor(m, Tau_T) * (options.Accelerate ? 2 : 1);
+    monitor.Window_Floor = Case_Window_Floor(m, Tau_T);
     // With --checkpoint FILE kept by an earlier start of this run, the state
     // of its step, which has been made and reported; with --start-from FILE,
     // the fields of another run as the start.

@@ -273,7 +273,8 @@ std::string Monitor_Bytes(const Run_Monitor& monitor) {
         Put(out, nu);
     const Acceleration_Record& a = monitor.Acceleration;
     if (a.Active) {
-        Put(out, std::int32_t(int(a.Converged) | int(a.Dropped) << 1 | int(a.At_Rest) << 2));
+        Put(out, std::int32_t(int(a.Converged) | int(a.Dropped) << 1 | int(a.At_Rest) << 2 |
+                              int(a.Balanced) << 3 | a.Shifts << 4));
         Put(out, std::int32_t(a.Undone));
         Put(out, std::int32_t(a.Back_Off));
         Put(out, std::int32_t(a.Stalled));
@@ -307,6 +308,8 @@ void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
         a.Converged = (flags & 1) != 0;
         a.Dropped = (flags & 2) != 0;
         a.At_Rest = (flags & 4) != 0;
+        a.Balanced = (flags & 8) != 0;
+        a.Shifts = (flags >> 4) & 0xff;
         a.Undone = Take<std::int32_t>(bytes);
         a.Back_Off = Take<std::int32_t>(bytes);
         a.Stalled = Take<std::int32_t>(bytes);

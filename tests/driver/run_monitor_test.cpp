@@ -69,7 +69,7 @@ TEST(RunMonitor, BytesGiveBackTheWholeState) {
     EXPECT_THROW(Restore_Monitor(back, bytes.substr(0, bytes.size() - 1)), std::runtime_error);
 
     // With --accelerate, the record of its extrapolations after the history.
-    monitor.Acceleration = {true, true, true, false, 3, 4, 5, 2.5, 0.125};
+    monitor.Acceleration = {true, true, true, false, 3, 4, 5, 2.5, 0.125, true, 7};
     Restore_Monitor(back, Monitor_Bytes(monitor));
     EXPECT_EQ(back.Nu_History, monitor.Nu_History);
     const Acceleration_Record& a = back.Acceleration;
@@ -77,6 +77,8 @@ TEST(RunMonitor, BytesGiveBackTheWholeState) {
     EXPECT_EQ(a.Undone * 100 + a.Back_Off * 10 + a.Stalled, 345);
     EXPECT_EQ(a.Largest, 2.5);
     EXPECT_EQ(a.Best, 0.125);
+    EXPECT_TRUE(a.Balanced);
+    EXPECT_EQ(a.Shifts, 7);
 }
 
 // The first report step at which --settle `tolerance` ends a run whose
