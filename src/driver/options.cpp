@@ -144,8 +144,9 @@ Options:
   --settle-window STEPS  a fixed window of --settle, in steps
   --accelerate           reach the steady state in fewer steps: every 400
                          steps the state is extrapolated from the blocks
-                         before (the run still ends on exact steps, by the
-                         stop rule or --settle; the reports count exact steps)
+                         before, then its mean temperature alone (the run
+                         still ends on exact steps, by the stop rule or
+                         --settle; the reports count exact steps)
   --threads N            threads of the time step (default: OMP_NUM_THREADS,
                          else chosen again at every report: up to the cores
                          the process may run on, as many as the grid makes
