@@ -20,11 +20,13 @@ constexpr double Converged_Fraction = 1e-5;
 constexpr double Floor = 1e-6;
 constexpr double Stall_Fraction = 0.9;
 constexpr int Stall_Blocks = 8;
-// The heat content is extrapolated where its changes from sample to sample
-// fall by a ratio below Heat_Ratio, at most Max_Shifts times, until the
-// shift would be below Heat_Floor of the walls' difference (it would move
-// Nu by some 3e-6 relative).
-constexpr double Heat_Ratio = 0.98;
+// The heat content is extrapolated where its last three changes from sample
+// to sample fall by ratios below Heat_Ratio that differ by Ratio_Spread at
+// most (a drift that hardly slows, or a swing, is no geometric fall), at
+// most Max_Shifts times, until the shift would be below Heat_Floor of the
+// walls' difference (it would move Nu by some 3e-6 relative).
+constexpr double Heat_Ratio = 0.95;
+constexpr double Ratio_Spread = 0.1;
 constexpr int Max_Shifts = 8;
 constexpr double Heat_Floor = 1e-6;
 // Tikhonov regularisation of the least squares, relative to the largest
@@ -314,7 +316,7 @@ bool Shift_Temperature(Accelerator& a, const Accelerated_Fields& s, double Delta
 // side walls bring it to its limit over some m^2 / (4 Nu alpha) steps and
 // more, and the extrapolations leave it off (by 3e-5 on 56 x 56 at Ra 1e5,
 // which Nu feels threefold). Once the extrapolations have ended and it falls
-// geometrically, its limit is extrapolated from three samples and the
+// geometrically, its limit is extrapolated from the last samples and the
 // temperature shifted there.
 Block_End Balance_Heat(Accelerator& a, int Step, const Accelerated_Fields& s) {
     Acceleration_Record& r = s.Record;
@@ -322,14 +324,15 @@ Block_End Balance_Heat(Accelerator& a, int Step, const Accelerated_Fields& s) {
         return Block_End::None;
     a.Heat.push_back(Heat_Content(s));
     a.Heat_At = Step;
-    if (a.Heat.size() < 3)
+    if (a.Heat.size() < 4)
         return Block_End::None;
-    const double d1 = a.Heat[1] - a.Heat[0], d2 = a.Heat[2] - a.Heat[1];
+    const double d1 = a.Heat[1] - a.Heat[0], d2 = a.Heat[2] - a.Heat[1], d3 = a.Heat[3] - a.Heat[2];
     a.Heat.erase(a.Heat.begin());
-    const double ratio = d2 / d1;
-    if (!(d1 != 0.0 && ratio > 0.0 && ratio < Heat_Ratio))
-        return Block_End::None; // not (yet) a geometric fall
-    const double Delta = d2 * ratio / (1.0 - ratio);
+    const double before = d2 / d1, ratio = d3 / d2;
+    if (!(before > 0.0 && before < Heat_Ratio && ratio > 0.0 && ratio < Heat_Ratio &&
+          std::fabs(ratio - before) <= Ratio_Spread))
+        return Block_End::None; // not (yet) a steady geometric fall
+    const double Delta = d3 * ratio / (1.0 - ratio);
     const double walls =
         std::fabs(double(s.T[Node(s.n, 0, s.m / 2)]) - s.T[Node(s.n, s.n, s.m / 2)]);
     if (std::fabs(Delta) <= Heat_Floor * walls || r.Shifts >= Max_Shifts) {
