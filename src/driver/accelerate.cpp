@@ -12,10 +12,11 @@
 namespace {
 
 // The extrapolations end once the block residual has fallen to this fraction
-// of the largest of the cycle, or its root mean square to Floor, where single
-// precision leaves it (the moving rounding of a steady run), or when it has
-// stalled: not fallen below Stall_Fraction of its best for Stall_Blocks
-// blocks, twice in a row.
+// of the largest of the cycle, or its root mean square to Floor a block of
+// 400 steps, where single precision leaves it (the moving rounding of a
+// steady run, and the mass the rounded weights add, grow with the block), or
+// when it has stalled: not fallen below Stall_Fraction of its best for
+// Stall_Blocks blocks of 400 steps (two blocks at least), twice in a row.
 constexpr double Converged_Fraction = 1e-5;
 constexpr double Floor = 1e-6;
 constexpr double Stall_Fraction = 0.9;
@@ -264,7 +265,7 @@ namespace {
 bool Has_Converged(Accelerator& a, Acceleration_Record& r, double norm) {
     r.Largest = std::max(r.Largest, norm);
     const double rms = norm / std::sqrt(double(a.Now.size()));
-    if (norm <= Converged_Fraction * r.Largest || rms <= Floor) {
+    if (norm <= Converged_Fraction * r.Largest || rms <= Floor * (a.Block / 400.0)) {
         r.At_Rest = true;
         return true;
     }
@@ -274,7 +275,7 @@ bool Has_Converged(Accelerator& a, Acceleration_Record& r, double norm) {
         r.Dropped = false;
         return false;
     }
-    if (++r.Stalled < Stall_Blocks)
+    if (++r.Stalled < std::max(2, Stall_Blocks * 400 / a.Block))
         return false;
     if (r.Dropped)
         return true;

@@ -275,9 +275,12 @@ int Main_Program(Solver solver, const Run_Options& options) {
     monitor.Window = options.Settle_Window;
     monitor.Window_Fixed = options.Settle_Window_Given;
     monitor.Window_Floor = Case_Window_Floor(m, Tau_T);
-    // The heat content comes to its limit over some m^2/(4 Nu alpha) steps:
-    // sampled a tenth of the window floor apart, it falls by a ratio of 0.8
-    // to 0.95 from sample to sample.
+    // The swings of Nu last longer where diffusion is slower: blocks of a
+    // sixteenth of the window floor (m^2/(320 alpha), 400 to 4000 steps) let
+    // the extrapolations span them. The heat content comes to its limit over
+    // some m^2/(4 Nu alpha) steps: sampled a tenth of the floor apart, it
+    // falls by a ratio of 0.8 to 0.95 from sample to sample.
+    accelerator.Block = std::clamp(monitor.Window_Floor / 16, 400, 4000);
     accelerator.Heat_Block = std::max(1000, monitor.Window_Floor / 10);
     // With --checkpoint FILE kept by an earlier start of this run, the state
     // of its step, which has been made and reported; with --start-from FILE,

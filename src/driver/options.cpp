@@ -143,9 +143,9 @@ Options:
                          TOL; it then ends as a converged run does
   --settle-window STEPS  a fixed window of --settle, in steps
   --accelerate           reach the steady state in fewer steps: every 400
-                         steps the state is extrapolated from the blocks
-                         before, then its mean temperature alone (the run
-                         still ends on exact steps, by the stop rule or
+                         to 4000 steps the state is extrapolated from the
+                         blocks before, then its mean temperature alone (the
+                         run still ends on exact steps, by the stop rule or
                          --settle; the reports count exact steps)
   --threads N            threads of the time step (default: OMP_NUM_THREADS,
                          else chosen again at every report: up to the cores
