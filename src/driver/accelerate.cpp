@@ -23,12 +23,12 @@ constexpr double Stall_Fraction = 0.9;
 constexpr int Stall_Blocks = 8;
 // The heat content is extrapolated where its last three changes from sample
 // to sample fall by ratios below Heat_Ratio that differ by Ratio_Spread at
-// most (a drift that hardly slows, or a swing, is no geometric fall), at
-// most Max_Shifts times, until the shift would be below Heat_Floor of the
-// walls' difference (it would move Nu by some 3e-6 relative).
+// most (a drift that hardly slows, or a swing, is no geometric fall), and
+// only once: each shift restarts the settle window, which costs more than
+// the rest of the heat content (measured). No shift below Heat_Floor of the
+// walls' difference (it would move Nu by some 3e-6).
 constexpr double Heat_Ratio = 0.95;
 constexpr double Ratio_Spread = 0.1;
-constexpr int Max_Shifts = 8;
 constexpr double Heat_Floor = 1e-6;
 // Tikhonov regularisation of the least squares, relative to the largest
 // diagonal of the Gram matrix: rounding of the float columns sits near 1e-7
@@ -318,7 +318,7 @@ bool Shift_Temperature(Accelerator& a, const Accelerated_Fields& s, double Delta
 // more, and the extrapolations leave it off (by 3e-5 on 56 x 56 at Ra 1e5,
 // which Nu feels threefold). Once the extrapolations have ended and it falls
 // geometrically, its limit is extrapolated from the last samples and the
-// temperature shifted there.
+// temperature shifted there, once.
 Block_End Balance_Heat(Accelerator& a, int Step, const Accelerated_Fields& s) {
     Acceleration_Record& r = s.Record;
     if (r.Balanced || (!a.Heat.empty() && Step - a.Heat_At < a.Heat_Block))
@@ -336,17 +336,11 @@ Block_End Balance_Heat(Accelerator& a, int Step, const Accelerated_Fields& s) {
     const double Delta = d3 * ratio / (1.0 - ratio);
     const double walls =
         std::fabs(double(s.T[Node(s.n, 0, s.m / 2)]) - s.T[Node(s.n, s.n, s.m / 2)]);
-    if (std::fabs(Delta) <= Heat_Floor * walls || r.Shifts >= Max_Shifts) {
-        r.Balanced = true;
-        return Block_End::None;
-    }
-    if (!Shift_Temperature(a, s, Delta)) { // nothing changed
-        r.Balanced = true;
-        return Block_End::None;
-    }
+    r.Balanced = true;
+    if (std::fabs(Delta) <= Heat_Floor * walls || !Shift_Temperature(a, s, Delta))
+        return Block_End::None; // nothing changed
     ++r.Shifts;
     ++a.Shifts;
-    a.Heat.assign(1, Heat_Content(s));
     a.Last_Extrapolation = Step;
     return Block_End::Extrapolated;
 }

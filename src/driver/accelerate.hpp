@@ -11,7 +11,7 @@
 // for a while. Once the extrapolations have ended, the heat content (the
 // mean temperature), which they leave off and which comes to its limit
 // slowest, is extrapolated alone from samples Heat_Block steps apart and the
-// temperature shifted by what it lacks. The run's stop rules apply after
+// temperature shifted once by what it lacks. The run's stop rules apply after
 // every exact step as ever.
 #include "driver/run_monitor.hpp"
 #include "driver/time_step.hpp"

@@ -18,8 +18,8 @@ struct Acceleration_Record {
     int Back_Off = 0;             // plain blocks still to go before the next
     int Stalled = 0;              // blocks since the best block residual
     double Largest = 0, Best = 0; // block residuals
-    bool Balanced = false;        // the heat content has been brought to its limit
-    int Shifts = 0;               // ... by so many shifts of the temperature
+    bool Balanced = false;        // the heat content has been extrapolated
+    int Shifts = 0;               // shifts of the temperature made for it
 };
 
 struct Run_Monitor {
