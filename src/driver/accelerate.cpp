@@ -323,12 +323,18 @@ Block_End Balance_Heat(Accelerator& a, int Step, const Accelerated_Fields& s) {
     Acceleration_Record& r = s.Record;
     if (r.Balanced || (!a.Heat.empty() && Step - a.Heat_At < a.Heat_Block))
         return Block_End::None;
+    if (s.n < 2) { // no node off the side walls
+        r.Balanced = true;
+        return Block_End::None;
+    }
     a.Heat.push_back(Heat_Content(s));
     a.Heat_At = Step;
     if (a.Heat.size() < 4)
         return Block_End::None;
     const double d1 = a.Heat[1] - a.Heat[0], d2 = a.Heat[2] - a.Heat[1], d3 = a.Heat[3] - a.Heat[2];
     a.Heat.erase(a.Heat.begin());
+    if (d1 == 0.0 || d2 == 0.0) // (the traps are on)
+        return Block_End::None;
     const double before = d2 / d1, ratio = d3 / d2;
     if (!(before > 0.0 && before < Heat_Ratio && ratio > 0.0 && ratio < Heat_Ratio &&
           std::fabs(ratio - before) <= Ratio_Spread))
