@@ -12,7 +12,7 @@ import zlib
 
 import numpy as np
 
-from cavitylib.records import FormatError, PARAM_NAMES
+from .records import FormatError, PARAM_NAMES
 
 MAGIC = b"CAVITYCK"
 VERSION = 1

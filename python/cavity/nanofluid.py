@@ -222,7 +222,7 @@ class NoFit(ValueError):
 def lattice_for(tau_t, pr, ra, m):
     """Derived lattice values of a run (as the solver derives them) whose
     cavity between the walls has Rayleigh number ``ra``: the parameter file
-    gets Ra_solver = Ra (m/(m-1))^3 (cavitylib.rayleigh)."""
+    gets Ra_solver = Ra (m/(m-1))^3 (cavity.rayleigh)."""
     diff = (tau_t - 0.5) / 3.0
     visc = diff * pr
     ra_solver = rayleigh.to_solver(ra, m)

@@ -26,13 +26,13 @@ class Run:
     """What a run folder holds, with the scalings the figures need.
 
     ``wall_at``: the walls sit that many lattice spacings inside the end
-    node lines (0.5 on this lattice, see cavitylib.validation); positions
+    node lines (0.5 on this lattice, see cavity.validation); positions
     are then measured from the walls in units of the height between them,
     L = m - 2 wall_at, and velocities are in alpha/L. 0 puts the walls on
     the nodes (positions as the files write them, L = m). ``ra``: the
     Rayleigh number of the cavity for the title and the benchmark values;
     by default the parameter file's read back by the tools' convention
-    (cavitylib.rayleigh), which gives the number the user gave the tools.
+    (cavity.rayleigh), which gives the number the user gave the tools.
     """
 
     def __init__(self, folder, wall_at=0.0, ra=None):
@@ -366,7 +366,7 @@ def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
                     reference=None, title=None, against=None):
     """Relative error over the grid spacing h = 1/L (log-log), with slopes 1
     and 2 for reference. ``runs`` are analysed runs of one Ra
-    (cavitylib.validation.analyse_run); the error is against ``reference``
+    (cavity.validation.analyse_run); the error is against ``reference``
     (quantity -> value; default: the published values)."""
     from . import validation as va
     if reference is None:

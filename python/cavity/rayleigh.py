@@ -5,7 +5,7 @@ solver's walls act half a spacing inside the end node lines, so that cavity
 is m - 1 spacings high, while the solver scales its Ra with m (its buoyancy
 coefficient is Ra nu alpha / (dT m^3)). Every tool therefore writes
 Ra (m / (m - 1))^3 into the parameter file, and reads a parameter file back
-as Ra_file ((m - 1) / m)^3. tools/README.md ("The Rayleigh number") says so
+as Ra_file ((m - 1) / m)^3. python/README.md ("The Rayleigh number") says so
 for the user.
 """
 
@@ -13,7 +13,7 @@ WALL_OFFSET = 0.5  # lattice spacings from an end node line to its wall
 
 NOTE = ("Ra is the Rayleigh number of the cavity between the walls "
         "(m - 1 spacings high); the parameter file gets Ra (m/(m-1))^3, "
-        "as the solver scales Ra with m (tools/README.md, \"The Rayleigh "
+        "as the solver scales Ra with m (python/README.md, \"The Rayleigh "
         "number\")")
 
 

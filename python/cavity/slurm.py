@@ -51,7 +51,7 @@ class SlurmError(RuntimeError):
 
 def add_arguments(ap):
     g = ap.add_argument_group(
-        "on a Slurm cluster (tools/README.md, \"Sweeps on a Slurm cluster\")")
+        "on a Slurm cluster (python/README.md, \"Sweeps on a Slurm cluster\")")
     g.add_argument("--slurm", action="store_true",
                    help="submit the cases as one Slurm job array (one task a "
                    "case) instead of running them here; OUTDIR must be on a "

@@ -34,7 +34,7 @@ SUMMARY_COLUMNS = (
 SUMMARY_LEGEND = """\
 name                case name (the name column of the case table, or caseNNN)
 n, m, Pr ... Tau_T  the case as given; Ra is the Rayleigh number of the cavity
-                    between the walls (see tools/README.md, "The Rayleigh number")
+                    between the walls (see python/README.md, "The Rayleigh number")
 Ra_parameter_file   the Ra written into Input_Parameters.Input: Ra (m/(m-1))^3
 status              ok (exit status 0), failed (non-zero exit status, or on
                     Slurm a task the scheduler ended: cancelled, out of time),
@@ -154,7 +154,7 @@ def _row_fields(header, fields, where):
 def read_cases(path):
     """Cases of a CSV table: columns n, m, Pr, Ra, T_Hot, T_Cold, Tau_T,
     optional T_Init (default (T_Hot + T_Cold)/2, the quickest start), an
-    optional name and start_from (cavitylib.chain); blank lines and lines
+    optional name and start_from (cavity.chain); blank lines and lines
     starting with # are skipped. A bad table is a CaseError of one line
     naming the row, its line and the column."""
     rows = _table_rows(path)
@@ -253,7 +253,7 @@ def job_command(binary, options, folder="{}", shell_options=""):
     with the folder's console answers, its output kept beside them, and its
     processor time (the shell's ``times``, portable to any remote shell).
     ``shell_options``: more options as shell text, expanded in the folder
-    (a chained case's, cavitylib.chain)."""
+    (a chained case's, cavity.chain)."""
     solver = " ".join(shlex.quote(a) for a in [binary] + options)
     if shell_options:
         solver += " " + shell_options

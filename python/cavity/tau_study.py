@@ -71,7 +71,7 @@ def analyse(summary_rows, cases=CASES):
     number, Tau_T, Tau_F, stop, steps, the steps in diffusive times
     (steps alpha / (m - 1)^2), wall and processor seconds, the Nu error
     against Nu_0 and the drift left (how far the Nu history still was from
-    the value it was heading for, cavitylib.history.tail_fit)."""
+    the value it was heading for, cavity.history.tail_fit)."""
     by_name = {r["name"]: r for r in summary_rows}
     out = []
     for name, pr, ra, m, _, _ in cases:
@@ -106,7 +106,7 @@ def analyse(summary_rows, cases=CASES):
 
 
 def _tail(folder):
-    """The tail fit of a run's Nu history (cavitylib.history) and its last
+    """The tail fit of a run's Nu history (cavity.history) and its last
     Nu, or None where the run left no history."""
     try:
         steps, nu, _, _ = history.read_console(folder)

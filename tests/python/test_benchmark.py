@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import fakesolver
-from cavitylib import benchmark, records
+from cavity import benchmark, records
 
 
 class TestParabolicPeak:

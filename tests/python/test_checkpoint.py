@@ -1,11 +1,11 @@
-"""Reading the solver's checkpoints (cavitylib.checkpoint)."""
+"""Reading the solver's checkpoints (cavity.checkpoint)."""
 
 import subprocess
 
 import numpy as np
 import pytest
 
-from cavitylib import checkpoint, records
+from cavity import checkpoint, records
 
 
 @pytest.fixture

@@ -6,7 +6,7 @@ import subprocess
 import pytest
 
 from conftest import FAKE_SOLVER, tool
-from cavitylib import gci, records
+from cavity import gci, records
 
 
 def test_three_grids_by_hand():

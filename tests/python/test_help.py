@@ -1,3 +1,4 @@
+import importlib.metadata
 import re
 import subprocess
 
@@ -5,8 +6,9 @@ import pytest
 
 from conftest import tool
 
-TOOLS = ("cavity-sweep", "cavity-plot", "cavity-to-vtk", "cavity-validate",
-         "cavity-nanofluid")
+# Every console script the installed package declares.
+TOOLS = sorted(e.name for e in importlib.metadata.distribution("cavity").entry_points
+               if e.group == "console_scripts")
 
 
 def help_text(*argv):
@@ -19,9 +21,9 @@ def help_text(*argv):
 
 @pytest.mark.parametrize("name", TOOLS)
 def test_every_command_and_subcommand_has_its_help(name):
-    """--help of each tool, and of each subcommand its help lists (argparse
-    formats a help text only when asked: a stray % in one ends in a
-    traceback)."""
+    """--help of each console script (exit status 0), and of each
+    subcommand its help lists (argparse formats a help text only when asked:
+    a stray % in one ends in a traceback)."""
     text = help_text(name)
     listed = re.search(r"^usage: \S+ .*?\{([\w,-]+)\}", text, re.M | re.S)
     for sub in (listed.group(1).split(",") if listed else []):

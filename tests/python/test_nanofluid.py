@@ -7,8 +7,8 @@ import pytest
 
 import fakesolver
 from conftest import tool
-from cavitylib import nanofluid as nf
-from cavitylib import records
+from cavity import nanofluid as nf
+from cavity import records
 
 TABLE = nf.load_table()
 WATER = TABLE["water"]
@@ -204,7 +204,7 @@ def test_nusselt_needs_the_suspension(tmp_path):
 
 
 def test_cases_table_feeds_the_sweep(tmp_path):
-    from cavitylib import sweep
+    from cavity import sweep
     out = tmp_path / "cu.csv"
     proc = cli("cases", "--particle", "Cu", "--phi-list", "0,0.05,0.1,0.15,0.2",
                "--ra-f", "1e5", "--grid", "96x96", "-o", out)

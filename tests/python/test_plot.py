@@ -7,7 +7,7 @@ import pytest
 
 import fakesolver
 from conftest import tool
-from cavitylib import records
+from cavity import records
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
@@ -106,7 +106,7 @@ def test_local_nusselt_of_conduction_is_one_along_the_wall(tmp_path):
 
 
 def test_wall_frame_positions_and_velocity_scale(tmp_path):
-    from cavitylib import benchmark, plotting
+    from cavity import benchmark, plotting
     make_run(tmp_path, 24, 24)
     on_nodes = plotting.Run(str(tmp_path), wall_at=0.0)
     walls = plotting.Run(str(tmp_path), wall_at=0.5)

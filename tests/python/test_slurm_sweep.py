@@ -1,6 +1,6 @@
 """A sweep through Slurm gives what a sweep on this machine gives, and a task
 cancelled or requeued mid-run ends as it should: a one-node cluster runs on
-this machine (tests/tools/slurm_cluster.sh; tests/run_all.sh starts it and
+this machine (tests/python/slurm_cluster.sh; tests/run_all.sh starts it and
 names its folder in CAVITY_SLURM_CLUSTER, else this test starts its own where
 slurm-wlm and munge are installed)."""
 
@@ -147,7 +147,7 @@ def test_slurm_sweep_matches_a_local_sweep_through_cancel_requeue_and_resume(
 def test_scheduler_answers_are_read_task_by_task():
     """A pending part of an array comes as one range; sacct names the state
     with who cancelled it."""
-    from cavitylib import slurm
+    from cavity import slurm
     sacct = slurm.parse_sacct("12_3|CANCELLED by 0|0:15\n12_[5-7,9%2]|PENDING|0:0\n")
     assert sacct["12_3"]["state"] == "CANCELLED by 0"
     assert sorted(sacct) == ["12_3", "12_5", "12_6", "12_7", "12_9"]

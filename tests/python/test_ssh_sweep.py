@@ -1,6 +1,6 @@
 """A sweep spread over two ssh hosts gives what a sweep on this machine
 gives: two sshd daemons on loopback addresses stand in for the machines
-(tests/tools/ssh_hosts.sh; tests/run_all.sh starts them and names their
+(tests/python/ssh_hosts.sh; tests/run_all.sh starts them and names their
 folder in CAVITY_SSH_HOSTS, else this test starts its own where sshd is
 installed)."""
 

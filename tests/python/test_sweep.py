@@ -6,7 +6,7 @@ import subprocess
 import pytest
 
 from conftest import FAKE_SOLVER, tool
-from cavitylib import rayleigh, records, sweep
+from cavity import rayleigh, records, sweep
 
 HEAD = "name,n,m,Pr,Ra,T_Hot,T_Cold,T_Init,Tau_T\n"
 
@@ -240,7 +240,7 @@ def test_chained_cases_run_after_the_case_they_start_from(tmp_path, solver):
 
 def test_progress_line_counts_cases_and_the_time_left():
     import io
-    from cavitylib import sweep_progress
+    from cavity import sweep_progress
 
     class Terminal(io.StringIO):
         def isatty(self):

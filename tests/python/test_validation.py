@@ -11,7 +11,7 @@ import pytest
 
 import fakesolver
 from conftest import tool
-from cavitylib import history, records, sweep, validation as va
+from cavity import history, records, sweep, validation as va
 
 
 class TestCaseSetUp:

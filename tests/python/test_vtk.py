@@ -7,7 +7,7 @@ import pytest
 
 import fakesolver
 from conftest import tool
-from cavitylib import records
+from cavity import records
 
 N, M = 6, 4  # not square: X runs to n/m = 1.5
 

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Nanofluid set-up for the cavity solver: from base fluid, particle and
 volume fraction to Pr and Ra (and a ready parameter file), and from the
 solver's Nusselt number back to one referred to the base fluid.
@@ -23,10 +22,8 @@ import json
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-
-from cavitylib import nanofluid as nf  # noqa: E402
-from cavitylib import rayleigh, records  # noqa: E402
+from cavity import nanofluid as nf
+from cavity import programs, rayleigh, records
 
 SIDECAR = "nanofluid.json"
 SETTLE_TOL = 1e-5
@@ -416,8 +413,8 @@ def cmd_cases(args):
 def cmd_sweep(args, passthrough):
     import subprocess
     import time
-    from cavitylib import grid_study
-    from cavitylib import nanofluid_sweep as nfs
+    from cavity import grid_study
+    from cavity import nanofluid_sweep as nfs
     n, m = parse_grid(args.grid)
     ms = grid_study.parse_grids(args.grids) if args.grids else [m]
     if args.grids:  # Tau_T of the coarsest grid, where U_Ref is largest
@@ -452,9 +449,8 @@ def cmd_sweep(args, passthrough):
                            "Ra_f": ra[0], "properties": s.props,
                            "lattice": lat}, fh, indent=1)
                 fh.write("\n")
-    here = os.path.dirname(os.path.realpath(__file__))
-    cmd = [os.path.join(here, "cavity-sweep"), table, "-o", args.outdir,
-           "--jobs", str(args.jobs)]
+    cmd = programs.tool("sweep") + [table, "-o", args.outdir,
+                                    "--jobs", str(args.jobs)]
     if args.bin:
         cmd += ["--bin", args.bin]
     if args.grids:
@@ -496,8 +492,8 @@ def cmd_sweep(args, passthrough):
 def sweep_results(outdir, rows, grids=None):
     """The results of a sweep's runs; with ``grids`` [(n, m)], those of the
     finest grid with the grid study of each phi added."""
-    from cavitylib import grid_study
-    from cavitylib import nanofluid_sweep as nfs
+    from cavity import grid_study
+    from cavity import nanofluid_sweep as nfs
     if not grids:
         return nfs.collect(outdir, [(r, s) for r, s, _ in rows])
     gn, gm = grids[-1]
@@ -511,16 +507,15 @@ def sweep_results(outdir, rows, grids=None):
 
 def cmd_tau_study(args, passthrough):
     """Runs (unless --report-only) and reports the study behind the choice
-    of Tau_T (cavitylib.tau_study)."""
+    of Tau_T (cavity.tau_study)."""
     import subprocess
-    from cavitylib import tau_study as ts
+    from cavity import tau_study as ts
     os.makedirs(args.outdir, exist_ok=True)
     table = os.path.join(args.outdir, "cases.csv")
     if not args.report_only:
         ts.write_table(table, ts.case_rows())
-        here = os.path.dirname(os.path.realpath(__file__))
-        cmd = [os.path.join(here, "cavity-sweep"), table, "-o", args.outdir,
-               "--jobs", str(args.jobs)]
+        cmd = programs.tool("sweep") + [table, "-o", args.outdir,
+                                        "--jobs", str(args.jobs)]
         if args.bin:
             cmd += ["--bin", args.bin]
         proc = subprocess.run(cmd + passthrough)
@@ -640,7 +635,7 @@ def main(argv=None):
     p.add_argument("-o", "--outdir", default="nanofluid-sweep",
                    help="folder for the runs (default ./nanofluid-sweep)")
     p.add_argument("-j", "--jobs", default="2", help="cases at once (default 2)")
-    p.add_argument("--bin", help="solver (default: $CAVITY_BIN, else build/cavity)")
+    p.add_argument("--bin", help="solver (default: %s)" % programs.SEARCH)
     p.add_argument("--settle", type=float, default=SETTLE_TOL, metavar="TOL",
                    help="the solver ends a case once its Nu has neither "
                    "drifted nor swung by more than TOL (relative) over its "

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """PNG figures of a run folder: isotherms, streamlines over the speed, and
 the mid-line profiles (with the de Vahl Davis 1983 points for the standard
 square-cavity cases at Pr = 0.71).
@@ -9,10 +8,7 @@ usage: cavity-plot [RUN_FOLDER] [-o OUTDIR] [--dpi N] [--size WxH]
 """
 
 import argparse
-import os
 import sys
-
-sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 
 
 def size(text):
@@ -60,7 +56,7 @@ def main(argv=None):
     if not 0 <= args.wall_at < 1:
         ap.error("--wall-at must be in [0, 1)")
 
-    from cavitylib import plotting, rayleigh, records
+    from cavity import plotting, rayleigh, records
     try:
         paths = plotting.plot_run(args.folder, args.outdir, args.prefix, args.dpi,
                                   args.size, args.profile_size,
@@ -78,7 +74,7 @@ def main(argv=None):
     ra = args.ra if args.ra is not None else rayleigh.from_solver(ra_file, m)
     print("cavity-plot: the titles give the parameter file's Ra = %.10g and "
           "the cavity's between the walls, Ra = %.6g (the file's times "
-          "((m-1)/m)^3, m = %d; tools/README.md, \"The Rayleigh number\")"
+          "((m-1)/m)^3, m = %d; python/README.md, \"The Rayleigh number\")"
           % (ra_file, ra, m), file=sys.stderr)
     return 0
 

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Run a table of cavity cases in parallel and summarise them.
 
 usage: cavity-sweep CASES.csv [-o OUTDIR] [--summary FILE] [--bin PATH]
@@ -17,28 +16,10 @@ other option this tool does not know (write those as --opt=value, e.g.
 
 import argparse
 import os
-import shutil
 import sys
 import textwrap
 
-sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-
-from cavitylib import chain, grid_study, rayleigh, slurm, sweep, sweep_progress  # noqa: E402
-
-
-def default_binary():
-    """$CAVITY_BIN, else build/cavity beside tools/ (a source tree), else the
-    cavity installed beside the tools (PREFIX/bin), else cavity on the PATH."""
-    env = os.environ.get("CAVITY_BIN")
-    if env:
-        return env
-    here = os.path.dirname(os.path.realpath(__file__))
-    built = os.path.join(os.path.dirname(here), "build", "cavity")
-    installed = os.path.join(here, "..", "..", "..", "bin", "cavity")
-    for candidate in (built, installed):
-        if os.access(candidate, os.X_OK):
-            return os.path.normpath(candidate)
-    return shutil.which("cavity") or built
+from cavity import chain, grid_study, programs, rayleigh, slurm, sweep, sweep_progress
 
 
 def cores():
@@ -86,10 +67,8 @@ def parse(argv):
     ap.add_argument("-o", "--outdir", default="sweep",
                     help="folder for the case folders (default: ./sweep)")
     ap.add_argument("--summary", help="summary CSV (default: OUTDIR/summary.csv)")
-    ap.add_argument("--bin", default=default_binary(),
-                    help="solver executable (default: $CAVITY_BIN, else "
-                    "build/cavity beside tools/, else the installed one, "
-                    "else cavity on the PATH)")
+    ap.add_argument("--bin", default=programs.solver(),
+                    help="solver executable (default: %s)" % programs.SEARCH)
     ap.add_argument("--settle", type=float, default=sweep.SETTLE_TOL,
                     metavar="TOL",
                     help="the solver ends a case once its reported Nu has "

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Convert a run's Result.dat into a legacy VTK file (structured grid,
 ASCII) with the point arrays U, V, P, T, Stream and the vector Velocity.
 
@@ -9,9 +8,7 @@ import argparse
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-
-from cavitylib import records, vtk  # noqa: E402
+from cavity import records, vtk
 
 
 def main(argv=None):

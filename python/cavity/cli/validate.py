@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Validation against de Vahl Davis (1983): the square cavity at Pr = 0.71,
 Ra = 1e3 ... 1e6, and a grid study at Ra = 1e4.
 
@@ -23,10 +22,7 @@ import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.realpath(__file__))
-sys.path.insert(0, HERE)
-
-from cavitylib import records, validation as va  # noqa: E402
+from cavity import programs, records, validation as va
 
 TIMING_FILE = "sweep-time.txt"
 
@@ -50,8 +46,8 @@ def cmd_run(args, passthrough):
     table = os.path.join(args.outdir, "cases.csv")
     with open(table, "w") as fh:
         fh.write(va.case_table(cases, args.t_init))
-    cmd = [os.path.join(HERE, "cavity-sweep"), table, "-o", args.outdir,
-           "--jobs", str(args.jobs)]
+    cmd = programs.tool("sweep") + [table, "-o", args.outdir,
+                                    "--jobs", str(args.jobs)]
     if args.bin:
         cmd += ["--bin", args.bin]
     if args.no_settle:
@@ -315,7 +311,7 @@ def report_water(runs, cases, md, figures_dir=None):
              "finest grid vs f_inf", "p (fit, all)", "f_inf (fit, all)"), orows))
         md.append("")
         if figures_dir:
-            from cavitylib import plotting
+            from cavity import plotting
             limit = {q: (orders[q][1] if orders[q][1] == orders[q][1]
                          else orders[q][3]) for q in va.QUANTITIES}
             # both Nu estimate one wall flux: set both against the limit of
@@ -384,7 +380,7 @@ def write_csv(path, runs, cases):
 
 
 def figures(outdir, runs, cases):
-    from cavitylib import plotting
+    from cavity import plotting
     os.makedirs(outdir, exist_ok=True)
     finest = [va.water_cases(cases, ra)[-1].name for ra in va.WATER_GRIDS]
     for c in cases:
@@ -431,8 +427,8 @@ def main(argv=None):
                            help="folder for the runs (default ./validation)")
             p.add_argument("-j", "--jobs", default="2",
                            help="cases at once (default 2)")
-            p.add_argument("--bin", help="solver (default: $CAVITY_BIN, else "
-                           "build/cavity)")
+            p.add_argument("--bin", help="solver (default: %s)"
+                           % programs.SEARCH)
             p.add_argument("--with-runs", action="append", metavar="DIR",
                            help="also report the cases of an earlier run "
                            "(e.g. the four cases for --set grid)")
