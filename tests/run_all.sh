@@ -23,7 +23,7 @@ export JOBS=$jobs
 
 bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev bc strace
 
-# A folder already configured (by the README's first command, say) keeps its
+# A folder already configured (by hand, say) keeps its
 # generator; a new one gets Ninja.
 configure() { # build folder, cmake options...
   local dir=$1; shift
