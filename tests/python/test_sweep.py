@@ -2,6 +2,7 @@ import csv
 import os
 import re
 import subprocess
+import time
 
 import pytest
 
@@ -156,6 +157,43 @@ def test_sweep_with_the_solver(tmp_path, solver):
     assert r["message"].startswith("floating-point error")
     if r["last_reported_step"]:
         assert r["Nu_last_report_before_failure"] != ""
+
+
+def test_a_second_sweep_into_a_busy_folder_is_refused(tmp_path, solver):
+    """Two sweeps started into one folder: the second is refused before it
+    writes anything, naming the first's process id, and the first's results
+    stay whole; once the first has ended the folder takes a sweep again."""
+    binary, real = solver
+    cases = tmp_path / "t.csv"
+    # a few seconds either way, for the second to start meanwhile
+    cases.write_text(HEAD + ("c1,64,64,0.71,1e5,1,0,0.5,0.55\n" if real
+                             else "c1,40,40,0.71,1e4,1,0,0,0.8\n"))
+    env = dict(os.environ, CAVITY_BIN=binary, FAKESOLVER_REPORT_DELAY="0.5")
+    argv = [tool("cavity-sweep"), str(cases), "-o", str(tmp_path / "same"),
+            "--jobs", "1"]
+    first = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    case = tmp_path / "same" / "c1"
+    while not (case / "console.out").exists() and first.poll() is None:
+        time.sleep(0.05)
+    second = subprocess.run(argv, env=env, capture_output=True, text=True,
+                            timeout=60)
+    assert first.poll() is None, "the first sweep ended too soon for the test"
+    first.communicate(timeout=300)
+    assert second.returncode == 2 and second.stdout == ""
+    assert second.stderr.count("\n") == 1, second.stderr
+    assert "in use by another sweep (process id %d " % first.pid in second.stderr
+    assert first.returncode == 0
+    with open(tmp_path / "same" / "summary.csv", newline="") as fh:
+        (row,) = csv.DictReader(fh)
+    assert (row["status"], row["finished"]) == ("ok", "yes")
+    assert float(row["Nu"]) == records.read_nu(str(case))
+    assert "Solution Has Finished!" in (case / "console.out").read_text()
+    assert (case / "console.err").read_text().startswith(
+        "note: " if real else "note: converged")
+    proc = subprocess.run(argv + ["--dry-run"], env=env, capture_output=True,
+                          text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
 
 
 @pytest.mark.parametrize("table, what", [

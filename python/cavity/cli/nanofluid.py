@@ -23,7 +23,7 @@ import os
 import sys
 
 from cavity import nanofluid as nf
-from cavity import programs, rayleigh, records
+from cavity import folder_lock, programs, rayleigh, records
 
 SIDECAR = "nanofluid.json"
 SETTLE_TOL = 1e-5
@@ -423,7 +423,7 @@ def cmd_sweep(args, passthrough):
         rows = case_rows(args, n, m)
     except nf.NoFit as exc:
         return _no_fit(exc, n, m)
-    os.makedirs(args.outdir, exist_ok=True)
+    folder_lock.take(args.outdir, "cavity-nanofluid sweep")
     table = os.path.join(args.outdir, "cases.csv")
     write_case_table(table, rows)
     grids = [(grid_study.width_for({"n": n, "m": m}, mm), mm) for mm in ms]
@@ -466,7 +466,8 @@ def cmd_sweep(args, passthrough):
     if not args.report_only:
         print("cavity-nanofluid: %s" % " ".join(cmd), file=sys.stderr)
         t0 = time.time()
-        returncode = subprocess.run(cmd).returncode
+        returncode = subprocess.run(
+            cmd, env=folder_lock.child_env(args.outdir)).returncode
         wall = time.time() - t0
         if returncode == 2:
             return 2
@@ -510,7 +511,7 @@ def cmd_tau_study(args, passthrough):
     of Tau_T (cavity.tau_study)."""
     import subprocess
     from cavity import tau_study as ts
-    os.makedirs(args.outdir, exist_ok=True)
+    folder_lock.take(args.outdir, "cavity-nanofluid tau-study")
     table = os.path.join(args.outdir, "cases.csv")
     if not args.report_only:
         ts.write_table(table, ts.case_rows())
@@ -518,7 +519,8 @@ def cmd_tau_study(args, passthrough):
                                         "--jobs", str(args.jobs)]
         if args.bin:
             cmd += ["--bin", args.bin]
-        proc = subprocess.run(cmd + passthrough)
+        proc = subprocess.run(cmd + passthrough,
+                              env=folder_lock.child_env(args.outdir))
         if proc.returncode == 2:
             return 2
     with open(os.path.join(args.outdir, "summary.csv"), newline="") as fh:
@@ -692,7 +694,7 @@ def main(argv=None):
         return handler(args)
     except nf.NoFit as exc:
         return _no_fit(exc)
-    except (OSError, ValueError, records.FormatError) as exc:
+    except (OSError, ValueError, records.FormatError, folder_lock.Busy) as exc:
         print("cavity-nanofluid: %s" % exc, file=sys.stderr)
         return 2
 

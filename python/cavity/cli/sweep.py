@@ -19,7 +19,8 @@ import os
 import sys
 import textwrap
 
-from cavity import chain, grid_study, programs, rayleigh, slurm, sweep, sweep_progress
+from cavity import (chain, folder_lock, grid_study, programs, rayleigh, slurm,
+                    sweep, sweep_progress)
 
 
 def cores():
@@ -230,10 +231,14 @@ def collect_main(argv):
     ap.add_argument("--summary", help="summary CSV (default: the sweep's)")
     args = ap.parse_args(argv)
     try:
+        if os.path.isdir(args.outdir):
+            folder_lock.take(args.outdir, "cavity-sweep collect",
+                             "wait for that sweep to end: it writes the "
+                             "summary itself")
         state = slurm.load(os.path.abspath(args.outdir))
         rows = slurm.collect(state)
         slurm.save(os.path.abspath(args.outdir), state)
-    except slurm.SlurmError as exc:
+    except (slurm.SlurmError, folder_lock.Busy, OSError) as exc:
         print("cavity-sweep: %s" % exc, file=sys.stderr)
         return 2
     return finish(args.summary or state["summary"], rows)
@@ -263,13 +268,20 @@ def main(argv=None):
     except (OSError, sweep.CaseError, grid_study.GridError) as exc:
         print("cavity-sweep: %s" % exc, file=sys.stderr)
         return 2
-    if args.report_only:
-        return grid_report(args, table)
     local = not args.transfer or os.sep in args.bin
-    if not args.dry_run and local and not os.access(args.bin, os.X_OK):
+    if not args.report_only and not args.dry_run and local and \
+            not os.access(args.bin, os.X_OK):
         print("cavity-sweep: solver %s is not an executable file (set "
               "CAVITY_BIN or --bin)" % os.path.abspath(args.bin), file=sys.stderr)
         return 2
+    try:  # before anything is written into the folder: one sweep a folder
+        if not args.report_only or os.path.isdir(args.outdir):
+            folder_lock.take(args.outdir)
+    except (OSError, folder_lock.Busy) as exc:
+        print("cavity-sweep: %s" % exc, file=sys.stderr)
+        return 2
+    if args.report_only:
+        return grid_report(args, table)
     try:
         if args.slurm:
             settle = None if args.no_settle else (args.settle, args.settle_window)

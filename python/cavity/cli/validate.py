@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-from cavity import programs, records, validation as va
+from cavity import folder_lock, programs, records, validation as va
 
 TIMING_FILE = "sweep-time.txt"
 
@@ -42,7 +42,11 @@ def cmd_cases(args):
 
 def cmd_run(args, passthrough):
     cases = va.SETS[args.set]
-    os.makedirs(args.outdir, exist_ok=True)
+    try:
+        folder_lock.take(args.outdir, "cavity-validate run")
+    except (OSError, folder_lock.Busy) as exc:
+        print("cavity-validate: %s" % exc, file=sys.stderr)
+        return 2
     table = os.path.join(args.outdir, "cases.csv")
     with open(table, "w") as fh:
         fh.write(va.case_table(cases, args.t_init))
@@ -59,7 +63,7 @@ def cmd_run(args, passthrough):
     cmd += passthrough
     print("cavity-validate: %s" % " ".join(cmd), file=sys.stderr)
     t0 = time.time()
-    proc = subprocess.run(cmd)
+    proc = subprocess.run(cmd, env=folder_lock.child_env(args.outdir))
     wall = time.time() - t0
     with open(os.path.join(args.outdir, TIMING_FILE), "w") as fh:
         fh.write("%.1f s wall time for %d case(s), --set %s, --jobs %s\n"
