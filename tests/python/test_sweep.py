@@ -1,4 +1,5 @@
 import csv
+import json
 import os
 import re
 import subprocess
@@ -80,6 +81,22 @@ def test_sweep_with_stand_in_solver(tmp_path):
         "T_Cold": 0.0, "T_Init": 0.0, "Tau_T": 0.8}
     assert "Nu_last_report_before_failure" in (
         tmp_path / "out" / "summary.columns.txt").read_text()
+    # the Nu to quote under a name that says so, Nu.dat's beside it
+    assert rows["long"]["Nu_dat_first_order"] == rows["long"]["Nu"]
+    assert rows["long"]["Nu_wall_corrected"] == rows["long"]["Nu_2nd_order_hot"] != ""
+    assert rows["blowup"]["Nu_wall_corrected"] == ""
+    # where the numbers come from: beside the summary and in each case folder
+    sweep_prov = json.loads((tmp_path / "out" / "summary.provenance.json").read_text())
+    case_prov = json.loads((folder / "provenance.json").read_text())
+    for rec in (sweep_prov, case_prov):
+        assert rec["program"] == FAKE_SOLVER and rec["back_end"] == "this machine"
+        assert rec["solver_options"][:4] == ["--threads", "1", "--settle", "1e-05"]
+        assert "--settle-window" in rec["command"] and rec["date"][:2] == "20"
+    assert sweep_prov["cases"] == 5
+    assert case_prov["Ra"] == {"cavity_between_the_walls": 1e4,
+                               "parameter_file": rayleigh.to_solver(1e4, 30)}
+    assert case_prov["parameters"]["m"] == 30 and case_prov["ran_on"].endswith(
+        "(this machine)")
 
 
 def test_no_settle_runs_to_the_solver_stop(tmp_path):
@@ -145,6 +162,10 @@ def test_sweep_with_the_solver(tmp_path, solver):
              + "boom,16,16,0.71,1e8,1,0,0,0.6\n")
     proc, rows = run_sweep(tmp_path, table, binary)
     assert proc.returncode == 1, proc.stderr
+    version = subprocess.run([binary, "--version"], capture_output=True,
+                             text=True).stdout.splitlines()[0]
+    prov = json.loads((tmp_path / "out" / "rest" / "provenance.json").read_text())
+    assert prov["program_version"] == version and prov["kernel_set"] in version
     r = rows["rest"]
     assert (r["status"], r["stop"], r["end_step"]) == ("ok", "residual", "2")
     assert float(r["Nu"]) == records.read_nu(r["folder"])
