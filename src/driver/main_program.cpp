@@ -1,10 +1,10 @@
 #include "driver/main_program.hpp"
 
-#include "driver/accelerate.hpp"
+#include "convergence/accelerate.hpp"
+#include "convergence/run_monitor.hpp"
 #include "driver/checkpoint_links.hpp"
 #include "driver/progress_line.hpp"
-#include "driver/run_monitor.hpp"
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 #include "results/diagnostics.hpp"
 #include "results/residuals.hpp"
 #include "results/result_files.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 // The fast time step over the bands of rows of a Stepping, one band a
 // thread (time_step.hpp has the rules it keeps).
-#include "driver/time_step.hpp"
+#include "step/time_step.hpp"
 
 // The values a step reads and writes besides the distributions.
 struct Step_Fields {

@@ -1,10 +1,10 @@
-#include "driver/time_step.hpp"
+#include "step/time_step.hpp"
 
-#include "driver/fast_step.hpp"
-#include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
+#include "process/run_time.hpp"
 #include "results/residuals.hpp"
 #include "results/residuals_fast.hpp"
+#include "step/fast_step.hpp"
 #include "thermal/thermal_step.hpp"
 
 #include <algorithm>

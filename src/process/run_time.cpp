@@ -1,8 +1,8 @@
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 
-#include "driver/folder_lock.hpp"
 #include "lattice/row_planes.hpp"
 #include "lattice/row_workspace.hpp"
+#include "process/folder_lock.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
 

@@ -1,4 +1,4 @@
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 #include "support/sanitizer.hpp"
 
 #include <cstdlib>
