@@ -29,6 +29,10 @@ struct Stepping {
     std::chrono::steady_clock::time_point interval_start; // of the steps since the last report
     int interval_steps = 0;
     std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
+    // Feq of a step redone on the straightforward procedures, obtained for
+    // it and released after it; held here, so that a trap that a caller
+    // catches (Catch_Floating_Point_Traps) leaves no storage behind.
+    Field redo_Feq;
 };
 
 // The values a step reads and writes besides the distributions.
