@@ -198,6 +198,11 @@ void Threads_At_Report(Stepping& s) {
     s.interval_steps = 0;
 }
 
+void Restart_Report_Interval(Stepping& s) {
+    s.interval_steps = 0;
+    s.threads.Take_Barrier_Waits();
+}
+
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
                float T_Cold, const Field&, const Field&, const Field&) {

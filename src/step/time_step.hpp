@@ -36,6 +36,11 @@ void Adapt_Threads(Stepping& s, const std::vector<int>& plan);
 // threads' waits at barriers) and sets the count for the next ones.
 void Threads_At_Report(Stepping& s);
 
+// After the steps have waited (a caller that advances the run in pieces):
+// the time of the steps since the last report is taken again from the next
+// step on, so that the wait does not count as theirs.
+void Restart_Report_Interval(Stepping& s);
+
 // One time step: the flow step, then the thermal step. F and G are those of
 // the straightforward procedures (empty for the fast ones), and so are the
 // old copies, which the fast procedures do not need.
