@@ -299,9 +299,10 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
     if (r.ending == Ending::Trapped)
         throw Run_Error("run error: the run ended at step " + std::to_string(r.Step) +
                         " with a floating-point error: " + r.trap +
-                        "; its state is that of the fault, and there is no solution to write");
+                        "; its state is that of the fault, and there is no solution to write; "
+                        "the warnings at its start, if any, say what may be at fault");
     throw Run_Error("run error: the run ended with an error at step " + std::to_string(r.Step) +
-                    " and cannot go on");
+                    " and cannot go on; a new Run starts again");
 }
 
 } // namespace
