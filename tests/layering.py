@@ -24,6 +24,9 @@ MAY_INCLUDE = {
     "convergence": ["step", "process", "setup", "flow", "thermal", "results", "lattice"],
     "driver": ["convergence", "step", "process", "restart", "setup", "flow", "thermal",
                "results", "textio", "lattice"],
+    # The Python module (src/python/CMakeLists.txt, not a cavity_library).
+    "python": ["driver", "convergence", "step", "process", "restart", "setup", "flow", "thermal",
+               "results", "textio", "lattice"],
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([A-Za-z0-9_]+)/([^"]+)"')
