@@ -70,7 +70,8 @@ struct Run {
     bool Flow_At_Rest = true;
     Ending ending = Ending::Running;
     const char* trap = nullptr; // with Ending::Trapped: its kind, on step Step
-    textio::Console_Keep words; // a library's: what the console would show
+    textio::Console_Keep words; // a library's: what the console would show (its caller may
+                                // take and clear Output and Notes between calls)
 };
 
 // The program's start, after the dialogue: the memory check and the storage
