@@ -37,8 +37,12 @@ bool As_Host(Run& r, const std::function<void()>& body) {
         }
         struct Keep_Words {
             textio::Console_Keep* before;
-            ~Keep_Words() { textio::Console_Keep_In(before); }
-        } keep{textio::Console_Keep_In(&r.words)};
+            Temporary_Files* files_before;
+            ~Keep_Words() {
+                textio::Console_Keep_In(before);
+                Temporary_Files_In(files_before);
+            }
+        } keep{textio::Console_Keep_In(&r.words), Temporary_Files_In(&r.temporaries)};
         r.trap = Catch_Floating_Point_Traps(body);
     } catch (...) {
         r.ending = Ending::Failed;
@@ -46,7 +50,9 @@ bool As_Host(Run& r, const std::function<void()>& body) {
     }
     if (!r.trap)
         return true;
+    Temporary_Files* const before = Temporary_Files_In(&r.temporaries);
     Remove_Partial_File_From_Signal(); // a file the trap cut short, if any
+    Temporary_Files_In(before);
     r.ending = Ending::Trapped;
     return false;
 }
@@ -160,6 +166,7 @@ void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m,
                         " and m from 1 to " + std::to_string(Max_M));
     }
     r.host = Run_Host::Library;
+    r.temporaries.owned = 0; // the working folder's temporary files are not this run's
     As_Host(r, [&] {
         Obtain_Storage(r, Run_Host::Library, solver, options, n, m);
         r.Parameters = parameters;
@@ -235,16 +242,27 @@ void Make_Step(Run& r) {
     if (Step == Report_Interval && Fluid_Still(n, m, r.U, r.V))
         No_Flow_At_First_Report(Step, r.G_Beta, r.T_Ref);
     if (Due_At_Report(r.options.Files_Every, Step))
-        Output_Results(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
+        Output_Results(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares, r.output);
     else // --files-every: the report's Nu alone
         r.Nu_Hot = Compute_Nu_Hot(n, m, r.T_Hot, r.T);
     Report(Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow);
+    if (r.host == Run_Host::Library)
+        r.reports.push_back({Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow});
     if (Settled_After_Report(r)) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from.
-    if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
+    // With --checkpoint: the state of this step, to go on from; and one its
+    // library asked for.
+    bool kept = Keep_Checkpoint(r.keep, Step, State_Of(r));
+    if (!r.checkpoint_wanted.empty()) {
+        if (r.keep.rows.empty())
+            Allocate_Field(r.keep.rows, Checkpoint_Row_Floats(n), "the checkpoint rows");
+        Write_Checkpoint_Now(r.keep, r.checkpoint_wanted, Step, State_Of(r));
+        r.checkpoint_wanted.clear();
+        kept = true;
+    }
+    if (kept)
         Restart_Accelerator(r.accelerator);
     Threads_At_Report(r.steps);
 }
@@ -334,7 +352,7 @@ void End_Run(Run& r) {
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
             No_Flow_At_Stop(r.Step, r.Residual_T, r.T_Hot, r.T_Cold);
-        Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
+        Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares, r.output);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.
         textio::Console_Close();
@@ -349,6 +367,19 @@ void End_Run(Run& r) {
     });
     if (!done)
         No_Further(r);
+}
+
+void Write_Run_Results(Run& r, const std::string& folder) {
+    if (r.ending == Ending::Trapped || r.ending == Ending::Failed || r.n < 1)
+        No_Further(r);
+    Result_Output out;
+    out.Folder = folder;
+    float Nu_Hot = r.Nu_Hot;
+    if (!As_Host(r, [&] {
+            Output_Results(r.n, r.m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, Nu_Hot, r.shares, out);
+        }))
+        No_Further(r);
+    Remove_Temporary_Files(folder);
 }
 
 void Run_Distributions(const Run& r, Field& F, Field& G) {

@@ -208,15 +208,19 @@ bool Is_Due(int every, int Step) {
 bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     if (keep.File.empty() || !Is_Due(keep.Every, Step))
         return false;
+    Write_Checkpoint_Now(keep, keep.File, Step, s);
+    return true;
+}
+
+void Write_Checkpoint_Now(Checkpointing& keep, const std::string& file, int Step,
+                          const Run_State& s) {
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
     const std::string history = s.links.History();
     const Header h = Header_Of(Step, s, keep, history.size());
-    Replace_Durably(keep.File, [&](const Text_Sink& write) {
-        Write_Checkpoint(write, h, history, s, keep.rows);
-    });
-    return true;
+    Replace_Durably(
+        file, [&](const Text_Sink& write) { Write_Checkpoint(write, h, history, s, keep.rows); });
 }
 
 namespace {

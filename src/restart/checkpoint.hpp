@@ -79,3 +79,9 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep);
 // After the report of step `Step` and the decision to go on: replaces FILE
 // by the state of this step, if one is due; whether it did.
 bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);
+
+// The same into `file` whether or not one is due (a checkpoint a library
+// asks for), through the rows in transit of `keep`, which the caller has
+// obtained.
+void Write_Checkpoint_Now(Checkpointing& keep, const std::string& file, int Step,
+                          const Run_State& s);
