@@ -22,6 +22,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import simulated  # noqa: E402
 
+# the example case runs fast enough for the solver to warn of it
+pytestmark = pytest.mark.filterwarnings("ignore:warning. the reference velocity")
+
 with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), "examples",
                        "Input_Parameters.Input")) as _fh:
     EXAMPLE = _fh.read()  # Pr 0.71, Ra 1e4, T_Init 0, Tau_T 0.65
@@ -234,6 +237,25 @@ def test_netcdf_file_reads_back_as_the_dataset(tmp_path):
     assert ds.attrs["Ra"] == pytest.approx(1e4 * (11 / 12) ** 3)
     assert ds.attrs["step"] == 500
     assert ds["T"].values.tobytes() == sim.field("T").tobytes()
+    # the files asked for are those a run with a folder wrote at this report
+    sim.write_results(str(tmp_path / "asked"))
+    kept = cavity.Simulation(case, folder=str(tmp_path / "kept"))
+    kept.advance(500, progress=None)
+    assert same_files(str(tmp_path / "asked"), kept.folder) == []
+
+
+def test_grid_study_from_python_is_that_of_the_simulations(tmp_path):
+    """cavity.run_grid_study runs the program through cavity-sweep; its Nu
+    on each grid is the wall-corrected Nu of the same case simulated here,
+    and its table has the GCI columns."""
+    case = cavity.Case(16, 16, Pr=0.71, Ra=1e4, Tau_T=0.65, name="air")
+    study = cavity.run_grid_study([case], [8, 12, 16], str(tmp_path / "study"), jobs=2)
+    assert {"p", "Nu_extrapolated", "GCI_fine", "GCI_band"} <= set(study.columns)
+    nus = [float(x) for x in study["Nu_per_grid"][0].split(";")]
+    for m, nu in zip((8, 12, 16), nus):
+        sim = cavity.Simulation(case.on_grid(m), settle=1e-5)
+        sim.run(progress=None)
+        assert sim.nusselt()["Nu_wall_corrected_hot"] == pytest.approx(nu, rel=1e-5)
 
 
 def test_case_labels_both_rayleigh_numbers_and_writes_the_tools_file(tmp_path):
