@@ -148,7 +148,7 @@ class Simulation:
 
     def stop(self):
         """Asks an advance running on another thread to return before its
-        next step."""
+        next step (where none runs, the next one returns at once)."""
         self._run.stop()
 
     def _advance(self, steps, progress):

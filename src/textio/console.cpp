@@ -214,7 +214,8 @@ void Console_Status_Clear() {
     if (keep)
         return; // a kept console draws none
     Erase_Status();
-    status_len = 0;
+    if (status_len != 0) // runs a library keeps on other threads pass here too
+        status_len = 0;
 }
 
 void Console_Close_From_Signal() {

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""What stepping the solver from Python (cavity.Simulation) costs against
+the program, at 256 x 256 on one and two threads.
+
+The same case (Pr 0.71, Ra 1e5 between the walls, Tau_T as the tools choose
+it) runs as the program (cavity --threads N in a folder, its files written
+at every report) and as a Simulation with a folder of its own (the same
+files at the same reports). Each is timed over the same window of steps,
+from step WARM to step WARM + STEPS: the program from the report of the
+first to that of the last as its standard output shows them (wall-clock,
+and its CPU time from /proc), the Simulation around its advance() calls
+(wall-clock, and the process's CPU time of all its threads). The variants
+run in rounds that take them in turn, in another order each round, so that
+a change in the machine's other work falls on all alike; each figure is the
+best and the median over the rounds (on a machine shared with other work,
+the best is the nearer to the cost of the steps themselves). Run it with the interpreter of the package's
+environment:
+
+    nice build/venv/bin/python bench/python_overhead.py [rounds (5)] [steps (3000)]
+"""
+
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import cavity
+from cavity import programs
+
+GRID = 256
+WARM = 500  # steps before the window (a multiple of the report interval)
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def process_cpu(pid):
+    """User and system seconds of a process, all its threads."""
+    with open("/proc/%d/stat" % pid) as fh:
+        fields = fh.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def time_program(case, threads, steps, folder):
+    """(wall, CPU) seconds of the program from the report of step WARM to
+    that of step WARM + steps."""
+    case.write(folder)
+    marks = {WARM // 50: None, (WARM + steps) // 50: None}
+    proc = subprocess.Popen([programs.PACKAGED, "--threads", str(threads)], cwd=folder,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    proc.stdin.write(b"%d\n%d\n\n" % (case.n, case.m))
+    proc.stdin.close()
+    try:
+        for line in proc.stdout:
+            if line.startswith(b"Step=="):
+                report = int(line.split()[1])
+                if report in marks:
+                    marks[report] = (time.perf_counter(), process_cpu(proc.pid))
+                    if all(marks.values()):
+                        break
+    finally:
+        proc.kill()
+        proc.wait()
+    (w0, c0), (w1, c1) = (marks[k] for k in sorted(marks))
+    return w1 - w0, c1 - c0
+
+
+def time_simulation(case, threads, steps, folder):
+    """(wall, CPU) seconds of a Simulation from step WARM to WARM + steps."""
+    sim = cavity.Simulation(case, threads=threads, folder=folder)
+    sim.advance(WARM, progress=None)
+    w0, c0 = time.perf_counter(), time.process_time()
+    sim.advance(steps, progress=None)
+    w1, c1 = time.perf_counter(), time.process_time()
+    sim.close()
+    return w1 - w0, c1 - c0
+
+
+def machine():
+    with open("/proc/cpuinfo") as fh:
+        info = fh.read()
+    model = next((line.split(":", 1)[1].strip() for line in info.splitlines()
+                  if line.startswith("model name")), "unknown")
+    sets = [s for s in ("avx512f", "avx2") if " %s " % s in info.replace("\n", " ")]
+    return "%s, %s, %d cores; kernels %s; load average %s" % (
+        model, "+".join(sets) or "no AVX2", os.cpu_count(), cavity._solver.kernel_set(),
+        " ".join("%.2f" % x for x in os.getloadavg()))
+
+
+def main(argv):
+    rounds = int(argv[1]) if len(argv) > 1 else 5
+    steps = int(argv[2]) if len(argv) > 2 else 3000
+    case = cavity.Case(GRID, GRID, Pr=0.71, Ra=1e5, name="bench")
+    print("== %s" % machine())
+    print("== %r, steps %d to %d, %d rounds" % (case, WARM, WARM + steps, rounds))
+    variants = [(kind, threads) for threads in (1, 2) for kind in ("program", "python")]
+    times = {v: [] for v in variants}
+    work = tempfile.mkdtemp()
+    try:
+        for r in range(rounds):
+            order = variants[r % len(variants):] + variants[:r % len(variants)]
+            for kind, threads in order:
+                folder = os.path.join(work, "%s%d" % (kind, threads))
+                shutil.rmtree(folder, ignore_errors=True)
+                os.makedirs(folder)
+                timer = time_program if kind == "program" else time_simulation
+                times[(kind, threads)].append(timer(case, threads, steps, folder))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("ms a step (wall, CPU), best and median of the rounds; Python against the program")
+    print("threads  statistic   program wall    CPU   Python wall    CPU   difference wall    CPU")
+    for threads in (1, 2):
+        for name, pick in (("best", min), ("median", statistics.median)):
+            p = [pick(x[k] for x in times[("program", threads)]) / steps * 1e3 for k in (0, 1)]
+            s = [pick(x[k] for x in times[("python", threads)]) / steps * 1e3 for k in (0, 1)]
+            print("%7d  %-9s   %12.3f %6.3f  %11.3f %6.3f   %+14.2f %% %+5.2f %%"
+                  % (threads, name, p[0], p[1], s[0], s[1], 100 * (s[0] / p[0] - 1),
+                     100 * (s[1] / p[1] - 1)))
+    print("== load average after: %s" % " ".join("%.2f" % x for x in os.getloadavg()))
+
+
+if __name__ == "__main__":
+    main(sys.argv)
