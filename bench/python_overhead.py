@@ -28,6 +28,7 @@ import tempfile
 import time
 
 import cavity
+import cavity.simulation
 from cavity import programs
 
 GRID = 256
@@ -78,6 +79,29 @@ def time_simulation(case, threads, steps, folder):
     return w1 - w0, c1 - c0
 
 
+def call_cost(calls=5000, rounds=5):
+    """Microseconds a call of advance() costs beyond its steps: calls of one
+    step each against one call of as many steps, on a grid small enough for
+    the call to show (24 x 24, a case that runs on through them all). A
+    Simulation makes one call a chunk, about a tenth of a second of steps."""
+    import warnings
+    case = cavity.Case(24, 24, Pr=0.71, Ra=1e5, Tau_T=0.52, T_Init=0)
+    one = many = float("inf")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # the case runs fast for its grid
+        for _ in range(rounds):
+            run = cavity.Simulation(case, threads=1)._run
+            started = time.perf_counter()
+            for _ in range(calls):
+                run.advance(1)
+            one = min(one, (time.perf_counter() - started) / calls)
+            run = cavity.Simulation(case, threads=1)._run
+            started = time.perf_counter()
+            run.advance(calls)
+            many = min(many, (time.perf_counter() - started) / calls)
+    return (one - many) * 1e6, many * 1e6
+
+
 def machine():
     with open("/proc/cpuinfo") as fh:
         info = fh.read()
@@ -118,6 +142,11 @@ def main(argv):
             print("%7d  %-9s   %12.3f %6.3f  %11.3f %6.3f   %+14.2f %% %+5.2f %%"
                   % (threads, name, p[0], p[1], s[0], s[1], 100 * (s[0] / p[0] - 1),
                      100 * (s[1] / p[1] - 1)))
+    extra, step = call_cost()
+    print("== a call of advance() costs %.2f us beyond its steps (a 24 x 24 step: %.2f us); "
+          "one call a chunk of %.1f s of steps: %.4f %% of them"
+          % (extra, step, cavity.simulation.CHUNK_SECONDS,
+             100 * extra * 1e-6 / cavity.simulation.CHUNK_SECONDS))
     print("== load average after: %s" % " ".join("%.2f" % x for x in os.getloadavg()))
 
 
