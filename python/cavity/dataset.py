@@ -92,11 +92,13 @@ def simulation_dataset(sim):
         "psi": (dims, f["Stream"] / alpha, {"long_name": "stream function over alpha",
                                             "units": "1"}),
     }
+    # no "axis" attributes: ParaView's reader takes axes X and Y for
+    # longitude and latitude, and the cavity for a piece of a sphere
     coords = {
         "x": ("x", x, {"long_name": "distance from the hot wall over the height H "
-                       "between the walls", "units": "1", "axis": "X"}),
+                       "between the walls", "units": "1"}),
         "y": ("y", y, {"long_name": "height above the bottom wall over the height H "
-                       "between the walls", "units": "1", "axis": "Y"}),
+                       "between the walls", "units": "1"}),
         "i": ("x", np.arange(n + 1, dtype=np.int32), {"long_name": "lattice node column",
                                                       "units": "1"}),
         "j": ("y", np.arange(m + 1, dtype=np.int32), {"long_name": "lattice node row",

@@ -230,7 +230,7 @@ def test_netcdf_file_reads_back_as_the_dataset(tmp_path):
     with xr.open_dataset(path) as back:
         xr.testing.assert_identical(back, ds)
         assert back.attrs["Conventions"].startswith("CF-")
-        assert back["x"].attrs["axis"] == "X" and back["T"].dtype == np.float32
+        assert back["x"].attrs["units"] == "1" and back["T"].dtype == np.float32
     # the walls half a spacing inside the end nodes: x/H = 0 at i = 1/2
     assert ds["x"].values[1] == pytest.approx(0.5 / 11)
     assert ds.attrs["Ra_file"] == pytest.approx(1e4)
@@ -242,6 +242,41 @@ def test_netcdf_file_reads_back_as_the_dataset(tmp_path):
     kept = cavity.Simulation(case, folder=str(tmp_path / "kept"))
     kept.advance(500, progress=None)
     assert same_files(str(tmp_path / "asked"), kept.folder) == []
+
+
+PARAVIEW_CHECK = """
+import json, sys
+from paraview.simple import NetCDFReader
+from paraview import servermanager
+data = servermanager.Fetch(NetCDFReader(FileName=[sys.argv[1]]))
+points = data.GetPointData()
+print("RESULT " + json.dumps({
+    "points": data.GetNumberOfPoints(), "bounds": list(data.GetBounds()),
+    "arrays": sorted(points.GetArrayName(k) for k in range(points.GetNumberOfArrays())),
+    "T": [points.GetArray("T").GetValue(k) for k in range(data.GetNumberOfPoints())]}))
+"""
+
+
+@pytest.mark.skipif(shutil.which("pvbatch") is None,
+                    reason="pvbatch (python3-paraview) not installed")
+def test_paraview_reads_the_netcdf_file_on_the_cavitys_coordinates(tmp_path):
+    """ParaView's netCDF reader takes the file as a flat grid of points
+    over x/H, y/H with every field on its nodes."""
+    case = cavity.Case.read(write_example(str(tmp_path)), 16, 12)
+    sim = cavity.Simulation(case)
+    sim.advance(500, progress=None)
+    path = sim.to_netcdf(str(tmp_path / "fields.nc"))
+    script = tmp_path / "check.py"
+    script.write_text(PARAVIEW_CHECK)
+    proc = subprocess.run(["pvbatch", str(script), path], capture_output=True, text=True,
+                          timeout=300)
+    line = [ln for ln in proc.stdout.splitlines() if ln.startswith("RESULT ")]
+    assert line, proc.stdout + proc.stderr
+    got = json.loads(line[0][7:])
+    assert got["points"] == 17 * 13
+    assert got["bounds"][:4] == pytest.approx([-0.5 / 11, 15.5 / 11, -0.5 / 11, 11.5 / 11])
+    assert got["arrays"] == ["Rho", "Stream", "T", "U", "V", "psi", "u", "v"]
+    np.testing.assert_array_equal(np.float32(got["T"]), sim.field("T").ravel())
 
 
 def test_grid_study_from_python_is_that_of_the_simulations(tmp_path):
