@@ -19,7 +19,7 @@ import os
 import sys
 import textwrap
 
-from cavity import chain, grid_study, programs, rayleigh, slurm, sweep, sweep_progress
+from cavity import chain, gci, grid_study, programs, rayleigh, slurm, sweep, sweep_progress
 
 
 def cores():
@@ -105,6 +105,12 @@ def parse(argv):
                     "the second-order Nu on each grid, the observed order, the "
                     "extrapolated Nu and its Grid Convergence Index "
                     "(OUTDIR/grid_study.csv)")
+    ap.add_argument("--order", type=float, default=gci.FORMAL_ORDER,
+                    metavar="P",
+                    help="formal order of the scheme's Nu, which sets the "
+                    "error form a grid study fits (default %g: the original "
+                    "scheme's insulated walls add a first-order term; 2 for "
+                    "a second-order scheme)" % gci.FORMAL_ORDER)
     ap.add_argument("--report-only", action="store_true",
                     help="with --grids: report the runs already in OUTDIR "
                     "(its summary.csv) without running anything")
@@ -129,6 +135,8 @@ def check(args, passthrough):
         return "--threads must be at least 1"
     if args.report_only and not args.grids:
         return "--report-only goes with --grids"
+    if not args.order > 0:
+        return "--order needs a formal order above 0, e.g. 1 or 2"
     return slurm.check(args, passthrough)
 
 
@@ -301,11 +309,12 @@ def grid_report(args, table, rows=None):
         except OSError as exc:
             print("cavity-sweep: --report-only: %s" % exc, file=sys.stderr)
             return 2
-    results = grid_study.analyse(table, rows)
+    results = grid_study.analyse(table, rows, args.order)
     path = os.path.join(outdir, "grid_study.csv")
     grid_study.write_csv(path, results)
-    print("grid study (second-order mean Nu on the hot wall; GCI of the "
-          "finest grid, safety factor 1.25):")
+    print("grid study (second-order mean Nu on the hot wall; error form "
+          "for a scheme of formal order %g, band of the extrapolated Nu, "
+          "cavity.gci):" % args.order)
     for line in grid_study.text_table(results):
         print(line)
     print("cavity-sweep: grid study in %s" % path, file=sys.stderr)
