@@ -19,7 +19,8 @@ import os
 import sys
 import textwrap
 
-from cavity import chain, gci, grid_study, programs, rayleigh, slurm, sweep, sweep_progress
+from cavity import (chain, gci, grid_study, programs, rayleigh, slurm, sweep,
+                    sweep_progress, target_sweep)
 
 
 def cores():
@@ -118,6 +119,7 @@ def parse(argv):
                     help="prepare the folders and print the parallel (or "
                     "sbatch) command only")
     slurm.add_arguments(ap)
+    target_sweep.add_arguments(ap)
     return ap.parse_known_args(argv)
 
 
@@ -137,10 +139,17 @@ def check(args, passthrough):
         return "--report-only goes with --grids"
     if not args.order > 0:
         return "--order needs a formal order above 0, e.g. 1 or 2"
+    problem = target_sweep.check(args)
+    if problem:
+        return problem
     return slurm.check(args, passthrough)
 
 
-def run(args, passthrough, cases):
+def run(args, passthrough, cases, job=None):
+    """Runs the cases through GNU parallel; ``job`` = (prepare, binary,
+    options): another program each job runs in its case folder instead of
+    the solver (the ladder of cavity.target), and how to prepare the
+    folder for it."""
     if args.jobs:
         passthrough += ["--jobs", args.jobs]
     for s in args.sshlogin:
@@ -152,7 +161,7 @@ def run(args, passthrough, cases):
     folders = []
     for case in cases:
         folder = os.path.join(outdir, case["name"])
-        sweep.prepare_case(folder, case)
+        (job[0] if job else sweep.prepare_case)(folder, case)
         folders.append(folder)
         for w in sweep.case_warnings(case):
             print("cavity-sweep: warning: %s: %s" % (case["name"], w),
@@ -163,7 +172,10 @@ def run(args, passthrough, cases):
     binary = args.bin if args.transfer and os.sep not in args.bin \
         else os.path.abspath(args.bin)
     settle = None if args.no_settle else (args.settle, args.settle_window)
-    command = sweep.job_command(binary, sweep.solver_options(settle, args.threads),
+    options = sweep.solver_options(settle, args.threads)
+    if job:
+        binary, options = job[1], job[2]
+    command = sweep.job_command(binary, options,
                                 shell_options=chain.OPTIONS_SHELL if chained else "")
     if args.transfer:
         passthrough = sweep.transfer_options() + passthrough
@@ -261,11 +273,11 @@ def main(argv=None):
         table = cases
         if chain.used(cases):
             chain.waves(cases, args.cases)  # every start_from a case, no loops
-            if args.grids or args.slurm or args.transfer:
+            if args.grids or args.slurm or args.transfer or args.target:
                 raise sweep.CaseError(
                     "%s: the start_from column chains cases on one machine or "
-                    "a shared folder; it does not go with --grids, --slurm or "
-                    "--transfer" % args.cases)
+                    "a shared folder; it does not go with --grids, --target, "
+                    "--slurm or --transfer" % args.cases)
         if args.grids:
             cases = grid_study.expand(table, grid_study.parse_grids(args.grids))
     except (OSError, sweep.CaseError, grid_study.GridError) as exc:
@@ -278,6 +290,8 @@ def main(argv=None):
         print("cavity-sweep: solver %s is not an executable file (set "
               "CAVITY_BIN or --bin)" % os.path.abspath(args.bin), file=sys.stderr)
         return 2
+    if args.target:
+        return target_main(args, passthrough, cases, "--settle" in argv)
     try:
         if args.slurm:
             settle = None if args.no_settle else (args.settle, args.settle_window)
@@ -295,6 +309,37 @@ def main(argv=None):
     if args.grids:
         grid_report(args, table, rows)
     return status
+
+
+def target_main(args, passthrough, cases, settle_given):
+    """--target: one job a case, the ladder runner (python -m cavity.target)
+    in its folder, on the sweep's back end; then the answers."""
+    try:
+        cases, prepare = target_sweep.prepare(
+            args, cases, args.bin if args.transfer and os.sep not in args.bin
+            else os.path.abspath(args.bin), settle_given)
+    except ValueError as exc:  # no Tau_T fits the policy
+        print("cavity-sweep: --target: %s" % exc, file=sys.stderr)
+        return 2
+    job = (prepare, sys.executable, ["-m", "cavity.target"])
+    try:
+        if args.slurm:
+            rows = slurm.run(args, cases, args.bin, None, job)
+        else:
+            rows = run(args, passthrough, cases, job)
+    except RuntimeError as exc:
+        print("cavity-sweep: %s" % exc, file=sys.stderr)
+        return 2
+    if rows is None:
+        return 0
+    outdir = os.path.abspath(args.outdir)
+    for r in rows:  # the ladder's closing note, not the solver's
+        note = target_sweep.closing_note(r["folder"])
+        if note:
+            r["message"] = note
+    finish(args.summary or os.path.join(outdir, "summary.csv"), rows)
+    results = target_sweep.report(outdir, cases)
+    return 0 if results and all(r.get("met") for r in results) else 1
 
 
 def grid_report(args, table, rows=None):
