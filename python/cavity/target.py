@@ -28,7 +28,8 @@ The budget (``budget``), every part relative to Nu:
 where A is the sum of the absolute weights with which the extrapolated Nu
 combines the grids' values (a settle error of TOL on each grid moves the
 extrapolation by at most A TOL). The settle tolerance is the target over
-SETTLE_SHARE, so the runs are cheap, and at least SETTLE_MIN (a run whose Nu
+SETTLE_SHARE (40: loose, so the runs are cheap; the settle part is then
+about 15 % of the target), and at least SETTLE_MIN (a run whose Nu
 wanders by 5e-6 never settles at 1e-5). The target is met when the grids'
 status is "converged" and the parts add up to at most the target.
 
@@ -64,7 +65,10 @@ LAYER_SPACINGS = 2.0
 # (9 at 1.25, 6 at 1.4, 5 at 1.5); 1.4 is near the least of their product
 RATIO = 1.4
 MAX_GRIDS = 6
-SETTLE_SHARE = 20.0
+# the settle tolerance of each run is the target over SETTLE_SHARE: at ratio
+# 1.4 and order 1 the extrapolation weighs the runs by A = 1 + 2/0.4 = 6, so
+# the settle part is 15 % of the target
+SETTLE_SHARE = 40.0
 SETTLE_MIN = 3e-5
 FLOAT_FLOOR = 1e-5
 SPEC = "target.json"
@@ -207,6 +211,8 @@ def _run_grid(spec, folder, case, start_from, cpu_left):
         if limit is not None:
             resource.setrlimit(resource.RLIMIT_CPU, (limit, limit + 10))
 
+    with open(os.path.join(folder, "command.txt"), "w") as fh:
+        fh.write(" ".join(shlex.quote(a) for a in opts) + "\n")
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.time()
     with open(os.path.join(folder, sweep.CONSOLE_IN)) as fin, \
@@ -297,7 +303,7 @@ def run_ladder(folder, spec, say=print):
                 break
         gfolder = os.path.join(folder, GRID_FOLDER % m)
         prev = os.path.join("..", GRID_FOLDER % done[-1]["m"], CHECKPOINT) if done else None
-        if prev and not os.path.exists(os.path.join(gfolder, prev)):
+        if prev and not os.path.exists(os.path.join(folder, prev[3:])):
             say("grid %d: no checkpoint of grid %d to start from; from rest"
                 % (m, done[-1]["m"]))
             prev = None

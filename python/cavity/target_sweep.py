@@ -53,7 +53,7 @@ Nu_per_grid       second-order mean hot-wall Nu of each grid
 steps_per_grid    steps each grid ran (chained: from the grid before's state)
 cpu_s_per_grid    CPU seconds of each grid's solver
 steps, cpu_time_s all grids together
-settle_tolerance  the --settle of every run: the target over 20, at least 3e-5
+settle_tolerance  the --settle of every run: the target over 40, at least 3e-5
 first_grid, ratio the ladder's first grid height and grid ratio
 flags             the grid study's reasons for a status other than converged
 """
