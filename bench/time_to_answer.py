@@ -48,17 +48,17 @@ def cases(tool_dir):
     return out
 
 
-def fv_ladder(folder, name, pr, ra, acc, max_grids, extra=1):
+def fv_ladder(folder, name, pr, ra, acc, max_grids, extra=1, spacings=target.LAYER_SPACINGS):
     """The finite-volume code's ladder: cells = m - 1 of our ladder's grids
     (even), until the band and the steadiness part are within ``acc``;
     ``extra`` grids more for a reference. Returns (answer dict, reference
     dict or None)."""
-    m = target.first_grid(ra, pr)
+    m = target.first_grid(ra, pr, spacings)
     done, answer, cpu = [], None, 0.0
     while len(done) < max_grids + extra:
         cells = 2 * int(round((m - 1) / 2.0))
         nu, sec, iters = fv_cavity.run_case(
-            os.path.join(folder, "%s_%03d" % (name, cells)), cells, pr, ra,
+            os.path.join(folder, "%s_%03d_s%g" % (name, cells, spacings)), cells, pr, ra,
             tol=FV_TOL, max_iter=10000)
         steady = iters < 10000
         done.append({"m": cells + 1, "cells": cells, "Nu": nu if steady else math.nan,
@@ -162,6 +162,8 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--only", help="comma-separated case names")
     ap.add_argument("--skip-ours", action="store_true")
+    ap.add_argument("--fv-layer-spacings", type=float, default=target.LAYER_SPACINGS,
+                    help="the finite-volume ladder's first grid (default: ours, 2)")
     args = ap.parse_args()
     acc = target.parse_target(args.target)
     out = os.path.abspath(args.out)
@@ -174,7 +176,8 @@ def main():
     fv, ref = {}, {}
     for name, pr, ra, accurate in rows:
         fv[name], ref[name] = fv_ladder(os.path.join(out, "fv"), name, pr, ra, acc,
-                                        args.max_grids, 0 if accurate else 1)
+                                        args.max_grids, 0 if accurate else 1,
+                                        args.fv_layer_spacings)
     t0 = time.time()
     mine = {} if args.skip_ours else ours(out, tool_dir, rows, acc, args.max_cpu, args.jobs)
     text = ("machine: %s\nours: %.0f s wall time for the cases, %d at a time\n\n"

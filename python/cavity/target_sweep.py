@@ -135,10 +135,11 @@ def prepare(args, cases, solver, settle_given):
     writer for the back end."""
     acc = target.parse_target(args.target)
     label, sargs = scheme_of(args)
-    opts = {"solver": solver, "threads": args.threads, "max_grids": args.max_grids,
+    threads = args.cpus_per_case if args.slurm else args.threads
+    opts = {"solver": solver, "threads": threads, "max_grids": args.max_grids,
             "max_cpu": args.max_cpu, "order": args.order, "scheme": label,
             "scheme_args": sargs, "hold": args.hold, "ratio": args.ratio,
-            "layer_spacings": args.layer_spacings,
+            "layer_spacings": args.layer_spacings, "resume": args.resume,
             "settle": args.settle if settle_given else None}
     if args.choose_tau:
         mach = args.mach or nanofluid.mach_for_accuracy()
