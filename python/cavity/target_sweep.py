@@ -5,6 +5,7 @@ sweep's back end, and the summary, figures and report of the answers."""
 import csv
 import math
 import os
+import platform
 import sys
 
 from . import gci, nanofluid, target
@@ -110,6 +111,9 @@ def check(args):
         return str(exc)
     if args.grids:
         return "--target chooses the grids itself; leave out --grids"
+    if args.no_settle:
+        return ("--target settles every run at a tolerance from the target; "
+                "leave out --no-settle (or give --settle TOL)")
     if not 1.1 <= args.ratio <= 2.0:
         return "--ratio: give a grid ratio from 1.1 to 2 (1.25 to 1.5 is usual)"
     if args.max_grids < 3:
@@ -275,7 +279,13 @@ def plot(results, path, dpi=110):
         ax.grid(alpha=0.3)
     for ax in list(axes.flat)[len(results):]:
         ax.axis("off")
-    fig.tight_layout()
+    cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    load = os.getloadavg()[0]
+    fig.text(0.01, 0.005, "CPU seconds of the solver runs on %s, %d cores, load average "
+             "%.1f when drawn%s" % (platform.node() or "this machine", cores, load,
+                                    " (shared with other work)" if load > cores else ""),
+             fontsize=7, color="0.35")
+    fig.tight_layout(rect=(0, 0.03, 1, 1))
     fig.savefig(path, dpi=dpi)
     plt.close(fig)
 
