@@ -334,7 +334,7 @@ def run_ladder(folder, spec, say=print):
 def _save(folder, spec, done, reason, failed=None):
     result = analyse(spec, done)
     result.update(name=spec["name"], done=done, reason=reason, failed=failed,
-                  cpu_s=sum(g["cpu_s"] for g in done),
+                  cpu_s=sum(g["cpu_s"] for g in done + ([failed] if failed else [])),
                   steps=sum(g["steps"] or 0 for g in done),
                   target=spec["target"], settle=spec["settle"],
                   scheme=spec.get("scheme", "original"), order=spec["order"],

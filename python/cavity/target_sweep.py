@@ -53,7 +53,8 @@ grids             grid heights m, coarse to fine (; between them)
 Nu_per_grid       second-order mean hot-wall Nu of each grid
 steps_per_grid    steps each grid ran (chained: from the grid before's state)
 cpu_s_per_grid    CPU seconds of each grid's solver
-steps, cpu_time_s all grids together
+steps, cpu_time_s all grids together (the CPU time with that of a grid stopped
+                  by --max-cpu)
 settle_tolerance  the --settle of every run: the target over 40, at least 3e-5
 first_grid, ratio the ladder's first grid height and grid ratio
 flags             the grid study's reasons for a status other than converged
@@ -208,7 +209,7 @@ def csv_rows(results):
             "steps_per_grid": ";".join("%s" % (g["steps"] or "") for g in done),
             "cpu_s_per_grid": ";".join("%.2f" % g["cpu_s"] for g in done),
             "steps": "%d" % sum(g["steps"] or 0 for g in done),
-            "cpu_time_s": "%.2f" % sum(g["cpu_s"] for g in done),
+            "cpu_time_s": "%.2f" % r.get("cpu_s", 0.0),
             "settle_tolerance": _g(r.get("settle"), "%g"),
             "first_grid": "%s" % r.get("m1", ""), "ratio": _g(r.get("ratio"), "%g"),
             "flags": "; ".join(r.get("flags") or []),
@@ -242,7 +243,7 @@ def text_lines(results):
         lines.append("    %s; %s; %d steps, %.1f s CPU"
                      % ("target met" if r.get("met") else "target NOT met",
                         r.get("reason") or r.get("status"),
-                        sum(g["steps"] or 0 for g in done), sum(g["cpu_s"] for g in done)))
+                        sum(g["steps"] or 0 for g in done), r.get("cpu_s", 0.0)))
     return lines
 
 
@@ -274,7 +275,7 @@ def plot(results, path, dpi=110):
         ax.set_title("%s: Pr %g, Ra %g\nscheme %s, %s, %.1f s CPU"
                      % (r["name"], c["Pr"], c["Ra"], r.get("scheme", ""),
                         "met" if r.get("met") else "not met",
-                        sum(g["cpu_s"] for g in r.get("done", []))), fontsize=9)
+                        r.get("cpu_s", 0.0)), fontsize=9)
         ax.legend(fontsize=7)
         ax.grid(alpha=0.3)
     for ax in list(axes.flat)[len(results):]:
