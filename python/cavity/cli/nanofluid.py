@@ -548,7 +548,7 @@ def sweep_to_target(args, passthrough, n, m):
                         g(r["nu"]), g(r["u"]), g(r["nu"] * kr), g(r["u"] * kr),
                         g(r["nu"] * kr / b - 1.0 if b == b and b else math.nan),
                         ";".join("%d" % d["m"] for d in r.get("done", [])),
-                        "%.2f" % sum(d["cpu_s"] for d in r.get("done", [])),
+                        "%.2f" % r.get("cpu_s", 0.0),
                         r.get("scheme", "")])
     print("Nu referred to the base fluid (x k_nf/k_f), extrapolated, with "
           "its uncertainty U (every part counted):")
