@@ -129,10 +129,13 @@ def _f(x, fmt="%.5f"):
     return "-" if x != x else fmt % x
 
 
+HEAD = ("case", "Pr", "Ra", "reference Nu", "FV grids (cells a side)", "FV Nu +- U",
+        "FV band holds the reference", "FV CPU s", "our grids (m)", "our Nu +- U",
+        "our band holds the reference", "our CPU s", "CPU ratio ours/FV")
+
+
 def table(rows, fv, ref, mine):
-    head = ("| case | Pr | Ra | reference Nu | FV grids (cells a side) | FV Nu +- U | FV band holds the reference | FV CPU s "
-            "| our grids (m) | our Nu +- U | our band holds the reference | our CPU s | CPU ratio ours/FV |")
-    lines = [head, "|" + "|".join("---" for _ in range(13)) + "|"]
+    lines = ["| " + " | ".join(HEAD) + " |", "|" + "|".join("---" for _ in HEAD) + "|"]
     for name, pr, ra, accurate in rows:
         a, r = fv[name], ref.get(name)
         refnu = accurate if accurate else (r["Nu"] if r else math.nan)
@@ -141,14 +144,19 @@ def table(rows, fv, ref, mine):
         ocpu = float(o.get("cpu_time_s") or "nan")
 
         def holds(nu, u):
-            return "-" if nu != nu or refnu != refnu else ("yes" if abs(nu - refnu) <= u else "no")
-        lines.append("| %s | %.4g | %.4g | %s%s | %s%s | %s +- %s | %s | %.2f | %s%s | %s +- %s | %s | %.1f | %s |" % (
-            name, pr, ra, _f(refnu), "" if accurate else " (FV, one grid finer)",
-            "/".join("%d" % c for c in a["grids"]), "" if a["met"] else " (not met)",
-            _f(a["Nu"]), _f(a["U"], "%.4f"), holds(a["Nu"], a["U"]), a["cpu_s"],
-            o.get("grids", "-").replace(";", "/"), "" if o.get("met") == "yes" else " (not met: %s)" % o.get("reason", ""),
-            _f(onu), _f(ou, "%.4f"), holds(onu, ou), ocpu,
-            _f(ocpu / a["cpu_s"], "%.1f") if a["cpu_s"] else "-"))
+            if nu != nu or refnu != refnu:
+                return "-"
+            return "yes" if abs(nu - refnu) <= u else "no"
+        cells = [name, "%.4g" % pr, "%.4g" % ra,
+                 _f(refnu) + ("" if accurate else " (FV, one grid finer)"),
+                 "/".join("%d" % c for c in a["grids"]) + ("" if a["met"] else " (not met)"),
+                 "%s +- %s" % (_f(a["Nu"]), _f(a["U"], "%.4f")), holds(a["Nu"], a["U"]),
+                 "%.2f" % a["cpu_s"],
+                 o.get("grids", "-").replace(";", "/")
+                 + ("" if o.get("met") == "yes" else " (not met: %s)" % o.get("reason", "")),
+                 "%s +- %s" % (_f(onu), _f(ou, "%.4f")), holds(onu, ou), _f(ocpu, "%.1f"),
+                 _f(ocpu / a["cpu_s"], "%.1f") if a["cpu_s"] else "-"]
+        lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines) + "\n"
 
 

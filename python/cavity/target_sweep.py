@@ -326,10 +326,10 @@ def report(outdir, cases, quiet=False):
     except (ValueError, RuntimeError, OSError) as exc:
         print("cavity-sweep: --target: no figure: %s" % exc, file=sys.stderr)
     if not quiet:
+        acc = results[0].get("target") if results else None
         print("answers to %s (second-order mean Nu on the hot wall, "
               "extrapolated; U counts the grids' band, the settle tolerance, "
-              "the float floor and compressibility):" % _g(results[0].get("target") * 100
-                                                            if results and results[0].get("target") else None, "%g %%"))
+              "the float floor and compressibility):" % _g(acc and 100 * acc, "%g %%"))
         for line in text_lines(results):
             print(line)
     print("cavity-sweep: --target: answers in %s" % os.path.join(outdir, "target.csv"),
