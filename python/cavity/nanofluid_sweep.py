@@ -155,21 +155,24 @@ def report(results, suspension, ra, wall=None):
     for r in results:
         rrow.append((_g(r["phi"], 3), "%d x %d" % (r["n"], r["m"]),
                      _g(r["Tau_T"], 6), r["stop"] or r["status"],
-                     r["steps"] or "-", _g(r["nu"]), _pct(r["drift"]),
-                     _g(r["nu_ref"]), _pct(r["enh_nu_ref"]), _g(r["nu2"]),
-                     _g(r["nu2_ref"]), _pct(r["enh_nu2_ref"]),
+                     r["steps"] or "-", _g(r["nu2"]), _g(r["nu2_ref"]),
+                     _pct(r["enh_nu2_ref"]), _g(r["nu"]), _pct(r["drift"]),
+                     _g(r["nu_ref"]), _pct(r["enh_nu_ref"]),
                      _fmt_time(r["expected_s"]), _fmt_time(r["run_time_s"]),
                      _fmt_time(r["cpu_time_s"])))
-    text.append("\nNusselt numbers (Nu: Nu.dat over T_Hot - T_Cold, with the "
-                "suspension's conductivity; Nu x k_nf/k_f: referred to the base "
-                "fluid's; 2nd order: from Result.dat, walls half a spacing "
-                "inside the end nodes; drift: how far the Nu.dat history was "
-                "still from the value it was heading for):\n")
+    text.append("\nNusselt numbers (Nu (wall-corrected): the mean hot-wall Nu "
+                "to quote, second order from Result.dat, walls half a spacing "
+                "inside the end nodes, with the suspension's conductivity; "
+                "x k_nf/k_f: referred to the base fluid's; Nu.dat: the file's "
+                "first-order value over T_Hot - T_Cold, about 1/m above; "
+                "drift: how far the Nu.dat history was still from the value "
+                "it was heading for):\n")
     text.append(_md(("phi", "grid", "Tau_T", "ended by", "at step",
-                     "Nu (Nu.dat)", "drift left", "Nu x k_nf/k_f",
-                     "enhancement", "Nu 2nd order", "2nd order x k_nf/k_f",
-                     "enhancement (2nd order)", "expected time (1 thread)",
-                     "wall time", "CPU time"), rrow))
+                     "Nu (wall-corrected)", "Nu (wall-corrected) x k_nf/k_f",
+                     "enhancement (wall-corrected)",
+                     "Nu.dat (the file's first-order value)", "drift left",
+                     "Nu.dat x k_nf/k_f", "enhancement (Nu.dat)",
+                     "expected time (1 thread)", "wall time", "CPU time"), rrow))
     if "gs" in first:
         text.append(grid_table(results))
     if wall is not None:
@@ -222,46 +225,64 @@ GRID_COLUMNS = ("p", "gci", "nu2_band", "nu2_band_ref", "nu2_ext",
                 "nu2_ext_ref", "enh_nu2_ext_ref", "grid_flags", "grid_status",
                 "grid_form")
 
+# the Nusselt columns again under names that say which Nu each is (after
+# the others, whose names and places scripts may rely on)
+NAMED_COLUMNS = (("Nu_wall_corrected", "nu2"),
+                 ("Nu_wall_corrected_x_k_ratio", "nu2_ref"),
+                 ("enhancement_wall_corrected", "enh_nu2_ref"),
+                 ("Nu_dat_first_order", "nu"),
+                 ("Nu_dat_first_order_x_k_ratio", "nu_ref"),
+                 ("enhancement_Nu_dat", "enh_nu_ref"))
+
 
 def write_csv(path, results):
-    cols = CSV_COLUMNS + (GRID_COLUMNS if results and "gs" in results[0] else ())
+    keys = CSV_COLUMNS + (GRID_COLUMNS if results and "gs" in results[0] else ())
+    keys += tuple(k for _, k in NAMED_COLUMNS)
     with open(path, "w", newline="") as fh:
         w = csv.writer(fh)
-        w.writerow(cols)
+        w.writerow(keys[:len(keys) - len(NAMED_COLUMNS)]
+                   + tuple(name for name, _ in NAMED_COLUMNS))
         for r in results:
             w.writerow([("%.6g" % r[c]) if isinstance(r[c], float) else r[c]
-                        for c in cols])
+                        for c in keys])
 
 
-def plot(results, path, suspension, ra, size=(6.0, 4.2), dpi=110):
+def plot(results, path, suspension, ra, size=(6.0, 4.2), style=None):
+    """Nu against phi: the wall-corrected Nu referred to the base fluid
+    (with its GCI error bars and the extrapolated values after a grid
+    study), the same with the suspension's conductivity, and the file's
+    first-order Nu.dat referred to the base fluid, each labelled."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    ok = [r for r in results if r["nu"] == r["nu"]]
+    from . import figures
+    style = style or figures.Style(dpi=110)
+    ok = [r for r in results if r["nu2"] == r["nu2"]]
     phi = [r["phi"] for r in ok]
-    fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
-    ax.plot(phi, [r["nu_ref"] for r in ok], "o-", label=r"Nu.dat $\times k_{nf}/k_f$")
+    fig, ax = plt.subplots(figsize=size, dpi=style.dpi, layout="constrained")
     if ok and "gs" in ok[0]:
         ax.errorbar(phi, [r["nu2_ref"] for r in ok],
                     yerr=[r["nu2_band_ref"] for r in ok], fmt="s-", capsize=3,
-                    label=r"2nd-order Nu $\times k_{nf}/k_f$, finest grid, "
-                    "GCI error bar")
+                    label=r"Nu (wall-corrected) $\times k_{nf}/k_f$, finest "
+                    "grid, GCI error bar")
         ax.plot(phi, [r["nu2_ext_ref"] for r in ok], "x", color="k",
                 label="extrapolated (three grids)")
     else:
         ax.plot(phi, [r["nu2_ref"] for r in ok], "s-",
-                label=r"2nd-order Nu $\times k_{nf}/k_f$")
-    ax.plot(phi, [r["nu"] for r in ok], "o--", color="0.5", mfc="none",
-            label="Nu.dat (conductivity of the suspension)")
+                label=r"Nu (wall-corrected) $\times k_{nf}/k_f$")
+    ax.plot(phi, [r["nu2"] for r in ok], "s--", color="C0", mfc="none",
+            label="Nu (wall-corrected), conductivity of the suspension")
+    ax.plot(phi, [r["nu_ref"] for r in ok], "o:", color="0.55", mfc="none",
+            label=r"Nu.dat (the file's first-order value) $\times k_{nf}/k_f$")
     ax.set_xlabel(r"particle volume fraction $\phi$")
     ax.set_ylabel("mean Nusselt number on the hot wall")
     grid = "%d x %d" % (ok[0]["n"], ok[0]["m"]) if ok else ""
     if ok and "gs" in ok[0]:
         grid = "grids m = %s" % ", ".join("%d" % m for m, _ in ok[0]["gs"]["grids"])
-    ax.set_title("%s-%s, %s, %s" % (suspension.particle.name,
-                                    suspension.fluid.name,
-                                    "Ra_f = %g" % ra[0] if ra[0] else "", grid))
+    parts = ["%s-%s" % (suspension.particle.name, suspension.fluid.name)]
+    if ra[0]:
+        parts.append("Ra_f = %g" % ra[0])
+    figures.title(style, ax, parts + [grid])
     ax.grid(alpha=0.3)
-    ax.legend(fontsize=8)
-    fig.savefig(path, dpi=dpi)
-    plt.close(fig)
+    ax.legend(fontsize=7)
+    figures.save(fig, path, style)

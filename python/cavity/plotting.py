@@ -13,7 +13,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.ticker import FixedLocator, MaxNLocator, NullLocator  # noqa: E402
 import numpy as np  # noqa: E402
 
-from . import benchmark, rayleigh, records  # noqa: E402
+from . import benchmark, figures, frame, rayleigh, records  # noqa: E402
 
 BENCHMARK_SOURCE = "de Vahl Davis (1983)"
 # field figures: the axes' longer side in inches, room for the colour bar,
@@ -28,11 +28,13 @@ class Run:
     ``wall_at``: the walls sit that many lattice spacings inside the end
     node lines (0.5 on this lattice, see cavity.validation); positions
     are then measured from the walls in units of the height between them,
-    L = m - 2 wall_at, and velocities are in alpha/L. 0 puts the walls on
-    the nodes (positions as the files write them, L = m). ``ra``: the
-    Rayleigh number of the cavity for the title and the benchmark values;
-    by default the parameter file's read back by the tools' convention
-    (cavity.rayleigh), which gives the number the user gave the tools.
+    H = m - 2 wall_at, and velocities are in alpha/H (cavity.frame, which
+    the VTK file shares). 0 puts the walls on the nodes (positions as the
+    files write them, H = m). ``ra``: the Rayleigh number of the cavity
+    for the title and the benchmark values; by default the parameter
+    file's read back by the tools' convention (cavity.rayleigh), which
+    gives the number the user gave the tools. A nanofluid.json beside the
+    results (cavity-nanofluid) names the suspension in the titles.
     """
 
     def __init__(self, folder, wall_at=0.0, ra=None):
@@ -47,39 +49,36 @@ class Run:
             self.nu = records.read_nu(folder)
         except (OSError, records.FormatError):
             self.nu = None
+        self.suspension = suspension_text(folder)
         r = self.result
         self.t_hot = float(r.T[0, 0])  # the wall columns keep their values
         self.t_cold = float(r.T[0, -1])
-        w, m = self.wall_at, r.m
-        self.length = m - 2.0 * w  # L in lattice spacings
-        # node coordinates in units of L, from the hot and bottom walls
-        self.X = (r.X * m - w) / self.length
-        self.Y = (r.Y * m - w) / self.length
-        self.width = (r.n - 2.0 * w) / self.length
+        f = frame.Frame(r, self.params, self.wall_at)
+        self.length, self.X, self.Y, self.width = f.length, f.X, f.Y, f.width
+        self.vscale = f.velocity
         if self.params:
             self.ra_solver, self.pr = self.params["Ra"], self.params["Pr"]
-            self.ra = (rayleigh.from_solver(self.ra_solver, m)
+            self.ra = (rayleigh.from_solver(self.ra_solver, r.m)
                        if ra is None else float(ra))
-            self.vscale = (benchmark.velocity_scale(self.ra_solver, self.pr)
-                           * self.length / m)
-            self.vunit = r"$\alpha/L$"
-            self.diff = (self.params["Tau_T"] - 0.5) / 3.0
+            self.vunit = r"$\alpha/H$"
+            self.psi_scale = f.stream
         else:
             self.ra = self.pr = self.ra_solver = None
-            self.vscale, self.vunit, self.diff = 1.0, r"$U_{ref}$", None
+            self.vunit, self.psi_scale = r"$U_{ref}$", None
 
-    def title(self, sep=", "):
-        """The Ra the user wrote into the parameter file, beside the one of
-        the cavity between the walls that the benchmark values are picked
-        by, each labelled; ``sep`` "\n" stacks the parts for a narrow
-        figure."""
+    def title_parts(self):
+        """The title, short: the cavity's Ra (between the walls), Pr, the
+        grid and the suspension where there is one."""
         parts = []
         if self.params:
-            parts += ["Ra = %s (parameter file)" % _sci(self.ra_solver),
-                      "%s (cavity between the walls)" % _sci(self.ra),
-                      "Pr = %g" % self.pr]
+            parts += ["Ra = %s" % _sci(self.ra), "Pr = %g" % self.pr]
         parts.append("%d x %d" % (self.result.n, self.result.m))
-        return sep.join(parts)
+        if self.suspension:
+            parts.append(self.suspension)
+        return parts
+
+    def title(self, sep=", "):
+        return sep.join(self.title_parts())
 
     def theta(self):
         dt = self.t_hot - self.t_cold
@@ -88,7 +87,8 @@ class Run:
         return (self.result.T - self.t_cold) / dt, r"$(T-T_C)/(T_H-T_C)$"
 
     def profiles(self):
-        """(y, u), (x, v), (x, T) on the mid-lines, velocities scaled."""
+        """(y, u), (x, v), (x, T) on the mid-lines, positions over H,
+        velocities scaled."""
         r, w = self.result, self.wall_at
         try:
             p = records.read_midlines(self.folder)
@@ -99,9 +99,9 @@ class Run:
             x = r.X[jm, :] * r.m / r.n
             v, xt, t = r.V[jm, :], x, r.T[jm, :]
         # the files give y = j/m and x = i/n; measure from the walls
-        y = (y * r.m - w) / (r.m - 2.0 * w)
-        x = (x * r.n - w) / (r.n - 2.0 * w)
-        xt = (xt * r.n - w) / (r.n - 2.0 * w)
+        y = (y * r.m - w) / self.length
+        x = (x * r.n - w) / self.length
+        xt = (xt * r.n - w) / self.length
         return (y, u * self.vscale), (x, v * self.vscale), (xt, t)
 
     def reference(self):
@@ -115,7 +115,7 @@ class Run:
     def local_nusselt(self):
         """(y, second-order local Nu, first-order local Nu as Nu.dat sums
         it) on the node rows between the bottom and top walls; y from the
-        bottom wall in units of L."""
+        bottom wall in units of H."""
         r = self.result
         dt = self.t_hot - self.t_cold
         if dt == 0:
@@ -127,6 +127,28 @@ class Run:
         inside = (rows > self.wall_at) & (rows < r.m - self.wall_at)
         y = (rows - self.wall_at) / self.length
         return y[inside], local2[inside], local1[inside]
+
+    def wall_corrected_nu(self):
+        """The mean hot-wall Nu to quote (second order, the walls half a
+        spacing inside the end nodes), or None."""
+        if self.t_hot == self.t_cold or self.result.n < 3:
+            return None
+        return benchmark.hot_wall_nusselt(self.result, self.t_hot, self.t_cold,
+                                          0.5)[0]
+
+
+def suspension_text(folder):
+    """'Cu-water, phi = 0.1' from a nanofluid.json in ``folder``, or ''."""
+    import json
+    try:
+        with open(os.path.join(folder, "nanofluid.json")) as fh:
+            s = json.load(fh)["suspension"]
+        if not s["phi"]:
+            return "%s, $\\phi$ = 0" % s["fluid"]["name"]
+        return "%s-%s, $\\phi$ = %g" % (s["particle"]["name"],
+                                          s["fluid"]["name"], s["phi"])
+    except (OSError, ValueError, KeyError, TypeError):
+        return ""
 
 
 def _sci(x):
@@ -154,8 +176,8 @@ def field_size(run):
     return w + FIELD_MARGIN[0], h + FIELD_MARGIN[1]
 
 
-def _field_axes(run, size, dpi):
-    fig, ax = plt.subplots(figsize=size or field_size(run), dpi=dpi,
+def _field_axes(run, size, style):
+    fig, ax = plt.subplots(figsize=size or field_size(run), dpi=style.dpi,
                            layout="constrained")
     ax.set_aspect("equal")
     ax.set_xlim(0, run.width)
@@ -165,7 +187,7 @@ def _field_axes(run, size, dpi):
                                            steps=[1, 2, 2.5, 5, 10]))
     ax.set_xlabel("x / H")
     ax.set_ylabel("y / H")
-    ax.set_title(run.title("\n" if run.width < 1.5 else ", "), fontsize=10)
+    figures.title(style, ax, run.title_parts())
     return fig, ax
 
 
@@ -189,19 +211,18 @@ def label_positions(paths_by_level, width, min_gap=0.12):
     return placed
 
 
-def _save_field(fig, path, size, dpi):
+def _save_field(fig, path, size, style):
     """A figure of the default size is cut to what was drawn (the equal
     aspect of a slender cavity leaves blank beside it); one of a given size
     keeps exactly that size."""
     if size:
-        fig.savefig(path, dpi=dpi)
+        figures.save(fig, path, style)
     else:
-        fig.savefig(path, dpi=dpi, bbox_inches="tight", pad_inches=0.08)
-    plt.close(fig)
+        figures.save(fig, path, style, bbox_inches="tight", pad_inches=0.08)
 
 
-def plot_isotherms(run, path, size=None, dpi=200, lines=11):
-    fig, ax = _field_axes(run, size, dpi)
+def plot_isotherms(run, path, size=None, style=figures.Style(), lines=11):
+    fig, ax = _field_axes(run, size, style)
     th, label = run.theta()
     lv = _levels(th, 41)
     if lv is not None:
@@ -213,62 +234,64 @@ def plot_isotherms(run, path, size=None, dpi=200, lines=11):
         verts = [np.concatenate(seg) if seg else [] for seg in cl.allsegs]
         ax.clabel(cl, fmt="%.1f", fontsize=7, inline_spacing=2,
                   manual=label_positions(verts, run.width))
-    _save_field(fig, path, size, dpi)
+    _save_field(fig, path, size, style)
 
 
-def plot_streamlines(run, path, size=None, dpi=200, lines=14):
-    fig, ax = _field_axes(run, size, dpi)
+def plot_streamlines(run, path, size=None, style=figures.Style(), lines=14):
+    fig, ax = _field_axes(run, size, style)
     r = run.result
     speed = np.hypot(r.U, r.V) * run.vscale
     lv = _levels(speed, 41)
     if lv is not None:
         cf = ax.contourf(run.X, run.Y, speed, levels=lv, cmap="viridis")
-        fig.colorbar(cf, ax=ax, label="|u| (%s)" % run.vunit,
+        fig.colorbar(cf, ax=ax, label="|u| / (%s)" % run.vunit,
                      ticks=MaxNLocator(6), shrink=0.9)
-    psi = r.Stream / run.diff if run.diff else r.Stream
+    psi = r.Stream * run.psi_scale if run.psi_scale else r.Stream
     plv = _levels(psi, lines + 2)
     if plv is not None:
         ax.contour(run.X, run.Y, psi, levels=plv[1:-1], colors="w",
                    linewidths=0.8, linestyles="solid")
-    name = r"$\psi/\alpha$" if run.diff else "stream function (lattice units)"
+    name = r"$\psi/\alpha$" if run.psi_scale else "stream function (lattice units)"
     lo, hi = float(np.min(psi)), float(np.max(psi))
     ax.text(0.02, 0.02, "%s: %.4g to %.4g" % (name, lo, hi),
             transform=ax.transAxes, fontsize=7, color="w")
-    _save_field(fig, path, size, dpi)
+    _save_field(fig, path, size, style)
 
 
 def nusselt_caption(run, ref):
-    """Which Nu the run gives and which published value it is set against."""
+    """Which Nu the run gives, the one to quote first, and which published
+    value it is set against."""
     parts = []
+    nu2 = run.wall_corrected_nu()
+    if nu2 is not None:
+        parts.append("mean hot-wall Nu (wall-corrected) %.4f" % nu2)
     if run.nu is not None:
-        parts.append("mean hot-wall Nu: Nu.dat (solver) %.4g" % run.nu)
-    if run.wall_at > 0 and run.t_hot != run.t_cold:
-        nu2, _ = benchmark.hot_wall_nusselt(run.result, run.t_hot, run.t_cold,
-                                            run.wall_at)
-        parts.append("2nd order from Result.dat %.4g" % nu2)
-    text = ", ".join(parts)
+        parts.append("Nu.dat (the file's first-order value) %.4f" % run.nu)
+    text = "; ".join(parts)
     if ref and parts:
         text += "; %s mean hot-wall Nu %.4g" % (BENCHMARK_SOURCE, ref["nu"])
     return text
 
 
-def plot_midlines(run, path, size=(11.0, 4.0), dpi=200, show_reference=True):
+def plot_midlines(run, path, size=(11.0, 4.0), style=figures.Style(),
+                  show_reference=True):
     (y, u), (x, v), (xt, t) = run.profiles()
     ref = run.reference() if show_reference else None
-    fig, axs = plt.subplots(1, 3, figsize=size, dpi=dpi, layout="constrained")
+    fig, axs = plt.subplots(1, 3, figsize=size, dpi=style.dpi,
+                            layout="constrained")
     a, b, c = axs
     a.plot(u, y, "-", color="C0", label="this run")
-    a.set_xlabel("u (%s) at x = W/2" % run.vunit)
+    a.set_xlabel("u / (%s) at x = W/2" % run.vunit)
     a.set_ylabel("y / H")
     a.set_ylim(0, 1)
     b.plot(x, v, "-", color="C0", label="this run")
-    b.set_xlabel("x / W")
-    b.set_ylabel("v (%s) at y = H/2" % run.vunit)
-    b.set_xlim(0, 1)
+    b.set_xlabel("x / H")
+    b.set_ylabel("v / (%s) at y = H/2" % run.vunit)
+    b.set_xlim(0, run.width)
     c.plot(xt, t, "-", color="C3", label="this run")
-    c.set_xlabel("x / W")
+    c.set_xlabel("x / H")
     c.set_ylabel("T at y = H/2")
-    c.set_xlim(0, 1)
+    c.set_xlim(0, run.width)
     yu, um = benchmark.parabolic_peak(y, u)
     xv, vm = benchmark.parabolic_peak(x, v)
     a.plot([um], [yu], "x", color="C0", label="max %.4g at y = %.3f" % (um, yu))
@@ -282,20 +305,21 @@ def plot_midlines(run, path, size=(11.0, 4.0), dpi=200, show_reference=True):
         ax.grid(alpha=0.3)
         ax.legend(fontsize=7, loc="best")
         ax.xaxis.set_major_locator(MaxNLocator(6))
-    fig.suptitle(run.title(), fontsize=11)
+    figures.title(style, fig, run.title_parts(), fontsize=11)
     caption = nusselt_caption(run, ref)
     if caption:
         fig.supxlabel(caption, fontsize=8)
-    fig.savefig(path, dpi=dpi)
-    plt.close(fig)
+    figures.save(fig, path, style)
 
 
-def plot_local_nusselt(run, path, size=(5.0, 4.4), dpi=200, show_reference=True):
+def plot_local_nusselt(run, path, size=(5.0, 4.4), style=figures.Style(),
+                       show_reference=True):
     """Local Nusselt number along the hot wall against the height."""
     y, nu2, nu1 = run.local_nusselt()
     ref = run.reference() if show_reference else None
-    fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
-    ax.plot(nu2, y, "-", color="C3", label="2nd order (wall half a spacing out)")
+    fig, ax = plt.subplots(figsize=size, dpi=style.dpi, layout="constrained")
+    ax.plot(nu2, y, "-", color="C3", label="wall-corrected (2nd order, wall "
+            "half a spacing out)")
     ax.plot(nu1, y, ":", color="0.4", label="1st order, as Nu.dat sums it")
     if ref:
         ax.plot([ref["nu_max"]], [ref["y_nu_max"]], "o", mfc="none", color="k",
@@ -312,9 +336,8 @@ def plot_local_nusselt(run, path, size=(5.0, 4.4), dpi=200, show_reference=True)
     ax.xaxis.set_major_locator(MaxNLocator(6))
     ax.grid(alpha=0.3)
     ax.legend(fontsize=7, loc="upper right")
-    ax.set_title(run.title(), fontsize=10)
-    fig.savefig(path, dpi=dpi)
-    plt.close(fig)
+    figures.title(style, ax, run.title_parts())
+    figures.save(fig, path, style)
 
 
 LOCAL_NU_COLUMNS = ("j", "y_over_H", "Nu_local_2nd_order", "Nu_local_1st_order")
@@ -338,9 +361,9 @@ FIGURES = (("isotherms", plot_isotherms), ("streamlines", plot_streamlines),
            ("midlines", plot_midlines), ("hotwall_nusselt", plot_local_nusselt))
 
 
-def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=None,
-             profile_size=(11.0, 4.0), show_reference=True, wall_at=0.0,
-             ra=None):
+def plot_run(folder, outdir=None, prefix="", style=figures.Style(),
+             field_size=None, profile_size=(11.0, 4.0), show_reference=True,
+             wall_at=0.0, ra=None):
     """All figures of a run and the CSV of the local Nusselt number;
     returns the paths written."""
     run = Run(folder, wall_at, ra)
@@ -348,13 +371,14 @@ def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=None,
     os.makedirs(outdir, exist_ok=True)
     paths = []
     for name, fn in FIGURES:
-        p = os.path.join(outdir, "%s%s.png" % (prefix, name))
+        p = style.path(os.path.join(outdir, prefix + name))
         if fn is plot_midlines:
-            fn(run, p, size=profile_size, dpi=dpi, show_reference=show_reference)
+            fn(run, p, size=profile_size, style=style,
+               show_reference=show_reference)
         elif fn is plot_local_nusselt:
-            fn(run, p, dpi=dpi, show_reference=show_reference)
+            fn(run, p, style=style, show_reference=show_reference)
         else:
-            fn(run, p, size=field_size, dpi=dpi)
+            fn(run, p, size=field_size, style=style)
         paths.append(p)
     p = os.path.join(outdir, "%shotwall_nusselt.csv" % prefix)
     write_local_nusselt(run, p)
@@ -362,8 +386,8 @@ def plot_run(folder, outdir=None, prefix="", dpi=200, field_size=None,
     return paths
 
 
-def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
-                    reference=None, title=None, against=None):
+def plot_grid_study(runs, path, size=(6.0, 4.4), style=figures.Style(dpi=110),
+                    quantities=None, reference=None, title=None, against=None):
     """Relative error over the grid spacing h = 1/L (log-log), with slopes 1
     and 2 for reference. ``runs`` are analysed runs of one Ra
     (cavity.validation.analyse_run); the error is against ``reference``
@@ -375,10 +399,10 @@ def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
         against = "against %s" % BENCHMARK_SOURCE
     else:
         against = against or "against the extrapolated limits"
-    quantities = quantities or ("nu_file", "nu2", "u_max", "v_max")
+    quantities = quantities or ("nu2", "nu_file", "u_max", "v_max")
     h = np.array([1.0 / va.cavity_length(r["m"]) for r in runs])
-    fig, ax = plt.subplots(figsize=size, dpi=dpi, layout="constrained")
-    marks = dict(zip(("nu_file", "nu2", "u_max", "v_max"), "so^v"))
+    fig, ax = plt.subplots(figsize=size, dpi=style.dpi, layout="constrained")
+    marks = dict(zip(("nu2", "nu_file", "u_max", "v_max"), "os^v"))
     errs = []
     for q in quantities:
         err = np.array([abs(va.rel_error(r[q], reference[q])) for r in runs])
@@ -401,10 +425,9 @@ def plot_grid_study(runs, path, size=(6.0, 4.4), dpi=110, quantities=None,
     ax.yaxis.set_minor_locator(NullLocator())
     ax.set_xlabel("grid spacing h = 1 / (m - 1)")
     ax.set_ylabel("|relative error|, %")
-    ax.set_title((title or "Grid study, Ra = %s, Pr = %g"
-                  % (_sci(runs[0]["ra"]), runs[0].get("Pr", va.PR)))
-                 + "\n" + against, fontsize=9)
+    figures.title(style, ax, [title or "Grid study, Ra = %s, Pr = %g"
+                              % (_sci(runs[0]["ra"]), runs[0].get("Pr", va.PR)),
+                              against], fontsize=9)
     ax.grid(alpha=0.3, which="both")
     ax.legend(fontsize=7)
-    fig.savefig(path, dpi=dpi)
-    plt.close(fig)
+    figures.save(fig, path, style)

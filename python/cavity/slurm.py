@@ -19,7 +19,7 @@ import subprocess
 import sys
 import time
 
-from . import rayleigh, sweep
+from . import provenance, rayleigh, sweep
 
 SCRIPT = "slurm-task.sh"
 CASE_LIST = "slurm-cases.txt"
@@ -493,7 +493,8 @@ def prepare(args, cases, binary, options, prepare_case=sweep.prepare_case):
     state = {"cases": [], "threads": args.cpus_per_case,
              "jobs": old["jobs"] if args.resume else [],
              "states": old.get("states", {}) if args.resume else {},
-             "summary": args.summary or os.path.join(outdir, "summary.csv")}
+             "summary": args.summary or os.path.join(outdir, "summary.csv"),
+             "provenance": getattr(args, "provenance", None)}
     lines, indices = [], []
     for k, case in enumerate(cases):
         folder = os.path.join(outdir, case["name"])
@@ -509,6 +510,10 @@ def prepare(args, cases, binary, options, prepare_case=sweep.prepare_case):
                 if os.path.exists(os.path.join(folder, f)):
                     os.remove(os.path.join(folder, f))
         prepare_case(folder, case)
+        if getattr(args, "provenance", None):
+            provenance.write_case(folder, case, args.provenance,
+                                  ["--checkpoint", CHECKPOINT,
+                                   "--checkpoint-every", "%d" % every])
         for w in sweep.case_warnings(case):
             print("cavity-sweep: warning: %s: %s" % (case["name"], w),
                   file=sys.stderr)

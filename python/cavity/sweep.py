@@ -29,6 +29,7 @@ SUMMARY_COLUMNS = (
     "last_reported_step", "finished", "Nu", "Nu_2nd_order_hot",
     "Nu_2nd_order_cold", "Nu_last_report_before_failure",
     "run_time_s", "cpu_time_s", "threads", "host", "message", "folder",
+    "Nu_wall_corrected", "Nu_dat_first_order",
 )
 
 SUMMARY_LEGEND = """\
@@ -72,6 +73,11 @@ host                where the job ran (":" is this machine; on Slurm the node)
 message             the solver's closing note (how it ended), or its error
                     message (last line on standard error) for a failed case
 folder              the case folder, with console.out and console.err
+Nu_wall_corrected   the mean Nu of the hot wall to quote: Nu_2nd_order_hot, under a
+                    name that says what it is
+Nu_dat_first_order  the number in Nu.dat (the file's first-order value): Nu, under
+                    a name that says what it is; it reads above Nu_wall_corrected
+                    by about 1/m
 """
 
 _STEP_RE = re.compile(r"Step==\s*(-?\d+)")
@@ -404,7 +410,8 @@ def collect_case(folder, case, job, threads=""):
     row["cpu_time_s"] = "" if cpu is None else "%.2f" % cpu
     stop, end_step, note = end_note(err)
     row.update(stop="", end_step="", Nu="", Nu_last_report_before_failure="",
-               Nu_2nd_order_hot="", Nu_2nd_order_cold="")
+               Nu_2nd_order_hot="", Nu_2nd_order_cold="", Nu_wall_corrected="",
+               Nu_dat_first_order="")
     if row["status"] == "ok":
         if stop is None and row["finished"] == "yes":
             stop = "residual"  # without --settle a converged run names no step
@@ -415,6 +422,8 @@ def collect_case(folder, case, job, threads=""):
         try:
             row["Nu"] = repr(records.read_nu(folder))
             row["Nu_2nd_order_hot"], row["Nu_2nd_order_cold"] = wall_nusselt(err)
+            row["Nu_dat_first_order"] = row["Nu"]
+            row["Nu_wall_corrected"] = row["Nu_2nd_order_hot"]
         except (OSError, records.FormatError) as exc:
             notes.append("no readable Nu.dat: %s" % exc)
         if row["finished"] == "no":

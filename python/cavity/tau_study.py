@@ -162,10 +162,13 @@ def markdown(results):
     return "\n".join(out) + "\n"
 
 
+CSV_COLUMNS = ("case", "Pr", "Ra", "m", "mach", "Tau_T", "Tau_F", "stop",
+               "steps", "diffusive_times", "wall_s", "cpu_s", "nu", "drift",
+               "nu0", "error", "scatter")
+
+
 def write_csv(path, results):
-    cols = ("case", "Pr", "Ra", "m", "mach", "Tau_T", "Tau_F", "stop", "steps",
-            "diffusive_times", "wall_s", "cpu_s", "nu", "drift", "nu0", "error",
-            "scatter")
+    cols = CSV_COLUMNS
     with open(path, "w", newline="") as fh:
         w = csv.writer(fh)
         w.writerow(cols)
@@ -178,11 +181,13 @@ def write_csv(path, results):
                               "%.3g" % x["scatter"]])
 
 
-def plot(results, path, dpi=110):
+def plot(results, path, style=None):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    fig, (a, b) = plt.subplots(1, 2, figsize=(10, 4.0), dpi=dpi,
+    from . import figures
+    style = style or figures.Style(dpi=110)
+    fig, (a, b) = plt.subplots(1, 2, figsize=(10, 4.0), dpi=style.dpi,
                                layout="constrained")
     for k, c in enumerate(results):
         ma = [x["mach"] for x in c["runs"]]
@@ -202,11 +207,12 @@ def plot(results, path, dpi=110):
     a.axhline(0, color="0.5", lw=0.6)
     a.set_xlabel("U_Ref / c_s (Mach number of the reference velocity)")
     a.set_ylabel("Nu.dat / Nu_0 - 1, %")
-    a.set_title("Nu against its value at the lowest Mach number", fontsize=10)
+    figures.title(style, a, ["Nu.dat against its value at the lowest Mach "
+                             "number"], width=0.45)
     b.set_xlabel("U_Ref / c_s")
     b.set_ylabel("CPU time of the run, s (one thread)")
-    b.set_title("Time to the end: settled (filled) or residual stop (hollow)",
-                fontsize=10)
+    figures.title(style, b, ["Time to the end:", "settled (filled) or "
+                             "residual stop (hollow)"], width=0.45, sep=" ")
     b.set_yscale("log")
     b.yaxis.set_major_locator(matplotlib.ticker.LogLocator(subs=(1, 2, 5)))
     b.yaxis.set_minor_locator(matplotlib.ticker.NullLocator())
@@ -214,8 +220,7 @@ def plot(results, path, dpi=110):
     for ax in (a, b):
         ax.grid(alpha=0.3, which="both")
         ax.legend(fontsize=7)
-    fig.savefig(path, dpi=dpi)
-    plt.close(fig)
+    figures.save(fig, path, style)
 
 
 def read_csv(path):

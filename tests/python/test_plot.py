@@ -1,3 +1,4 @@
+import os
 import struct
 import subprocess
 
@@ -101,8 +102,8 @@ def test_local_nusselt_of_conduction_is_one_along_the_wall(tmp_path):
         # the solver's formula scales by n, not by the width n - 1
         assert float(r["Nu_local_1st_order"]) == pytest.approx(n / (n - 1.0),
                                                                rel=5e-5)
-    assert ("file's Ra = 10 and the cavity's between the walls, Ra = %.6g"
-            % (10 * (15 / 16) ** 3)) in proc.stderr
+    assert ("the cavity's Ra between the walls, Ra = %.6g, from the parameter "
+            "file's Ra = 10 " % (10 * (15 / 16) ** 3)) in proc.stderr
 
 
 def test_wall_frame_positions_and_velocity_scale(tmp_path):
@@ -123,13 +124,50 @@ def test_wall_frame_positions_and_velocity_scale(tmp_path):
     # the cavity's Ra is the file's read back by the tools' convention; a
     # file with Ra = 1e4 itself is a cavity at a lower Ra, not the benchmark
     assert walls.ra == pytest.approx(1e4 * (23 / 24) ** 3)
-    assert walls.title().startswith("Ra = $10^{4}$ (parameter file), 8801.36 "
-                                    "(cavity between the walls), Pr = 0.71")
+    assert walls.title() == "Ra = 8801.36, Pr = 0.71, 24 x 24"
     assert walls.reference() is None
     records.write_parameters(str(tmp_path), dict(
         Pr=0.71, Ra=1e4 * (24 / 23) ** 3, T_Hot=1, T_Cold=0, T_Init=0, Tau_T=0.6))
     walls = plotting.Run(str(tmp_path), wall_at=0.5)
-    assert walls.title().startswith("Ra = 11361.9 (parameter file), $10^{4}$ "
-                                    "(cavity between the walls)")
+    assert walls.title().startswith("Ra = $10^{4}$, Pr = 0.71")
     assert walls.reference()["nu"] == 2.238
     assert walls.X[0, 1] == pytest.approx(0.5 / 23, abs=1e-6)
+
+
+def test_figures_for_papers_titles_fit_formats_and_suspension(tmp_path, monkeypatch):
+    import json
+    from cavity import figures, plotting
+    make_run(tmp_path, 12, 40)  # slender: the narrowest field figures
+    (tmp_path / "nanofluid.json").write_text(json.dumps({"suspension": {
+        "fluid": {"name": "ethylene_glycol"}, "particle": {"name": "Al2O3"},
+        "phi": 0.05}}))
+    saved = []
+
+    def save(fig, path, style, **kw):
+        fig.canvas.draw()
+        titles = [t for t in [getattr(fig, "_suptitle", None)]
+                  + [ax.title for ax in fig.axes] if t is not None and t.get_text()]
+        for t in titles:  # inside the figure, not cut at either side
+            box = t.get_window_extent()
+            assert fig.bbox.x0 - 1 <= box.x0 and box.x1 <= fig.bbox.x1 + 1, path
+        saved.append((os.path.basename(path), [t.get_text() for t in titles]))
+        real_save(fig, path, style, **kw)
+
+    real_save = figures.save
+    monkeypatch.setattr(figures, "save", save)
+    plotting.plot_run(str(tmp_path), str(tmp_path / "a"), wall_at=0.5,
+                      style=figures.Style(dpi=40))
+    assert len(saved) == 4
+    for name, titles in saved:
+        assert titles and all("Al2O3-ethylene_glycol, $\\phi$ = 0.05"
+                              in t.replace("\n", " ") for t in titles), name
+    saved.clear()
+    plotting.plot_run(str(tmp_path), str(tmp_path / "b"), wall_at=0.5,
+                      style=figures.Style("svg", 40, title=False))
+    assert [n for n, _ in saved] == ["isotherms.svg", "streamlines.svg",
+                                     "midlines.svg", "hotwall_nusselt.svg"]
+    assert all(t == [] for _, t in saved)
+    proc = plot(tmp_path, "-o", tmp_path / "c", "--format", "pdf", "--dpi", 30)
+    assert proc.returncode == 0, proc.stderr
+    for name in ("isotherms", "streamlines", "midlines", "hotwall_nusselt"):
+        assert (tmp_path / "c" / (name + ".pdf")).read_bytes()[:5] == b"%PDF-"

@@ -96,6 +96,12 @@ def test_slurm_sweep_matches_a_local_sweep_through_cancel_requeue_and_resume(
         requeued = task_when_checkpointed(out / "c", proc)
         for argv in (["scancel", cancelled], ["scontrol", "requeue", requeued]):
             subprocess.run(argv, check=True, env=slurm_env, timeout=60)
+        # the waiting sweep holds its folder: collect is refused meanwhile
+        busy = subprocess.run([tool("cavity-sweep"), "collect", str(out)],
+                              capture_output=True, text=True, timeout=60,
+                              env=slurm_env)
+        assert busy.returncode == 2, busy.stderr
+        assert "in use by another sweep (process id %d " % proc.pid in busy.stderr
         _, err = proc.communicate(timeout=600)
     finally:
         if proc.poll() is None:

@@ -1,7 +1,9 @@
 import csv
+import json
 import os
 import re
 import subprocess
+import time
 
 import pytest
 
@@ -79,6 +81,22 @@ def test_sweep_with_stand_in_solver(tmp_path):
         "T_Cold": 0.0, "T_Init": 0.0, "Tau_T": 0.8}
     assert "Nu_last_report_before_failure" in (
         tmp_path / "out" / "summary.columns.txt").read_text()
+    # the Nu to quote under a name that says so, Nu.dat's beside it
+    assert rows["long"]["Nu_dat_first_order"] == rows["long"]["Nu"]
+    assert rows["long"]["Nu_wall_corrected"] == rows["long"]["Nu_2nd_order_hot"] != ""
+    assert rows["blowup"]["Nu_wall_corrected"] == ""
+    # where the numbers come from: beside the summary and in each case folder
+    sweep_prov = json.loads((tmp_path / "out" / "summary.provenance.json").read_text())
+    case_prov = json.loads((folder / "provenance.json").read_text())
+    for rec in (sweep_prov, case_prov):
+        assert rec["program"] == FAKE_SOLVER and rec["back_end"] == "this machine"
+        assert rec["solver_options"][:4] == ["--threads", "1", "--settle", "1e-05"]
+        assert "--settle-window" in rec["command"] and rec["date"][:2] == "20"
+    assert sweep_prov["cases"] == 5
+    assert case_prov["Ra"] == {"cavity_between_the_walls": 1e4,
+                               "parameter_file": rayleigh.to_solver(1e4, 30)}
+    assert case_prov["parameters"]["m"] == 30 and case_prov["ran_on"].endswith(
+        "(this machine)")
 
 
 def test_no_settle_runs_to_the_solver_stop(tmp_path):
@@ -144,6 +162,10 @@ def test_sweep_with_the_solver(tmp_path, solver):
              + "boom,16,16,0.71,1e8,1,0,0,0.6\n")
     proc, rows = run_sweep(tmp_path, table, binary)
     assert proc.returncode == 1, proc.stderr
+    version = subprocess.run([binary, "--version"], capture_output=True,
+                             text=True).stdout.splitlines()[0]
+    prov = json.loads((tmp_path / "out" / "rest" / "provenance.json").read_text())
+    assert prov["program_version"] == version and prov["kernel_set"] in version
     r = rows["rest"]
     assert (r["status"], r["stop"], r["end_step"]) == ("ok", "residual", "2")
     assert float(r["Nu"]) == records.read_nu(r["folder"])
@@ -156,6 +178,43 @@ def test_sweep_with_the_solver(tmp_path, solver):
     assert r["message"].startswith("floating-point error")
     if r["last_reported_step"]:
         assert r["Nu_last_report_before_failure"] != ""
+
+
+def test_a_second_sweep_into_a_busy_folder_is_refused(tmp_path, solver):
+    """Two sweeps started into one folder: the second is refused before it
+    writes anything, naming the first's process id, and the first's results
+    stay whole; once the first has ended the folder takes a sweep again."""
+    binary, real = solver
+    cases = tmp_path / "t.csv"
+    # a few seconds either way, for the second to start meanwhile
+    cases.write_text(HEAD + ("c1,64,64,0.71,1e5,1,0,0.5,0.55\n" if real
+                             else "c1,40,40,0.71,1e4,1,0,0,0.8\n"))
+    env = dict(os.environ, CAVITY_BIN=binary, FAKESOLVER_REPORT_DELAY="0.5")
+    argv = [tool("cavity-sweep"), str(cases), "-o", str(tmp_path / "same"),
+            "--jobs", "1"]
+    first = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    case = tmp_path / "same" / "c1"
+    while not (case / "console.out").exists() and first.poll() is None:
+        time.sleep(0.05)
+    second = subprocess.run(argv, env=env, capture_output=True, text=True,
+                            timeout=60)
+    assert first.poll() is None, "the first sweep ended too soon for the test"
+    first.communicate(timeout=300)
+    assert second.returncode == 2 and second.stdout == ""
+    assert second.stderr.count("\n") == 1, second.stderr
+    assert "in use by another sweep (process id %d " % first.pid in second.stderr
+    assert first.returncode == 0
+    with open(tmp_path / "same" / "summary.csv", newline="") as fh:
+        (row,) = csv.DictReader(fh)
+    assert (row["status"], row["finished"]) == ("ok", "yes")
+    assert float(row["Nu"]) == records.read_nu(str(case))
+    assert "Solution Has Finished!" in (case / "console.out").read_text()
+    assert (case / "console.err").read_text().startswith(
+        "note: " if real else "note: converged")
+    proc = subprocess.run(argv + ["--dry-run"], env=env, capture_output=True,
+                          text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
 
 
 @pytest.mark.parametrize("table, what", [

@@ -31,7 +31,7 @@ def sections(lines):
 
 def test_vtk_text(run):
     out = run / "field.vtk"
-    proc = convert(run / "Result.dat", "-o", out)
+    proc = convert(run / "Result.dat", "-o", out, "--as-written")
     assert proc.returncode == 0, proc.stderr
     raw = out.read_bytes()
     assert b"\r" not in raw
@@ -68,6 +68,37 @@ def test_default_output_beside_the_run(run):
     assert (run / "Result.vtk").read_text().startswith("# vtk DataFile")
 
 
+def test_the_vtk_file_and_the_figures_share_one_scaling(run):
+    from cavity import plotting
+    records.write_parameters(str(run), dict(Pr=0.71, Ra=1e4, T_Hot=1, T_Cold=0,
+                                            T_Init=0, Tau_T=0.6))
+    proc = convert(run)
+    assert proc.returncode == 0, proc.stderr
+    lines = (run / "Result.vtk").read_text().splitlines()
+    npts = (N + 1) * (M + 1)
+    assert "x/H, y/H" in lines[1] and "u H/alpha" in lines[1]
+    heads = {ln.split()[1]: k for k, ln in sections(lines).items()
+             if ln.startswith("SCALARS")}
+
+    def array(name):
+        return np.array(lines[heads[name] + 2:heads[name] + 2 + npts], dtype=float)
+    pts = np.array([ln.split()[:2] for ln in lines[6:6 + npts]], dtype=float)
+    fig = plotting.Run(str(run), wall_at=0.5)
+    # x/H, y/H from the hot and bottom walls, H = m - 1 spacings
+    np.testing.assert_allclose(pts[:, 0], fig.X.ravel(), rtol=1e-6, atol=1e-7)
+    np.testing.assert_allclose(pts[:, 1], fig.Y.ravel(), rtol=1e-6, atol=1e-7)
+    assert pts[1, 0] == pytest.approx(0.5 / (M - 1), abs=1e-7)
+    res = records.read_result(str(run))
+    np.testing.assert_allclose(array("U"), (res.U * fig.vscale).ravel(), rtol=1e-6)
+    np.testing.assert_allclose(array("V"), (res.V * fig.vscale).ravel(), rtol=1e-6)
+    np.testing.assert_allclose(array("Stream"), (res.Stream * fig.psi_scale).ravel(),
+                               rtol=1e-6, atol=1e-12)
+    # u H/alpha = U/U_Ref sqrt(Ra Pr) (m - 1)/m; psi/alpha with alpha = 0.1/3
+    assert fig.vscale == pytest.approx((1e4 * 0.71) ** 0.5 * (M - 1) / M)
+    assert fig.psi_scale == pytest.approx(30.0)
+    np.testing.assert_array_equal(array("T"), res.T.ravel())  # as written
+
+
 @pytest.mark.parametrize("content", [None, " VARIABLES =X,Y,U,V,P,T,Stream\r\n"
                                      " ZONE I=          2J=          2\r\n 1 2 3\r\n"])
 def test_missing_or_short_file(tmp_path, content):
@@ -98,7 +129,7 @@ print("RESULT " + json.dumps({
 @pytest.mark.skipif(shutil.which("pvbatch") is None,
                     reason="pvbatch (python3-paraview) not installed")
 def test_paraview_reads_the_file(run, tmp_path):
-    assert convert(run).returncode == 0
+    assert convert(run, "--as-written").returncode == 0
     script = tmp_path / "check.py"
     script.write_text(PV_CHECK)
     proc = subprocess.run(["pvbatch", str(script), str(run / "Result.vtk")],

@@ -24,7 +24,7 @@ import os
 import sys
 
 from cavity import nanofluid as nf
-from cavity import programs, rayleigh, records
+from cavity import figures, folder_lock, programs, rayleigh, records
 
 SIDECAR = "nanofluid.json"
 SETTLE_TOL = 1e-5
@@ -426,7 +426,7 @@ def cmd_sweep(args, passthrough):
         rows = case_rows(args, n, m)
     except nf.NoFit as exc:
         return _no_fit(exc, n, m)
-    os.makedirs(args.outdir, exist_ok=True)
+    folder_lock.take(args.outdir, "cavity-nanofluid sweep")
     table = os.path.join(args.outdir, "cases.csv")
     write_case_table(table, rows)
     grids = [(grid_study.width_for({"n": n, "m": m}, mm), mm) for mm in ms]
@@ -469,7 +469,8 @@ def cmd_sweep(args, passthrough):
     if not args.report_only:
         print("cavity-nanofluid: %s" % " ".join(cmd), file=sys.stderr)
         t0 = time.time()
-        returncode = subprocess.run(cmd).returncode
+        returncode = subprocess.run(
+            cmd, env=folder_lock.child_env(args.outdir)).returncode
         wall = time.time() - t0
         if returncode == 2:
             return 2
@@ -485,8 +486,10 @@ def cmd_sweep(args, passthrough):
             fh.write(text)
     if args.csv:
         nfs.write_csv(args.csv, results)
-    plot = args.plot or os.path.join(args.outdir, "nusselt_vs_phi.png")
-    nfs.plot(results, plot, rows[0][1], rows[0][2])
+    style = figures.Style.of(args)
+    plot = (style.file(args.plot) if args.plot else
+            style.path(os.path.join(args.outdir, "nusselt_vs_phi")))
+    nfs.plot(results, plot, rows[0][1], rows[0][2], style=style)
     print(plot)
     bad = [r for r in results if r["status"] != "ok"]
     return 1 if bad or returncode else 0
@@ -585,7 +588,7 @@ def cmd_tau_study(args, passthrough):
     of Tau_T (cavity.tau_study)."""
     import subprocess
     from cavity import tau_study as ts
-    os.makedirs(args.outdir, exist_ok=True)
+    folder_lock.take(args.outdir, "cavity-nanofluid tau-study")
     table = os.path.join(args.outdir, "cases.csv")
     if not args.report_only:
         ts.write_table(table, ts.case_rows())
@@ -593,7 +596,8 @@ def cmd_tau_study(args, passthrough):
                                         "--jobs", str(args.jobs)]
         if args.bin:
             cmd += ["--bin", args.bin]
-        proc = subprocess.run(cmd + passthrough)
+        proc = subprocess.run(cmd + passthrough,
+                              env=folder_lock.child_env(args.outdir))
         if proc.returncode == 2:
             return 2
     with open(os.path.join(args.outdir, "summary.csv"), newline="") as fh:
@@ -607,7 +611,8 @@ def cmd_tau_study(args, passthrough):
     if args.csv:
         ts.write_csv(args.csv, results)
     if args.plot:
-        ts.plot(results, args.plot)
+        style = figures.Style.of(args)
+        ts.plot(results, style.file(args.plot), style)
     return 0 if all(r["status"] == "ok" for r in rows) else 1
 
 
@@ -625,47 +630,52 @@ def cmd_nusselt(args):
         with open(side) as fh:
             s = Suspension.from_json(json.load(fh)["suspension"])
         where = "from %s" % side
-    nu = records.read_nu(args.run)
+    nu, nu_dat, dt = run_nusselt(args.run)
     kr = s.props["k_ratio"]
     print("suspension: %s, %s" % (s.name, where))
-    print("  Nu        = %-12s [-]  mean hot-wall Nusselt number of the run, as in "
-          "Nu.dat (the solver's estimate from the first fluid column, "
-          "conductivity k_nf)" % g(nu))
-    scale = 1.0
-    try:
-        p = records.read_parameters(args.run)
-        dt = p["T_Hot"] - p["T_Cold"]
-        if dt != 1.0:
-            scale = 1.0 / dt
-            print("  Nu / dT   = %-12s [-]  Nu.dat divided by T_Hot - T_Cold = %s "
-                  "(the solver does not normalise it)" % (g(nu * scale), g(dt)))
-    except (OSError, records.FormatError):
-        pass
+    over = " over T_Hot - T_Cold = %s" % g(dt) if dt != 1.0 else ""
+    print("  Nu        = %-12s [-]  mean hot-wall Nusselt number of the run to "
+          "quote: wall-corrected (second order, the walls half a spacing "
+          "inside the end nodes, from Result.dat), conductivity k_nf" % g(nu))
+    print("  Nu.dat    = %-12s [-]  the file's first-order value%s (wall on "
+          "the node column), %+.2f %% from Nu" % (g(nu_dat), over,
+                                                  100.0 * (nu_dat / nu - 1.0)))
     print("  k_nf/k_f  = %-12s [-]  %s" % (g(kr), s.models["k_ratio"]))
-    ref = nu * scale * kr
+    ref = nu * kr
     print("  Nu_f-ref  = %-12s [-]  Nu x k_nf/k_f, heat flux referred to the base "
           "fluid's conductivity" % g(ref))
     if args.base:
-        nu_b = records.read_nu(args.base)
-        scale_b = 1.0
-        try:
-            pb = records.read_parameters(args.base)
-            dtb = pb["T_Hot"] - pb["T_Cold"]
-            scale_b = 1.0 / dtb if dtb != 1.0 else 1.0
-        except (OSError, records.FormatError):
-            pass
         side_b = os.path.join(args.base, SIDECAR)
         if os.path.exists(side_b):
             with open(side_b) as fh:
                 if json.load(fh)["suspension"]["phi"] != 0:
                     print("cavity-nanofluid: warning: the base run %s is not at "
                           "phi = 0" % args.base, file=sys.stderr)
-        nu_f = nu_b * scale_b
-        print("  Nu_f      = %-12s [-]  base-fluid run %s, Nu.dat%s"
-              % (g(nu_f), args.base, " / dT" if scale_b != 1.0 else ""))
+        nu_f, nu_dat_f, _ = run_nusselt(args.base)
+        print("  Nu_f      = %-12s [-]  base-fluid run %s, wall-corrected"
+              % (g(nu_f), args.base))
         print("  enhancement = %-10s [%%]  (Nu_f-ref / Nu_f - 1) x 100"
               % ("%.4g" % (100.0 * (ref / nu_f - 1.0))))
+        print("  enhancement (Nu.dat) = %-10s [%%]  the same from the files' "
+              "first-order values, Nu.dat %s and %s"
+              % ("%.4g" % (100.0 * (nu_dat * kr / nu_dat_f - 1.0)), g(nu_dat),
+                 g(nu_dat_f)))
     return 0
+
+
+def run_nusselt(folder):
+    """(wall-corrected mean hot-wall Nu, Nu.dat over T_Hot - T_Cold,
+    T_Hot - T_Cold) of a run folder."""
+    from cavity import benchmark
+    res = records.read_result(folder)
+    try:
+        p = records.read_parameters(folder)
+        t_hot, t_cold = p["T_Hot"], p["T_Cold"]
+    except (OSError, records.FormatError):
+        t_hot, t_cold = float(res.T[0, 0]), float(res.T[0, -1])
+    dt = t_hot - t_cold
+    nu2 = benchmark.hot_wall_nusselt(res, t_hot, t_cold, 0.5)[0]
+    return nu2, records.read_nu(folder) / dt, dt
 
 
 def main(argv=None):
@@ -738,8 +748,9 @@ def main(argv=None):
                    help="let each case run until the solver's own stop")
     p.add_argument("--markdown", help="also write the report to this file")
     p.add_argument("--csv", help="also write the results to this CSV file")
-    p.add_argument("--plot", help="PNG of Nu against phi (default "
-                   "OUTDIR/nusselt_vs_phi.png)")
+    p.add_argument("--plot", help="figure of Nu against phi (default "
+                   "OUTDIR/nusselt_vs_phi.png, or .pdf, .svg with --format)")
+    figures.add_arguments(p, dpi=110)
     p = sub.add_parser("tau-study", help="run and report the study behind the "
                        "choice of Tau_T and of the solver's U_Ref warning: six "
                        "cases (Pr 0.71 to 6.2, Ra 1e4 to 1e6) at four to six "
@@ -753,8 +764,10 @@ def main(argv=None):
                    help="report the runs already in OUTDIR")
     p.add_argument("--markdown", help="also write the tables to this file")
     p.add_argument("--csv", help="write the numbers to this CSV file")
-    p.add_argument("--plot", help="PNG of the Nu error and the time against "
-                   "the Mach number")
+    p.add_argument("--plot", help="figure of the Nu error and the time "
+                   "against the Mach number (PNG, PDF or SVG by its extension "
+                   "or --format)")
+    figures.add_arguments(p, dpi=110)
     p = sub.add_parser("nusselt", help="Nusselt number of a run, referred to the "
                        "base fluid")
     p.add_argument("run", help="run folder with Nu.dat")
@@ -763,6 +776,8 @@ def main(argv=None):
     args, passthrough = ap.parse_known_args(argv)
     if passthrough and args.cmd not in ("sweep", "tau-study"):
         ap.error("unrecognised arguments: %s" % " ".join(passthrough))
+    if args.cmd in ("sweep", "tau-study") and figures.check(args):
+        ap.error(figures.check(args))
     handler = {"table": cmd_table, "props": cmd_props, "write": cmd_write,
                "cases": cmd_cases, "nusselt": cmd_nusselt}.get(args.cmd)
     try:
@@ -773,7 +788,7 @@ def main(argv=None):
         return handler(args)
     except nf.NoFit as exc:
         return _no_fit(exc)
-    except (OSError, ValueError, records.FormatError) as exc:
+    except (OSError, ValueError, records.FormatError, folder_lock.Busy) as exc:
         print("cavity-nanofluid: %s" % exc, file=sys.stderr)
         return 2
 

@@ -19,8 +19,8 @@ import os
 import sys
 import textwrap
 
-from cavity import (chain, gci, grid_study, programs, rayleigh, slurm, sweep,
-                    sweep_progress, target_sweep)
+from cavity import (chain, folder_lock, gci, grid_study, programs, provenance,
+                    rayleigh, slurm, sweep, sweep_progress, target_sweep)
 
 
 def cores():
@@ -169,6 +169,12 @@ def run(args, passthrough, cases, job=None):
     chained = chain.used(cases)
     if chained:
         chain.write_options(folders, cases)
+    for folder, case in zip(folders, cases):
+        extra = []
+        if chained:
+            with open(os.path.join(folder, chain.OPTIONS_FILE)) as fh:
+                extra = fh.read().split()
+        provenance.write_case(folder, case, args.provenance, extra)
     binary = args.bin if args.transfer and os.sep not in args.bin \
         else os.path.abspath(args.bin)
     settle = None if args.no_settle else (args.settle, args.settle_window)
@@ -213,6 +219,16 @@ def run(args, passthrough, cases, job=None):
             for k, (f, c) in enumerate(zip(folders, cases))]
 
 
+def back_end(args):
+    """Where the cases run, in words, for the provenance."""
+    if args.slurm:
+        return "slurm" + (" partition %s" % args.partition if args.partition else "")
+    hosts = args.sshlogin + ["file %s" % f for f in args.sshloginfile]
+    if hosts:
+        return "ssh %s%s" % (", ".join(hosts), " --transfer" if args.transfer else "")
+    return "this machine"
+
+
 def jobs_at_once(args, ncases):
     """The cases that run at once on this machine (for the time left)."""
     try:
@@ -221,18 +237,31 @@ def jobs_at_once(args, ncases):
         return 1
 
 
-def finish(summary, rows):
-    """Writes the summary, prints a line a case; the exit status."""
+def nu_text(r):
+    """The Nu to quote first, then the file's, each named."""
+    if r["Nu_wall_corrected"]:
+        return ("Nu (wall-corrected) %s; Nu.dat (the file's first-order value) %s"
+                % (r["Nu_wall_corrected"], r["Nu_dat_first_order"]))
+    if r["Nu"]:
+        return "Nu.dat (the file's first-order value) %s" % r["Nu"]
+    if r["Nu_last_report_before_failure"]:
+        return "Nu - (last report %s)" % r["Nu_last_report_before_failure"]
+    return "Nu -"
+
+
+def finish(summary, rows, record=None):
+    """Writes the summary, its column legend and provenance (``record``,
+    the sweep's), prints a line a case; the exit status."""
     sweep.write_summary(summary, rows)
     with open(os.path.splitext(summary)[0] + ".columns.txt", "w") as fh:
         fh.write(sweep.SUMMARY_LEGEND)
+    provenance.write_summary(summary, record, rows)
+    provenance.note_where_run(rows)
     bad = [r for r in rows if r["status"] != "ok"]
     for r in rows:
-        nu = r["Nu"] or ("- (last report %s)" % r["Nu_last_report_before_failure"]
-                         if r["Nu_last_report_before_failure"] else "-")
-        print("%-16s %-8s %-10s step %-8s Nu=%-12s %ss  %s"
+        print("%-16s %-8s %-10s step %-8s %s  %ss  %s"
               % (r["name"], r["status"], r["stop"] or "-",
-                 r["end_step"] or r["last_reported_step"] or "-", nu,
+                 r["end_step"] or r["last_reported_step"] or "-", nu_text(r),
                  r["run_time_s"] or "-", r["message"]))
     print("cavity-sweep: summary in %s (%d ok, %d not ok)"
           % (summary, len(rows) - len(bad), len(bad)), file=sys.stderr)
@@ -250,13 +279,18 @@ def collect_main(argv):
     ap.add_argument("--summary", help="summary CSV (default: the sweep's)")
     args = ap.parse_args(argv)
     try:
+        if os.path.isdir(args.outdir):
+            folder_lock.take(args.outdir, "cavity-sweep collect",
+                             "wait for that sweep to end: it writes the "
+                             "summary itself")
         state = slurm.load(os.path.abspath(args.outdir))
         rows = slurm.collect(state)
         slurm.save(os.path.abspath(args.outdir), state)
-    except slurm.SlurmError as exc:
+    except (slurm.SlurmError, folder_lock.Busy, OSError) as exc:
         print("cavity-sweep: %s" % exc, file=sys.stderr)
         return 2
-    return finish(args.summary or state["summary"], rows)
+    return finish(args.summary or state["summary"], rows,
+                  state.get("provenance"))
 
 
 def main(argv=None):
@@ -283,18 +317,30 @@ def main(argv=None):
     except (OSError, sweep.CaseError, grid_study.GridError) as exc:
         print("cavity-sweep: %s" % exc, file=sys.stderr)
         return 2
-    if args.report_only:
-        return grid_report(args, table)
     local = not args.transfer or os.sep in args.bin
-    if not args.dry_run and local and not os.access(args.bin, os.X_OK):
+    if not args.report_only and not args.dry_run and local and \
+            not os.access(args.bin, os.X_OK):
         print("cavity-sweep: solver %s is not an executable file (set "
               "CAVITY_BIN or --bin)" % os.path.abspath(args.bin), file=sys.stderr)
         return 2
+    try:  # before anything is written into the folder: one sweep a folder
+        if not args.report_only or os.path.isdir(args.outdir):
+            folder_lock.take(args.outdir)
+    except (OSError, folder_lock.Busy) as exc:
+        print("cavity-sweep: %s" % exc, file=sys.stderr)
+        return 2
+    if args.report_only:
+        return grid_report(args, table)
     if args.target:
         return target_main(args, passthrough, cases, "--settle" in argv)
+    settle = None if args.no_settle else (args.settle, args.settle_window)
+    args.provenance = provenance.sweep_record(
+        args.bin if args.transfer and os.sep not in args.bin
+        else os.path.abspath(args.bin),
+        sweep.solver_options(settle, args.cpus_per_case if args.slurm
+                             else args.threads), back_end(args))
     try:
         if args.slurm:
-            settle = None if args.no_settle else (args.settle, args.settle_window)
             rows = slurm.run(args, cases, args.bin, settle)
         else:
             rows = run(args, passthrough, cases)
@@ -305,7 +351,7 @@ def main(argv=None):
         return 0
     summary = args.summary or os.path.join(os.path.abspath(args.outdir),
                                            "summary.csv")
-    status = finish(summary, rows)
+    status = finish(summary, rows, args.provenance)
     if args.grids:
         grid_report(args, table, rows)
     return status
@@ -322,6 +368,11 @@ def target_main(args, passthrough, cases, settle_given):
         print("cavity-sweep: --target: %s" % exc, file=sys.stderr)
         return 2
     job = (prepare, sys.executable, ["-m", "cavity.target"])
+    # each grid's own options are in NAME/mMMM/command.txt
+    args.provenance = provenance.sweep_record(
+        args.bin if args.transfer and os.sep not in args.bin
+        else os.path.abspath(args.bin),
+        ["(a ladder of grids: python -m cavity.target, target.json)"], back_end(args))
     try:
         if args.slurm:
             rows = slurm.run(args, cases, args.bin, None, job)
@@ -337,7 +388,7 @@ def target_main(args, passthrough, cases, settle_given):
         note = target_sweep.closing_note(r["folder"])
         if note:
             r["message"] = note
-    finish(args.summary or os.path.join(outdir, "summary.csv"), rows)
+    finish(args.summary or os.path.join(outdir, "summary.csv"), rows, args.provenance)
     results = target_sweep.report(outdir, cases)
     return 0 if results and all(r.get("met") for r in results) else 1
 

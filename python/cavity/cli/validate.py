@@ -22,7 +22,9 @@ import subprocess
 import sys
 import time
 
-from cavity import programs, records, validation as va
+from cavity import folder_lock, programs, records, validation as va
+from cavity.figures import Style, add_arguments as add_figure_arguments
+from cavity.figures import check as check_figure_options
 
 TIMING_FILE = "sweep-time.txt"
 
@@ -42,7 +44,11 @@ def cmd_cases(args):
 
 def cmd_run(args, passthrough):
     cases = va.SETS[args.set]
-    os.makedirs(args.outdir, exist_ok=True)
+    try:
+        folder_lock.take(args.outdir, "cavity-validate run")
+    except (OSError, folder_lock.Busy) as exc:
+        print("cavity-validate: %s" % exc, file=sys.stderr)
+        return 2
     table = os.path.join(args.outdir, "cases.csv")
     with open(table, "w") as fh:
         fh.write(va.case_table(cases, args.t_init))
@@ -59,7 +65,7 @@ def cmd_run(args, passthrough):
     cmd += passthrough
     print("cavity-validate: %s" % " ".join(cmd), file=sys.stderr)
     t0 = time.time()
-    proc = subprocess.run(cmd)
+    proc = subprocess.run(cmd, env=folder_lock.child_env(args.outdir))
     wall = time.time() - t0
     with open(os.path.join(args.outdir, TIMING_FILE), "w") as fh:
         fh.write("%.1f s wall time for %d case(s), --set %s, --jobs %s\n"
@@ -223,7 +229,7 @@ def report_grid(runs, cases, md, out):
     md.append("### Grid study at Ra = 1e4 (Tau_T = %g on every grid)\n"
               % grid[-1].tau_t)
     h = [1.0 / va.cavity_length(c.m) for c in grid]
-    quantities = ("nu_file", "nu2", "u_max", "v_max", "y", "x")
+    quantities = ("nu2", "nu_file", "u_max", "v_max", "y", "x")
     rows = []
     ref = va.benchmark.DE_VAHL_DAVIS[1e4]
     for c, hh in zip(grid, h):
@@ -265,7 +271,7 @@ def water_study(runs, cases, ra):
         return grid, {}
     h = [1.0 / va.cavity_length(c.m) for c in grid]
     orders = {}
-    for q in va.QUANTITIES:
+    for q in va.SHOWN:
         f = [runs[c.name][q] for c in grid]
         p3, finf3 = va.observed_order(h[-3:], f[-3:])
         pf, finff, _ = va.fit_order(h, f)
@@ -273,7 +279,7 @@ def water_study(runs, cases, ra):
     return grid, orders
 
 
-def report_water(runs, cases, md, figures_dir=None):
+def report_water(runs, cases, md, figures_dir=None, style=Style(dpi=110)):
     for ra in sorted(va.WATER_GRIDS):
         grid, orders = water_study(runs, cases, ra)
         if not orders:
@@ -285,17 +291,17 @@ def report_water(runs, cases, md, figures_dir=None):
             r = runs[c.name]
             rows.append(["%d" % c.m, "%.5f" % (1.0 / va.cavity_length(c.m)),
                          "%.4g" % r["Tau_F"], "%.4g" % r["U_Ref"]]
-                        + [va.fmt(r[q], 6) for q in va.QUANTITIES]
+                        + [va.fmt(r[q], 6) for q in va.SHOWN]
                         + [r["stop"], drift_text(r), fmt_time(r["run_time_s"]),
                            fmt_time(r["cpu_time_s"])])
         md.append(va.markdown_table(
             ["m", "h = 1/(m-1)", "Tau_F", "U_Ref"]
-            + [va.LABELS[q] for q in va.QUANTITIES]
+            + [va.LABELS[q] for q in va.SHOWN]
             + ["ended by", "Nu.dat drift left", "wall time", "CPU time"], rows))
         md.append("")
         finest = runs[grid[-1].name]
         orows = []
-        for q in va.QUANTITIES:
+        for q in va.SHOWN:
             p3, finf3, pf, finff = orders[q]
             orows.append((va.LABELS[q], va.fmt(p3, 3), va.fmt(finf3, 6),
                           va.pct(va.rel_error(finest[q], finf3))
@@ -313,14 +319,14 @@ def report_water(runs, cases, md, figures_dir=None):
         if figures_dir:
             from cavity import plotting
             limit = {q: (orders[q][1] if orders[q][1] == orders[q][1]
-                         else orders[q][3]) for q in va.QUANTITIES}
+                         else orders[q][3]) for q in va.SHOWN}
             # both Nu estimate one wall flux: set both against the limit of
             # the second-order one, whose convergence is the cleaner
             limit["nu_file"] = limit["nu2"]
-            p = os.path.join(figures_dir, "pr62_ra%s_grid_convergence.png"
-                             % ra_text(ra))
+            p = style.path(os.path.join(figures_dir, "pr62_ra%s_grid_convergence"
+                                        % ra_text(ra)))
             plotting.plot_grid_study(
-                [runs[c.name] for c in grid], p, reference=limit,
+                [runs[c.name] for c in grid], p, style=style, reference=limit,
                 against="against the extrapolated limits (both Nu: the 2nd-order Nu's)")
             md.append("![Grid study, Pr = 6.2, Ra = %s](figures/%s)\n"
                       % (ra_text(ra), os.path.basename(p)))
@@ -341,7 +347,7 @@ def cmd_report(args):
     report_grid(runs, cases, md, out)
     if args.figures:
         os.makedirs(args.figures, exist_ok=True)
-    report_water(runs, cases, md, args.figures)
+    report_water(runs, cases, md, args.figures, Style.of(args))
     report_walls(runs, cases, md)
     if missing:
         md.append("Not analysed: " + "; ".join(missing) + "\n")
@@ -353,14 +359,17 @@ def cmd_report(args):
     if args.csv:
         write_csv(args.csv, runs, cases)
     if args.figures:
-        figures(args.figures, runs, cases)
+        figures(args.figures, runs, cases, Style.of(args))
     return 1 if missing else 0
 
 
+CSV_COLUMNS = ("name", "grid", "Pr", "Ra", "Ra_solver", "Tau_T", "Tau_F", "U_Ref",
+               "steps", "ended_by", "end_step", "run_time_s", "cpu_time_s") \
+    + va.QUANTITIES + ("nu2_cold",)
+
+
 def write_csv(path, runs, cases):
-    cols = ("name", "grid", "Pr", "Ra", "Ra_solver", "Tau_T", "Tau_F", "U_Ref",
-            "steps", "ended_by", "end_step", "run_time_s", "cpu_time_s") \
-        + va.QUANTITIES + ("nu2_cold",)
+    cols = CSV_COLUMNS
     with open(path, "w", newline="") as fh:
         w = csv.writer(fh)
         w.writerow(cols)
@@ -379,7 +388,7 @@ def write_csv(path, runs, cases):
                        + ["%.6g" % r["nu2_cold"]])
 
 
-def figures(outdir, runs, cases):
+def figures(outdir, runs, cases, style=Style(dpi=110)):
     from cavity import plotting
     os.makedirs(outdir, exist_ok=True)
     finest = [va.water_cases(cases, ra)[-1].name for ra in va.WATER_GRIDS]
@@ -388,13 +397,13 @@ def figures(outdir, runs, cases):
             continue
         prefix = c.name + "_" if c.group == "four" else c.name[:10] + "_"
         for p in plotting.plot_run(runs[c.name]["folder"], outdir,
-                                   prefix=prefix, dpi=110,
+                                   prefix=prefix, style=style,
                                    wall_at=va.WALL_AT, ra=c.ra):
             print(p)
     grid = [c for c in va.grid_cases(cases) if c.name in runs]
     if len(grid) >= 3:
-        p = os.path.join(outdir, "grid_convergence.png")
-        plotting.plot_grid_study([runs[c.name] for c in grid], p)
+        p = style.path(os.path.join(outdir, "grid_convergence"))
+        plotting.plot_grid_study([runs[c.name] for c in grid], p, style=style)
         print(p)
 
 
@@ -449,6 +458,7 @@ def main(argv=None):
             p.add_argument("--markdown", help="write the tables to this file")
             p.add_argument("--csv", help="write the numbers to this CSV file")
             p.add_argument("--figures", help="write the figures to this folder")
+            add_figure_arguments(p, dpi=110)
     argv = list(sys.argv[1:] if argv is None else argv)
     if argv[:1] == ["--quick"]:
         # cavity-validate --quick [run options]: the quick check, in its own folder
@@ -461,6 +471,8 @@ def main(argv=None):
         ap.error("unrecognised arguments: %s" % " ".join(passthrough))
     if args.cmd == "cases":
         return cmd_cases(args)
+    if args.cmd in ("run", "report") and check_figure_options(args):
+        ap.error(check_figure_options(args))
     if args.cmd == "report":
         return cmd_report(args)
     return cmd_run(args, passthrough)

@@ -1,13 +1,15 @@
-#include "driver/time_step.hpp"
+#include "step/time_step.hpp"
 
-#include "driver/fast_step.hpp"
-#include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
+#include "process/run_time.hpp"
 #include "results/residuals.hpp"
 #include "results/residuals_fast.hpp"
+#include "step/fast_step.hpp"
 #include "thermal/thermal_step.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cfenv>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -89,10 +91,11 @@ void Rerun_Straightforward(Stepping& s, const Step_Fields& a) {
     Field& G = d.G_Saved.Field_Order();
     Nodes_From_Rows(d.F, 0, m + 1, F.data());
     Nodes_From_Rows(d.G, 0, m + 1, G.data());
-    Field Feq;
+    Field& Feq = s.redo_Feq;
     Allocate_Field(Feq, 9 * Node_Count(n, m), "Feq");
     Flow_Step(n, m, a.T_Ref, a.G_Beta, a.Rho, a.U, a.V, a.Tau_F, F, Feq, a.T);
     Thermal_Step(n, m, a.Tau_T, a.U, a.V, a.T, G, a.T_Hot, a.T_Cold);
+    Field().swap(Feq);
     Rows_From_Nodes(F.data(), 0, m + 1, d.F);
     Rows_From_Nodes(G.data(), 0, m + 1, d.G);
 }
@@ -195,6 +198,11 @@ void Threads_At_Report(Stepping& s) {
     s.interval_steps = 0;
 }
 
+void Restart_Report_Interval(Stepping& s) {
+    s.interval_steps = 0;
+    s.threads.Take_Barrier_Waits();
+}
+
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
                float T_Cold, const Field&, const Field&, const Field&) {
@@ -232,12 +240,21 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
         Flow_At_Rest = Norm_Flow == Norm_Start;
         return;
     }
-    // The sums of each row on the threads of the step, added in row order.
+    // The sums of each row on the threads of the step, added in row order;
+    // with the traps held, as all work on the threads is, so that a trap
+    // lands on the calling thread only (where it raised, the one-thread
+    // procedure below meets the fault in its own order).
+    std::atomic<int> raised{0};
     s.threads.Run([&](int b) {
+        std::fenv_t traps;
+        std::feholdexcept(&traps);
         const Band_Rows& band = s.bands[std::size_t(b)];
         for (int j = band.first; j <= band.last; ++j)
             s.row_sums[std::size_t(j)] =
                 Residual_Sums_Of(n, j, j + 1, U, V, T, U_Old, V_Old, T_Old);
+        const int flags = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+        std::fesetenv(&traps);
+        raised.fetch_or(flags, std::memory_order_relaxed);
     });
     Residual_Sums all{0, 0, 0, 0};
     for (const Residual_Sums& r : s.row_sums) {
@@ -246,7 +263,8 @@ void Residuals(Stepping& s, int n, int m, float& Residual_Flow, float& Residual_
         all.num_t += r.num_t;
         all.den_t += r.den_t;
     }
-    if (!Residuals_From_Sums(n, m, all, Residual_Flow, Residual_T)) {
+    if (raised.load(std::memory_order_relaxed) != 0 ||
+        !Residuals_From_Sums(n, m, all, Residual_Flow, Residual_T)) {
         Compute_Residuals(n, m, Residual_Flow, Residual_T, U, V, T, U_Old, V_Old, T_Old, Norm_Flow);
         Flow_At_Rest = Norm_Flow == Norm_Start;
         return;

@@ -1,4 +1,4 @@
-#include "driver/run_monitor.hpp"
+#include "convergence/run_monitor.hpp"
 
 #include "results/residuals.hpp"
 #include "setup/run_limits.hpp"

@@ -1,4 +1,4 @@
-#include "driver/folder_lock.hpp"
+#include "process/folder_lock.hpp"
 
 #include "results/result_files.hpp"
 

@@ -4,6 +4,7 @@
 #include "lattice/lattice.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,21 @@ struct Run_Time_Error : std::runtime_error {
 // run and end it with "floating-point error: <kind>" and exit status 1.
 // Underflow and denormals pass and are kept (no flush to zero).
 void Enable_Floating_Point_Traps();
+
+// For a caller that runs the solver inside its own process (a library): runs
+// body() on this thread with the run's floating-point environment (the traps
+// above, no flush to zero) and gives the caller's environment and SIGFPE
+// action back afterwards, whatever the end. A trap on this thread while body
+// runs ends body at once and its kind is returned ("invalid", "divide by
+// zero", "overflow"); nullptr where body returned. An exception from body is
+// passed on.
+//
+// The trap leaves body by siglongjmp, so the frames it cuts short are not
+// unwound and what storage they held is not given back. No lock, held trap
+// or work of the threads can be among them: a trap lands only on this
+// thread, and all work on the threads holds the traps. A trap on a thread
+// that no call waits on ends the process as in the program.
+const char* Catch_Floating_Point_Traps(const std::function<void()>& body);
 
 // SIGTERM, SIGINT and SIGHUP remove the temporary result files (one may be
 // half written), then end the run as the signal would have (status 128 +

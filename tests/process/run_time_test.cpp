@@ -1,10 +1,15 @@
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 #include "support/sanitizer.hpp"
 
+#include <cfenv>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <stdexcept>
+#include <xmmintrin.h>
 
 namespace {
 
@@ -178,3 +183,62 @@ TEST(ThreadCount, ControlGroupQuotaInWholeCores) {
     cg.Put("cpu,cpuacct/job/cpu.cfs_quota_us", "-1\n");
     EXPECT_EQ(cg.Cores("4:cpu,cpuacct:/job\n"), 0);
 }
+
+namespace {
+
+// A quotient and a product the compiler cannot work out beforehand.
+float Quotient(float a, float b) {
+    volatile float x = a, y = b;
+    return x / y;
+}
+float Product(float a, float b) {
+    volatile float x = a, y = b;
+    return x * y;
+}
+
+// A caller without traps, with flush to zero, a flag raised and no SIGFPE
+// handler gets each fault's kind, and all of that back after each call;
+// three traps in a row, so the signal mask comes back too.
+TEST(CatchTraps, KindOfTheFaultAndTheCallersEnvironmentBack) {
+    std::fenv_t test_env;
+    std::fegetenv(&test_env);
+    struct sigaction test_action {};
+    struct sigaction none {};
+    none.sa_handler = SIG_DFL;
+    sigaction(SIGFPE, &none, &test_action);
+    fedisableexcept(FE_ALL_EXCEPT);
+    _mm_setcsr(_mm_getcsr() | 0x8040u);
+    std::feraiseexcept(FE_INEXACT);
+    const unsigned caller_csr = _mm_getcsr();
+    auto caller_back = [&](const char* what) {
+        struct sigaction now {};
+        sigaction(SIGFPE, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL) << what;
+        EXPECT_EQ(_mm_getcsr(), caller_csr) << what;
+    };
+    int went_on = 0;
+    const std::pair<const char*, std::function<float()>> faults[] = {
+        {"divide by zero", [] { return Quotient(1.0f, 0.0f); }},
+        {"invalid", [] { return Quotient(0.0f, 0.0f); }},
+        {"overflow", [] { return Product(3e38f, 10.0f); }}};
+    for (const auto& [kind, fault] : faults) {
+        const char* caught = Catch_Floating_Point_Traps([&] {
+            EXPECT_EQ(fegetexcept(), FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+            EXPECT_EQ(_mm_getcsr() & 0x8040u, 0u); // denormals kept
+            fault();
+            ++went_on;
+        });
+        EXPECT_STREQ(caught, kind);
+        caller_back(kind);
+    }
+    EXPECT_EQ(went_on, 0);
+    EXPECT_EQ(Catch_Floating_Point_Traps([&] { ++went_on; }), nullptr);
+    EXPECT_EQ(went_on, 1);
+    EXPECT_THROW(Catch_Floating_Point_Traps([] { throw std::runtime_error("no storage"); }),
+                 std::runtime_error);
+    caller_back("after an exception");
+    sigaction(SIGFPE, &test_action, nullptr);
+    std::fesetenv(&test_env);
+}
+
+} // namespace

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-// With --accelerate: where its extrapolations stand (driver/accelerate.hpp).
+// With --accelerate: where its extrapolations stand (convergence/accelerate.hpp).
 struct Acceleration_Record {
     bool Active = false;          // the run accelerates: the record is kept
     bool Converged = false;       // the extrapolations have ended

@@ -1,7 +1,7 @@
-#include "driver/accelerate.hpp"
+#include "convergence/accelerate.hpp"
 
-#include "driver/run_time.hpp"
 #include "flow/flow_step.hpp"
+#include "process/run_time.hpp"
 #include "thermal/thermal_step.hpp"
 
 #include <cfenv>

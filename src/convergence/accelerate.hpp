@@ -13,8 +13,8 @@
 // slowest, is extrapolated alone from samples Heat_Block steps apart and the
 // temperature shifted once by what it lacks. The run's stop rules apply after
 // every exact step as ever.
-#include "driver/run_monitor.hpp"
-#include "driver/time_step.hpp"
+#include "convergence/run_monitor.hpp"
+#include "step/time_step.hpp"
 
 #include <cstdint>
 #include <vector>

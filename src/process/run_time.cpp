@@ -1,18 +1,20 @@
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 
-#include "driver/folder_lock.hpp"
 #include "lattice/row_planes.hpp"
 #include "lattice/row_workspace.hpp"
+#include "process/folder_lock.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cfenv>
+#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <sched.h>
 #include <string>
@@ -43,7 +45,19 @@ const char* Floating_Point_Kind(int si_code) {
     }
 }
 
+// Where a trap on this thread goes back to, while Catch_Floating_Point_Traps
+// runs its body.
+struct Landing {
+    sigjmp_buf at;
+    volatile std::sig_atomic_t si_code = 0;
+};
+thread_local Landing* landing = nullptr;
+
 void On_Floating_Point_Error(int, siginfo_t* info, void*) {
+    if (Landing* here = landing) {
+        here->si_code = info->si_code;
+        siglongjmp(here->at, 1);
+    }
     Remove_Partial_File_From_Signal();
     Unlock_Working_Folder_From_Signal();
     textio::Console_Close_From_Signal();
@@ -84,16 +98,61 @@ void Enable_Interruption_Cleanup() {
     }
 }
 
-void Enable_Floating_Point_Traps() {
+namespace {
+
+void Handle_Floating_Point_Errors(struct sigaction* before) {
     struct sigaction sa {};
     sa.sa_sigaction = On_Floating_Point_Error;
     sa.sa_flags = SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGFPE, &sa, nullptr);
+    sigaction(SIGFPE, &sa, before);
+}
+
+void Set_Traps() {
     // Keep denormals: clear flush-to-zero (bit 15) and denormals-are-zero (bit 6).
     _mm_setcsr(_mm_getcsr() & ~0x8040u);
     std::feclearexcept(FE_ALL_EXCEPT);
     feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+}
+
+// Runs body with `here` as this thread's landing; false where a trap came
+// back to it. Nothing of this frame changes between sigsetjmp and the jump.
+bool Run_Landed(Landing& here, const std::function<void()>& body, std::exception_ptr& failure) {
+    if (sigsetjmp(here.at, 1) != 0)
+        return false;
+    landing = &here;
+    Set_Traps();
+    try {
+        body();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    return true;
+}
+
+} // namespace
+
+void Enable_Floating_Point_Traps() {
+    Handle_Floating_Point_Errors(nullptr);
+    Set_Traps();
+}
+
+const char* Catch_Floating_Point_Traps(const std::function<void()>& body) {
+    std::fenv_t caller;
+    std::fegetenv(&caller);
+    struct sigaction before {};
+    Handle_Floating_Point_Errors(&before);
+    Landing here;
+    Landing* const outer = landing;
+    std::exception_ptr failure;
+    const bool returned = Run_Landed(here, body, failure);
+    landing = outer;
+    // A jump leaves the environment the handler ran in; the caller's either way.
+    std::fesetenv(&caller);
+    sigaction(SIGFPE, &before, nullptr);
+    if (failure)
+        std::rethrow_exception(failure);
+    return returned ? nullptr : Floating_Point_Kind(here.si_code);
 }
 
 void Allocate_Field(Field& f, std::size_t count, const char* name) {

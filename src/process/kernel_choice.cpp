@@ -1,6 +1,5 @@
-#include "driver/kernel_choice.hpp"
+#include "process/kernel_choice.hpp"
 
-#include "driver/options.hpp"
 #include "lattice/kernel_set.hpp"
 #include "textio/real_text.hpp"
 
@@ -26,14 +25,14 @@ void Choose_Kernels(const char* forced) {
         if (std::strcmp(forced, Kernel_Set_Name(s)) != 0)
             continue;
         if (!Processor_Runs(s))
-            throw Usage_Error(what + "this processor does not run these kernels; it runs " +
-                              Names(true) + ", or leave CAVITY_KERNELS unset");
+            throw Kernel_Choice_Error(what + "this processor does not run these kernels; it runs " +
+                                      Names(true) + ", or leave CAVITY_KERNELS unset");
         Use_Kernel_Set(s);
         textio::Allow_Avx2_Slots(s != Kernel_Set::Baseline);
         return;
     }
-    throw Usage_Error(what + "not a set of kernels of this build; it holds " + Names(false) +
-                      ", or leave CAVITY_KERNELS unset");
+    throw Kernel_Choice_Error(what + "not a set of kernels of this build; it holds " +
+                              Names(false) + ", or leave CAVITY_KERNELS unset");
 }
 
 std::string Kernels_Text() {

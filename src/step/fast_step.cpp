@@ -1,4 +1,4 @@
-#include "driver/fast_step.hpp"
+#include "step/fast_step.hpp"
 
 #include "flow/flow_step_fast.hpp"
 #include "thermal/thermal_step_fast.hpp"

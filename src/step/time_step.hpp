@@ -1,36 +1,11 @@
 #pragma once
-// The step composition: which procedures advance the run, fast or
-// straightforward, and what they keep from step to step. The time loop calls
-// these and nothing else of the solvers.
-#include "lattice/lattice.hpp"
-#include "lattice/row_workspace.hpp"
-#include "lattice/thread_choice.hpp"
-#include "lattice/thread_team.hpp"
-#include "results/residuals_fast.hpp"
+// The step composition: the procedures that advance the run, fast or
+// straightforward, on what a Stepping keeps from step to step. The time loop
+// calls these and nothing else of the solvers.
 #include "results/result_files.hpp"
+#include "step/stepping.hpp"
 
-#include <chrono>
 #include <vector>
-
-// The fast procedures give the same bytes as the straightforward ones, which
-// stay as the readable reference (the program cavity-reference runs them).
-enum class Solver { Fast, Reference };
-
-// The procedures chosen for a run and their storage. The fast procedures
-// keep F and G in storage of their own (rows of nine planes, with a copy
-// saved every few steps) and need no Feq; the field arrays F, Feq and G are
-// then left empty, and Copy_Distributions_Out/In reach the distributions.
-struct Stepping {
-    Solver solver = Solver::Fast;
-    int n = -1, m = -1;
-    Fast_Distributions fast;
-    std::vector<Band_Rows> bands; // one a thread, bottom to top
-    Thread_Team threads;
-    Thread_Choice choice;                                 // how many of the threads the steps use
-    std::chrono::steady_clock::time_point interval_start; // of the steps since the last report
-    int interval_steps = 0;
-    std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
-};
 
 // Threads for the fast step of an n x m grid: `requested` (--threads) if
 // given; else as many of the threads the machine offers (Thread_Count) as
@@ -61,6 +36,11 @@ void Adapt_Threads(Stepping& s, const std::vector<int>& plan);
 // threads' waits at barriers) and sets the count for the next ones.
 void Threads_At_Report(Stepping& s);
 
+// After the steps have waited (a caller that advances the run in pieces):
+// the time of the steps since the last report is taken again from the next
+// step on, so that the wait does not count as theirs.
+void Restart_Report_Interval(Stepping& s);
+
 // One time step: the flow step, then the thermal step. F and G are those of
 // the straightforward procedures (empty for the fast ones), and so are the
 // old copies, which the fast procedures do not need.
@@ -77,6 +57,18 @@ void Threads_At_Report(Stepping& s);
 void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho, Field& U, Field& V,
                float Tau_F, Field& F, Field& Feq, Field& T, float Tau_T, Field& G, float T_Hot,
                float T_Cold, const Field& U_Old, const Field& V_Old, const Field& T_Old);
+
+// What Time_Step does instead of taking a step that faulted: the state
+// before it is reached again (the saved copy, then the steps since on the
+// fast procedures, which did not fault the first time), and the step runs on
+// the straightforward procedures; if they do not end the run, their result
+// becomes the fast path's state.
+void Redo_Step(Stepping& s, const Step_Fields& a);
+
+// Saves the state the next step starts from (done by Time_Step every
+// Save_Interval steps).
+void Save_State(Stepping& s, const Step_Fields& a);
+inline constexpr int Save_Interval = 128;
 
 // The residuals of the step and the refreshed old copies. `printed` says that
 // the next report prints them, so they are formed exactly then.

@@ -1,7 +1,6 @@
 // What a run remembers of its reports: the note on a steady run held above
 // the stop, and the byte form a checkpoint keeps.
-#include "driver/progress_line.hpp"
-#include "driver/run_monitor.hpp"
+#include "convergence/run_monitor.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -141,17 +140,6 @@ TEST(SettleRule, SlowDriftSettlesOnlyNearItsLimit) {
     EXPECT_LT(Envelope(step, 0.01, 100000.0), 1e-5) << step;
     // A drift that does not slow down never settles.
     EXPECT_EQ(Settled_At([](int step) { return float(4.5 + 2e-9 * step); }, 1e-5, 200000), 0);
-}
-
-TEST(ProgressLine, StepTimeSpeedResidualsAndNu) {
-    Run_Monitor monitor = Small_Window();
-    EXPECT_EQ(Progress_Text(120, 3725.2, 2.5e9, 2, 1.25e-6f, 3e-5f, monitor),
-              "step 120  1:02:05  6.7e+05 nodes/s  2 threads  residuals T 1.2e-06 flow 3e-05  Nu: "
-              "no report yet");
-    for (float nu : {2.0f, 2.1f, 2.2f})
-        Record_Report(monitor, nu);
-    const std::string text = Progress_Text(150, 1.0, 1.0, 1, 0.0f, 0.0f, monitor);
-    EXPECT_EQ(text.substr(text.find("  Nu ")), "  Nu 2.2, +9.1e-02 in 100 steps");
 }
 
 } // namespace

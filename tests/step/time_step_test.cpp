@@ -2,10 +2,10 @@
 // several: every bit of the fields and of F and G (in field order), from
 // states far from rest, on grids of every awkward shape, with every set of
 // kernels this processor runs.
-#include "driver/fast_step.hpp"
-#include "driver/time_step.hpp"
 #include "flow/flow_step.hpp"
 #include "results/residuals.hpp"
+#include "step/fast_step.hpp"
+#include "step/time_step.hpp"
 #include "support/fields.hpp"
 #include "support/kernel_sets.hpp"
 #include "thermal/thermal_step.hpp"
