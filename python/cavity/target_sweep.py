@@ -19,6 +19,10 @@ COLUMNS = (
     "ratio", "flags",
 )
 
+NANOFLUID_COLUMNS = ("name", "phi", "Pr", "Ra", "Tau_T", "k_ratio", "met", "status",
+                     "Nu", "U", "Nu_ref", "U_ref", "enhancement", "grids",
+                     "cpu_time_s", "scheme")
+
 LEGEND = """\
 name              case of the table; its grids ran in NAME/mMMM, its ladder's record
                   is NAME/target-result.json and NAME/ladder.csv

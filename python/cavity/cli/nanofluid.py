@@ -541,9 +541,7 @@ def sweep_to_target(args, passthrough, n, m):
     path = os.path.join(args.outdir, "nanofluid_target.csv")
     with open(path, "w", newline="") as fh:
         w = csv.writer(fh)
-        w.writerow(["name", "phi", "Pr", "Ra", "Tau_T", "k_ratio", "met", "status",
-                    "Nu", "U", "Nu_ref", "U_ref", "enhancement", "grids",
-                    "cpu_time_s", "scheme"])
+        w.writerow(target_sweep.NANOFLUID_COLUMNS)
         for r in results:
             kr, c = r["k_ratio"], r["case"]
             w.writerow([r["name"], c["phi"], g(c["Pr"]), g(c["Ra"]), g(c["Tau_T"]),
