@@ -71,7 +71,7 @@ MAX_GRIDS = 6
 SETTLE_SHARE = 40.0
 SETTLE_MIN = 3e-5
 FLOAT_FLOOR = 1e-5
-SPEC = "target.json"
+LADDER_FILE = "target.json"
 RESULT = "target-result.json"
 LADDER_CSV = "ladder.csv"
 CHECKPOINT = "chain.ckpt"
@@ -171,36 +171,36 @@ def plan(case, target, spacings=LAYER_SPACINGS, ratio=RATIO):
 # -- the runner --------------------------------------------------------------
 
 
-def _grid_case(spec, m):
+def _grid_case(ladder, m):
     """The case table row of grid m: the width from the aspect ratio between
     the walls; Tau_T held, or chosen for the held U_Ref."""
-    n = max(4, int(round(spec["aspect"] * (m - 1.0) + 1.0)))
-    tau = spec["Tau_T"]
-    if spec.get("hold") == "mach":
-        alpha = spec["U_Ref"] * m / math.sqrt(rayleigh.to_solver(spec["Ra"], m) * spec["Pr"])
+    n = max(4, int(round(ladder["aspect"] * (m - 1.0) + 1.0)))
+    tau = ladder["Tau_T"]
+    if ladder.get("hold") == "mach":
+        alpha = ladder["U_Ref"] * m / math.sqrt(rayleigh.to_solver(ladder["Ra"], m) * ladder["Pr"])
         tau = float("%.6g" % (0.5 + 3.0 * alpha))
-    c = {k: spec[k] for k in ("Pr", "Ra", "T_Hot", "T_Cold", "T_Init")}
-    c.update(name="%s_m%03d" % (spec["name"], m), n=n, m=m, Tau_T=tau)
+    c = {k: ladder[k] for k in ("Pr", "Ra", "T_Hot", "T_Cold", "T_Init")}
+    c.update(name="%s_m%03d" % (ladder["name"], m), n=n, m=m, Tau_T=tau)
     return c
 
 
-def _checkpoint_every(case, spec):
+def _checkpoint_every(case, ladder):
     """About a twentieth of the steps the run is expected to take, so the
     next grid starts from a state near the end of this one."""
     steps, _ = nanofluid.expected_run(case["n"], case["m"], case["Tau_T"], case["Ra"])
     return int(min(1000000, max(50, 50 * round(steps / 20.0 / 50.0))))
 
 
-def _run_grid(spec, folder, case, start_from, cpu_left):
+def _run_grid(ladder, folder, case, start_from, cpu_left):
     """Runs one grid in ``folder``; returns its record."""
     sweep.prepare_case(folder, case)
     for stale in (CHECKPOINT, CHECKPOINT + ".prev", CHECKPOINT + ".tmp"):
         if os.path.exists(os.path.join(folder, stale)):
             os.remove(os.path.join(folder, stale))
-    opts = [spec["solver"]] + sweep.solver_options((spec["settle"], None), spec["threads"])
-    opts += list(spec.get("scheme_args", []))
+    opts = [ladder["solver"]] + sweep.solver_options((ladder["settle"], None), ladder["threads"])
+    opts += list(ladder.get("scheme_args", []))
     opts += ["--checkpoint", CHECKPOINT, "--checkpoint-every",
-             "%d" % _checkpoint_every(case, spec)]
+             "%d" % _checkpoint_every(case, ladder)]
     if start_from:
         opts += ["--start-from", start_from]
     limit = None
@@ -222,7 +222,7 @@ def _run_grid(spec, folder, case, start_from, cpu_left):
             rc = subprocess.call(opts, cwd=folder, stdin=fin, stdout=fout,
                                  stderr=ferr, preexec_fn=cap)
         except OSError as exc:
-            ferr.write("cannot start the solver %s: %s\n" % (spec["solver"], exc))
+            ferr.write("cannot start the solver %s: %s\n" % (ladder["solver"], exc))
             rc = 127
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
@@ -241,13 +241,13 @@ def _run_grid(spec, folder, case, start_from, cpu_left):
             "message": "; ".join(why) or (last if rc else (note or ""))}
 
 
-def _limit_reason(spec, done, cpu_spent):
+def _limit_reason(ladder, done, cpu_spent):
     """Why no further grid runs (None while one may)."""
-    if len(done) >= spec["max_grids"]:
-        return "limit: %d grids (--max-grids)" % spec["max_grids"]
-    if spec.get("max_cpu") is None:
+    if len(done) >= ladder["max_grids"]:
+        return "limit: %d grids (--max-grids)" % ladder["max_grids"]
+    if ladder.get("max_cpu") is None:
         return None
-    nxt = next_grid(done[-1]["m"], spec["ratio"])
+    nxt = next_grid(done[-1]["m"], ladder["ratio"])
     # the cost of a grid grows as m^k: k from the last two grids, 2 to 5
     k = 4.0
     if len(done) >= 2 and done[-1]["cpu_s"] > 0 and done[-2]["cpu_s"] > 0:
@@ -255,13 +255,13 @@ def _limit_reason(spec, done, cpu_spent):
             math.log((done[-1]["m"] - 1.0) / (done[-2]["m"] - 1.0))
         k = min(5.0, max(2.0, k))
     expect = done[-1]["cpu_s"] * ((nxt - 1.0) / (done[-1]["m"] - 1.0)) ** k
-    if cpu_spent + expect > spec["max_cpu"]:
+    if cpu_spent + expect > ladder["max_cpu"]:
         return ("limit: CPU time (--max-cpu %g s): %.1f s spent, grid %d "
-                "expected to take %.1f s more" % (spec["max_cpu"], cpu_spent, nxt, expect))
+                "expected to take %.1f s more" % (ladder["max_cpu"], cpu_spent, nxt, expect))
     return None
 
 
-def analyse(spec, done):
+def analyse(ladder, done):
     """The grid study and budget of the grids done (a dict)."""
     good = [g for g in done if g["exit"] == 0 and g["Nu"] == g["Nu"]]
     out = {"grids": [g["m"] for g in done], "status": "fewer than three grids",
@@ -269,10 +269,10 @@ def analyse(spec, done):
     if len(good) < 3:
         return out
     ms, nus = [g["m"] for g in good], [g["Nu"] for g in good]
-    res = grid_study.safe_study(ms, nus, spec["order"])
+    res = grid_study.safe_study(ms, nus, ladder["order"])
     hs = [gci.spacing(m) for m in ms]
-    b = budget(res, hs, spec["target"], spec["settle"], spec.get("noise", FLOAT_FLOOR),
-               spec.get("compressibility", 0.0))
+    b = budget(res, hs, ladder["target"], ladder["settle"], ladder.get("noise", FLOAT_FLOOR),
+               ladder.get("compressibility", 0.0))
     out.update(status=res["status"], flags=res["flags"], form=res["form"],
                p=res["p"], p_used=res["p_used"], fs=res["fs"], Nu=res["f_ext"],
                band=res["band"], gci=res["gci"], s=res["s"],
@@ -282,23 +282,23 @@ def analyse(spec, done):
     return out
 
 
-def run_ladder(folder, spec, say=print):
+def run_ladder(folder, ladder, say=print):
     """Runs (or goes on with) the ladder of the case in ``folder``; returns
     the result dict, also written to RESULT."""
     state = _load(os.path.join(folder, RESULT)) or {}
     done = [g for g in state.get("done", []) if g["exit"] == 0]
-    m = done[-1]["m"] if done else spec["m1"]
+    m = done[-1]["m"] if done else ladder["m1"]
     if done:
-        m = next_grid(m, spec["ratio"])
+        m = next_grid(m, ladder["ratio"])
     reason = None
     while True:
         cpu_spent = sum(g["cpu_s"] for g in done)
         if done:
-            result = analyse(spec, done)
+            result = analyse(ladder, done)
             if result["met"]:
                 reason = "met"
                 break
-            reason = _limit_reason(spec, done, cpu_spent)
+            reason = _limit_reason(ladder, done, cpu_spent)
             if reason:
                 break
         gfolder = os.path.join(folder, GRID_FOLDER % m)
@@ -307,38 +307,38 @@ def run_ladder(folder, spec, say=print):
             say("grid %d: no checkpoint of grid %d to start from; from rest"
                 % (m, done[-1]["m"]))
             prev = None
-        left = None if spec.get("max_cpu") is None else spec["max_cpu"] - cpu_spent
-        rec = _run_grid(spec, gfolder, _grid_case(spec, m), prev, left)
+        left = None if ladder.get("max_cpu") is None else ladder["max_cpu"] - cpu_spent
+        rec = _run_grid(ladder, gfolder, _grid_case(ladder, m), prev, left)
         done.append(rec)
         say("grid %d x %d: Nu %.6g, %s at step %s, %.1f s CPU%s"
             % (rec["n"], rec["m"], rec["Nu"], rec["stop"] or "failed",
                rec["steps"] if rec["steps"] is not None else "-", rec["cpu_s"],
                ", from grid %d" % done[-2]["m"] if rec["chained"] else ""))
-        _save(folder, spec, done, None)
+        _save(folder, ladder, done, None)
         if rec["exit"]:
             limit = rec["exit"] in (-24, 128 + 24, 152) or "CPU" in rec["message"]
             reason = ("limit: CPU time (--max-cpu %g s): grid %d was stopped"
-                      % (spec["max_cpu"], m) if limit and spec.get("max_cpu")
+                      % (ladder["max_cpu"], m) if limit and ladder.get("max_cpu")
                       else "grid %d failed: %s" % (m, rec["message"]))
             state_failed = done.pop()
-            _save(folder, spec, done, reason, state_failed)
+            _save(folder, ladder, done, reason, state_failed)
             return _load(os.path.join(folder, RESULT))
-        result = analyse(spec, done)
+        result = analyse(ladder, done)
         if result["met"]:
             reason = "met"
             break
-        m = next_grid(m, spec["ratio"])
-    return _save(folder, spec, done, reason)
+        m = next_grid(m, ladder["ratio"])
+    return _save(folder, ladder, done, reason)
 
 
-def _save(folder, spec, done, reason, failed=None):
-    result = analyse(spec, done)
-    result.update(name=spec["name"], done=done, reason=reason, failed=failed,
+def _save(folder, ladder, done, reason, failed=None):
+    result = analyse(ladder, done)
+    result.update(name=ladder["name"], done=done, reason=reason, failed=failed,
                   cpu_s=sum(g["cpu_s"] for g in done + ([failed] if failed else [])),
                   steps=sum(g["steps"] or 0 for g in done),
-                  target=spec["target"], settle=spec["settle"],
-                  scheme=spec.get("scheme", "original"), order=spec["order"],
-                  ratio=spec["ratio"], m1=spec["m1"], hold=spec.get("hold", "tau"))
+                  target=ladder["target"], settle=ladder["settle"],
+                  scheme=ladder.get("scheme", "original"), order=ladder["order"],
+                  ratio=ladder["ratio"], m1=ladder["m1"], hold=ladder.get("hold", "tau"))
     tmp = os.path.join(folder, RESULT + ".tmp")
     with open(tmp, "w") as fh:
         json.dump(result, fh, indent=1, default=_nan_safe)
@@ -389,22 +389,22 @@ def main(argv=None):
     options (a Slurm task adds --checkpoint) are taken and passed over: the
     runner keeps a checkpoint a grid, and goes on from the grids done."""
     folder = os.getcwd()
-    spec = _load(os.path.join(folder, SPEC))
-    if spec is None:
+    ladder = _load(os.path.join(folder, LADDER_FILE))
+    if ladder is None:
         sys.stderr.write("target error: cannot read %s in %s; prepare the "
-                         "folder with cavity-sweep --target\n" % (SPEC, folder))
+                         "folder with cavity-sweep --target\n" % (LADDER_FILE, folder))
         return 1
     print("ladder of %s: first grid %d, ratio %g, target %g %%, settle %g, "
-          "scheme %s (formal order %g)" % (spec["name"], spec["m1"], spec["ratio"],
-                                           100 * spec["target"], spec["settle"],
-                                           spec.get("scheme", "original"), spec["order"]))
+          "scheme %s (formal order %g)" % (ladder["name"], ladder["m1"], ladder["ratio"],
+                                           100 * ladder["target"], ladder["settle"],
+                                           ladder.get("scheme", "original"), ladder["order"]))
     sys.stdout.flush()
 
     def say(line):
         print(line)
         sys.stdout.flush()
 
-    result = run_ladder(folder, spec, say)
+    result = run_ladder(folder, ladder, say)
     finest = [g for g in result["done"] if g["exit"] == 0]
     if finest:
         src = os.path.join(folder, GRID_FOLDER % finest[-1]["m"])
@@ -422,7 +422,7 @@ def main(argv=None):
     return 0 if result.get("Nu") == result.get("Nu") and result.get("Nu") is not None else 1
 
 
-def write_spec(folder, case, target, args):
+def write_ladder(folder, case, target, args):
     """The case folder of a ladder: target.json and the (unused) console
     answers the back end feeds every job."""
     os.makedirs(folder, exist_ok=True)
@@ -431,29 +431,29 @@ def write_spec(folder, case, target, args):
             os.remove(os.path.join(folder, name))
     p = plan(case, target, args.get("layer_spacings", LAYER_SPACINGS),
              args.get("ratio", RATIO))
-    spec = {"name": case["name"], "aspect": (case["n"] - 1.0) / (case["m"] - 1.0),
+    ladder = {"name": case["name"], "aspect": (case["n"] - 1.0) / (case["m"] - 1.0),
             "target": target, "solver": args["solver"], "threads": args.get("threads", 1),
             "max_grids": args.get("max_grids", MAX_GRIDS), "max_cpu": args.get("max_cpu"),
             "order": args.get("order", gci.FORMAL_ORDER),
             "scheme": args.get("scheme") or "original",
             "scheme_args": shlex.split(args.get("scheme_args") or ""),
             "hold": args.get("hold", "tau"), "noise": FLOAT_FLOOR}
-    spec.update(p)
+    ladder.update(p)
     if args.get("settle"):
-        spec["settle"] = args["settle"]
+        ladder["settle"] = args["settle"]
     for k in ("Pr", "Ra", "T_Hot", "T_Cold", "T_Init", "Tau_T"):
-        spec[k] = case[k]
-    lat = nanofluid.lattice_for(case["Tau_T"], case["Pr"], case["Ra"], spec["m1"])
-    spec["compressibility"] = 0.0
-    if spec["hold"] == "mach":
-        spec["U_Ref"] = lat["U_Ref"]
-        spec["compressibility"] = mach_error(lat["Mach"])
-    with open(os.path.join(folder, SPEC), "w") as fh:
-        json.dump(spec, fh, indent=1)
+        ladder[k] = case[k]
+    lat = nanofluid.lattice_for(case["Tau_T"], case["Pr"], case["Ra"], ladder["m1"])
+    ladder["compressibility"] = 0.0
+    if ladder["hold"] == "mach":
+        ladder["U_Ref"] = lat["U_Ref"]
+        ladder["compressibility"] = mach_error(lat["Mach"])
+    with open(os.path.join(folder, LADDER_FILE), "w") as fh:
+        json.dump(ladder, fh, indent=1)
         fh.write("\n")
     with open(os.path.join(folder, sweep.CONSOLE_IN), "w") as fh:
         fh.write("\n")
-    return spec
+    return ladder
 
 
 def choose_tau(case, target, mach, spacings=LAYER_SPACINGS):

@@ -140,8 +140,8 @@ def scheme_of(args):
 
 
 def prepare(args, cases, solver, settle_given):
-    """The case rows (Tau_T chosen where asked) and each folder's spec
-    writer for the back end."""
+    """The case rows (Tau_T chosen where asked) and the function that writes
+    each case folder's target.json for the back end."""
     acc = target.parse_target(args.target)
     label, sargs = scheme_of(args)
     threads = args.cpus_per_case if args.slurm else args.threads
@@ -157,7 +157,7 @@ def prepare(args, cases, solver, settle_given):
             c.setdefault("text", {})["Tau_T"] = "%r" % c["Tau_T"]
 
     def prepare_case(folder, case):
-        target.write_spec(folder, case, acc, opts)
+        target.write_ladder(folder, case, acc, opts)
     return cases, prepare_case
 
 
