@@ -5,18 +5,19 @@ the program, at 256 x 256 on one and two threads.
 The same case (Pr 0.71, Ra 1e5 between the walls, Tau_T as the tools choose
 it) runs as the program (cavity --threads N in a folder, its files written
 at every report) and as a Simulation with a folder of its own (the same
-files at the same reports). Each is timed over the same window of steps,
-from step WARM to step WARM + STEPS: the program from the report of the
-first to that of the last as its standard output shows them (wall-clock,
-and its CPU time from /proc), the Simulation around its advance() calls
-(wall-clock, and the process's CPU time of all its threads). The variants
-run in rounds that take them in turn, in another order each round, so that
-a change in the machine's other work falls on all alike; each figure is the
-best and the median over the rounds (on a machine shared with other work,
-the best is the nearer to the cost of the steps themselves). Run it with the interpreter of the package's
-environment:
+files at the same reports), each timed over the same window of steps, from
+step WARM to step WARM + STEPS: the program from the report of the first to
+that of the last as its standard output shows them (wall-clock, and its CPU
+time from /proc), the Simulation around its advance() call (wall-clock, and
+the CPU time of the process: its threads, and the one that reads the
+program's reports). In each round the two run at the same time, so that the
+machine's other work falls on both alike (on one thread each on a core of
+its own, the cores swapped from round to round); the figures are the
+medians over the rounds, and the median and mean of the rounds' ratios.
+Then what a call of advance() costs beyond its steps. Run it with the
+interpreter of the package's environment:
 
-    nice build/venv/bin/python bench/python_overhead.py [rounds (5)] [steps (3000)]
+    nice build/venv/bin/python bench/python_overhead.py [rounds (8)] [steps (2000)]
 """
 
 import os
@@ -25,6 +26,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import cavity
@@ -34,6 +36,7 @@ from cavity import programs
 GRID = 256
 WARM = 500  # steps before the window (a multiple of the report interval)
 TICKS = os.sysconf("SC_CLK_TCK")
+ALL_CORES = os.sched_getaffinity(0)
 
 
 def process_cpu(pid):
@@ -46,6 +49,7 @@ def process_cpu(pid):
 def time_program(case, threads, steps, folder):
     """(wall, CPU) seconds of the program from the report of step WARM to
     that of step WARM + steps."""
+    os.makedirs(folder)
     case.write(folder)
     marks = {WARM // 50: None, (WARM + steps) // 50: None}
     proc = subprocess.Popen([programs.PACKAGED, "--threads", str(threads)], cwd=folder,
@@ -113,35 +117,61 @@ def machine():
         " ".join("%.2f" % x for x in os.getloadavg()))
 
 
+def time_pair(case, threads, steps, folder, cores):
+    """(program, simulation) times of one round, both run at the same time,
+    so that the machine's other work falls on both alike; on one thread each
+    pinned to a core of its own (``cores``: the program's, the
+    simulation's)."""
+    times = {}
+
+    def program():
+        if cores:
+            os.sched_setaffinity(0, cores[0])  # this thread, and the program it starts
+        times["program"] = time_program(case, threads, steps, os.path.join(folder, "p"))
+
+    other = threading.Thread(target=program)
+    other.start()
+    try:
+        if cores:
+            os.sched_setaffinity(0, cores[1])
+        times["python"] = time_simulation(case, threads, steps, os.path.join(folder, "s"))
+    finally:
+        other.join()
+        os.sched_setaffinity(0, ALL_CORES)
+    return times["program"], times["python"]
+
+
 def main(argv):
-    rounds = int(argv[1]) if len(argv) > 1 else 5
-    steps = int(argv[2]) if len(argv) > 2 else 3000
+    rounds = int(argv[1]) if len(argv) > 1 else 8
+    steps = int(argv[2]) if len(argv) > 2 else 2000
     case = cavity.Case(GRID, GRID, Pr=0.71, Ra=1e5, name="bench")
     print("== %s" % machine())
     print("== %r, steps %d to %d, %d rounds" % (case, WARM, WARM + steps, rounds))
-    variants = [(kind, threads) for threads in (1, 2) for kind in ("program", "python")]
-    times = {v: [] for v in variants}
+    pinned = len(ALL_CORES) >= 2
+    print("ms a step over the rounds (median); Python against the program: median and mean "
+          "of the rounds' ratios")
+    print("threads   program wall    CPU   Python wall    CPU   CPU median  mean   wall median")
     work = tempfile.mkdtemp()
     try:
-        for r in range(rounds):
-            order = variants[r % len(variants):] + variants[:r % len(variants)]
-            for kind, threads in order:
-                folder = os.path.join(work, "%s%d" % (kind, threads))
-                shutil.rmtree(folder, ignore_errors=True)
-                os.makedirs(folder)
-                timer = time_program if kind == "program" else time_simulation
-                times[(kind, threads)].append(timer(case, threads, steps, folder))
+        for threads in (1, 2):
+            got = []
+            for r in range(rounds):
+                folder = os.path.join(work, "%d-%d" % (threads, r))
+                cores = None
+                if threads == 1 and pinned:  # each on a core of its own, swapped each round
+                    a, b = sorted(ALL_CORES)[:2]
+                    cores = ({a}, {b}) if r % 2 == 0 else ({b}, {a})
+                got.append(time_pair(case, threads, steps, folder, cores))
+            ms = [[statistics.median(g[who][k] for g in got) / steps * 1e3 for k in (0, 1)]
+                  for who in (0, 1)]
+            cpu = [g[1][1] / g[0][1] for g in got]
+            wall = [g[1][0] / g[0][0] for g in got]
+            print("%7d   %12.3f %6.3f  %11.3f %6.3f   %+9.2f %% %+5.2f %%  %+9.2f %%"
+                  % (threads, ms[0][0], ms[0][1], ms[1][0], ms[1][1],
+                     100 * (statistics.median(cpu) - 1), 100 * (statistics.mean(cpu) - 1),
+                     100 * (statistics.median(wall) - 1)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("ms a step (wall, CPU), best and median of the rounds; Python against the program")
-    print("threads  statistic   program wall    CPU   Python wall    CPU   difference wall    CPU")
-    for threads in (1, 2):
-        for name, pick in (("best", min), ("median", statistics.median)):
-            p = [pick(x[k] for x in times[("program", threads)]) / steps * 1e3 for k in (0, 1)]
-            s = [pick(x[k] for x in times[("python", threads)]) / steps * 1e3 for k in (0, 1)]
-            print("%7d  %-9s   %12.3f %6.3f  %11.3f %6.3f   %+14.2f %% %+5.2f %%"
-                  % (threads, name, p[0], p[1], s[0], s[1], 100 * (s[0] / p[0] - 1),
-                     100 * (s[1] / p[1] - 1)))
     extra, step = call_cost()
     print("== a call of advance() costs %.2f us beyond its steps (a 24 x 24 step: %.2f us); "
           "one call a chunk of %.1f s of steps: %.4f %% of them"
