@@ -44,15 +44,14 @@ bool As_Host(Run& r, const std::function<void()>& body) {
             }
         } keep{textio::Console_Keep_In(&r.words), Temporary_Files_In(&r.temporaries)};
         r.trap = Catch_Floating_Point_Traps(body);
+        if (r.trap)
+            Remove_Partial_File_From_Signal(); // a file of this run the trap cut short, if any
     } catch (...) {
         r.ending = Ending::Failed;
         throw;
     }
     if (!r.trap)
         return true;
-    Temporary_Files* const before = Temporary_Files_In(&r.temporaries);
-    Remove_Partial_File_From_Signal(); // a file the trap cut short, if any
-    Temporary_Files_In(before);
     r.ending = Ending::Trapped;
     return false;
 }
@@ -230,6 +229,22 @@ bool Settled_After_Report(Run& r) {
     return false;
 }
 
+// After a report and the decision to go on: with --checkpoint the state of
+// this step, to go on from, and the one a library asked for. Each restarts
+// the history of the extrapolations of --accelerate.
+void Keep_Checkpoints(Run& r) {
+    bool kept = Keep_Checkpoint(r.keep, r.Step, State_Of(r));
+    if (!r.checkpoint_wanted.empty()) {
+        if (r.keep.rows.empty())
+            Allocate_Field(r.keep.rows, Checkpoint_Row_Floats(r.n), "the checkpoint rows");
+        Write_Checkpoint_Now(r.keep, r.checkpoint_wanted, r.Step, State_Of(r));
+        r.checkpoint_wanted.clear();
+        kept = true;
+    }
+    if (kept)
+        Restart_Accelerator(r.accelerator);
+}
+
 // The first half of step r.Step: the flow step, then the thermal step; every
 // 50th step the result files, the report, the settle rule, the checkpoint
 // and the choice of threads.
@@ -252,18 +267,7 @@ void Make_Step(Run& r) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from; and one its
-    // library asked for.
-    bool kept = Keep_Checkpoint(r.keep, Step, State_Of(r));
-    if (!r.checkpoint_wanted.empty()) {
-        if (r.keep.rows.empty())
-            Allocate_Field(r.keep.rows, Checkpoint_Row_Floats(n), "the checkpoint rows");
-        Write_Checkpoint_Now(r.keep, r.checkpoint_wanted, Step, State_Of(r));
-        r.checkpoint_wanted.clear();
-        kept = true;
-    }
-    if (kept)
-        Restart_Accelerator(r.accelerator);
+    Keep_Checkpoints(r);
     Threads_At_Report(r.steps);
 }
 
