@@ -7,6 +7,7 @@
 #include "textio/console.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <csetjmp>
@@ -53,6 +54,36 @@ struct Landing {
 };
 thread_local Landing* landing = nullptr;
 
+// The words of Set_Trap_Cause and Set_Trap_Step, for the handler.
+char trap_cause[1024];
+std::atomic<int> trap_step{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void Write_Text(const char* text) {
+    (void)!::write(2, text, std::strlen(text));
+}
+
+// "floating-point error: KIND[ at step N][: CAUSE]", by async-signal-safe
+// calls alone.
+void Write_Trap_Line(const char* kind) {
+    Write_Text("floating-point error: ");
+    Write_Text(kind);
+    if (int step = trap_step.load(std::memory_order_relaxed); step > 0) {
+        char digits[16];
+        char* p = digits + sizeof digits;
+        *--p = '\0';
+        for (; step > 0; step /= 10)
+            *--p = char('0' + step % 10);
+        Write_Text(" at step ");
+        Write_Text(p);
+    }
+    if (trap_cause[0] != '\0') {
+        Write_Text(": ");
+        Write_Text(trap_cause);
+    }
+    Write_Text("\n");
+}
+
 void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     if (Landing* here = landing) {
         here->si_code = info->si_code;
@@ -61,11 +92,7 @@ void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     Remove_Partial_File_From_Signal();
     Unlock_Working_Folder_From_Signal();
     textio::Console_Close_From_Signal();
-    const char* kind = Floating_Point_Kind(info->si_code);
-    const char head[] = "floating-point error: ";
-    (void)!::write(2, head, sizeof head - 1);
-    (void)!::write(2, kind, std::strlen(kind));
-    (void)!::write(2, "\n", 1);
+    Write_Trap_Line(Floating_Point_Kind(info->si_code));
     ::_exit(1);
 }
 
@@ -81,6 +108,18 @@ void On_Interruption(int sig) {
 }
 
 } // namespace
+
+void Set_Trap_Cause(const std::string& cause) {
+    const std::size_t length = std::min(cause.size(), sizeof trap_cause - 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(trap_cause, cause.data(), length);
+    trap_cause[length] = '\0';
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+void Set_Trap_Step(int step) {
+    trap_step.store(step, std::memory_order_relaxed);
+}
 
 void Enable_Interruption_Cleanup() {
     struct sigaction sa {};
