@@ -34,7 +34,7 @@ void End_Trial(Thread_Choice& c, double seconds_a_step) {
     const bool down = tried < base;
     const double before = c.seconds[std::size_t(base)];
     c.probe_base = 0;
-    if (seconds_a_step < before) {
+    if (seconds_a_step < (down ? before : before * (1.0 - Trial_Margin))) {
         (down ? c.gap_down : c.gap_up) = First_Trial_Gap;
         int& gap = down ? c.gap_up : c.gap_down;
         gap = std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
@@ -51,7 +51,8 @@ void End_Trial(Thread_Choice& c, double seconds_a_step) {
 
 } // namespace
 
-void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share) {
+void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share,
+                    double queued_share) {
     ++c.report;
     if (!c.plan.empty()) {
         const std::size_t k = std::min(std::size_t(c.report), c.plan.size() - 1);
@@ -65,10 +66,11 @@ void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_shar
         End_Trial(c, seconds_a_step);
         return;
     }
-    if (c.in_use > 1 && waiting_share > Waiting_Share && c.report >= c.next_down) {
+    const bool held = queued_share > Queued_Share; // other work holds the cores
+    if (c.in_use > 1 && (waiting_share > Waiting_Share || held) && c.report >= c.next_down) {
         c.probe_base = c.in_use;
         c.in_use = c.in_use / 2;
-    } else if (c.in_use < c.most && c.report >= c.next_up) {
+    } else if (c.in_use < c.most && c.report >= c.next_up + (held ? Longest_Trial_Gap : 0)) {
         c.probe_base = c.in_use;
         c.in_use = std::min(c.most, 2 * c.in_use);
     }

@@ -94,6 +94,11 @@ int Thread_Count(int requested, const char* omp_num_threads, int cores);
 // the program chooses it while the run goes on.
 bool Thread_Count_Given(int requested);
 
+// Nanoseconds the calling thread has spent runnable but without a core
+// (other work holding the cores), from the kernel's scheduler statistics
+// (/proc/thread-self/schedstat); -1 where they are not kept.
+std::int64_t Queued_Nanoseconds();
+
 // Cores the CPU quota of the process's control group allows (cgroup v2
 // cpu.max or v1 cpu.cfs_quota_us over cpu.cfs_period_us, rounded up, the
 // lowest along its path), 0 if there is none. Arguments as for
