@@ -179,9 +179,6 @@ def read_cases(path):
                 "m": _int(row["m"], where + ", column m")}
         # the walls sit half a spacing inside the end nodes (the solver
         # warns of such a grid for the same reason)
-        if case["n"] < 2:
-            raise CaseError("%s, column n: the cavity between the walls is "
-                            "n - 1 spacings wide; n must be at least 2" % where)
         if case["m"] < 2:
             raise CaseError("%s, column m: the cavity between the walls is "
                             "m - 1 spacings high; m must be at least 2" % where)

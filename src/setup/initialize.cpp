@@ -5,23 +5,18 @@
 
 namespace {
 
-// A grid 1 node wide or high has no cavity between its walls, which sit half
-// a spacing inside the end nodes: no fluid, no Ra of its own, and a Nu.dat
+// A grid 1 node high has no cavity between its walls, which sit half a
+// spacing inside the end nodes: no height, so no Ra of its own, and a Nu.dat
 // that is a figure of the lattice (the tools refuse such a grid likewise).
 std::string Grid_Warning(int n, int m) {
-    if (n >= 2 && m >= 2)
+    if (m >= 2)
         return "";
-    const std::string wide = "n - 1 = " + std::to_string(n - 1) + " spacings wide",
-                      high = "m - 1 = " + std::to_string(m - 1) + " spacings high";
     return "warning: on a " + std::to_string(n) + " x " + std::to_string(m) +
            " grid the cavity between the walls, which sit half a spacing inside the end nodes, "
-           "is " +
-           (n < 2 && m < 2 ? wide + " and " + high
-            : n < 2        ? wide
-                           : high) +
-           ": it holds no fluid and has no Rayleigh number, and Nu.dat is no Nusselt number of "
-           "it (a 1 x 1 grid writes 4 for pure conduction, whose Nu is 1); n and m of at least "
-           "2 give a cavity (cavity-sweep refuses a smaller grid for the same reason)";
+           "is m - 1 = 0 spacings high: it holds no fluid and has no Rayleigh number, and "
+           "Nu.dat is no Nusselt number of it (a 1 x 1 grid writes 4 for pure conduction, whose "
+           "Nu is 1); m of at least 2 gives the cavity a height (cavity-sweep refuses m = 1 for "
+           "the same reason)";
 }
 
 // The warnings on what was passed over in the file and on a force or a flow

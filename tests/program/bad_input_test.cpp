@@ -281,7 +281,7 @@ TEST_P(WarnedInput, SaysSoAndGoesOn) {
     const Warned_Case& c = GetParam();
     Program_Run run(&c.parameters);
     ASSERT_EQ(run.Start(c.console), 0) << run.err;
-    EXPECT_EQ(program::Without_Nu_Note(program::Without_Grid_Warning(run.err)), c.warnings + "\n");
+    EXPECT_EQ(program::Without_Nu_Note(run.err), c.warnings + "\n");
     const std::string closing = "Thanks For Using This Code.\r\n\r\n";
     EXPECT_EQ(run.out.substr(run.out.size() - closing.size()), closing);
 }

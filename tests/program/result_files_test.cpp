@@ -53,8 +53,7 @@ TEST(ResultFilesOnDisk, FileSizeLimitIsAnErrorAndLeavesNoTemporaryFile) {
     // 8 blocks (of 512 or 1024 bytes): the console output fits, "Result.dat"
     // (14 kB) does not.
     EXPECT_EQ(run.Start("1\n60\n\n", "ulimit -f 8;"), 1);
-    EXPECT_EQ(program::Without_Grid_Warning(run.err),
-              "output error: cannot write Result.dat: File too large\n");
+    EXPECT_EQ(run.err, "output error: cannot write Result.dat: File too large\n");
     EXPECT_EQ(run.Stray_Files(), 0);
 }
 

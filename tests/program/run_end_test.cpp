@@ -55,8 +55,8 @@ TEST(RunEnd, StripWithoutFluidRunsToItsTemperatureStop) {
               "warning: on a 6 x 1 grid the cavity between the walls, which sit half a spacing "
               "inside the end nodes, is m - 1 = 0 spacings high: it holds no fluid and has no "
               "Rayleigh number, and Nu.dat is no Nusselt number of it (a 1 x 1 grid writes 4 for "
-              "pure conduction, whose Nu is 1); n and m of at least 2 give a cavity (cavity-sweep "
-              "refuses a smaller grid for the same reason)\n");
+              "pure conduction, whose Nu is 1); m of at least 2 gives the cavity a height "
+              "(cavity-sweep refuses m = 1 for the same reason)\n");
     EXPECT_EQ(run.err.find("; Ra = "), std::string::npos);
     const int reports = Count(run.out, "Step==");
     EXPECT_GE(reports, 3);
@@ -73,10 +73,10 @@ TEST(RunEnd, OneCellGridIsWarnedAndWritesWhatItAlwaysHas) {
     EXPECT_EQ(run.File("Nu.dat"), "        4.000000\r\n");
     EXPECT_EQ(program::Without_Nu_Note(run.err),
               "warning: on a 1 x 1 grid the cavity between the walls, which sit half a spacing "
-              "inside the end nodes, is n - 1 = 0 spacings wide and m - 1 = 0 spacings high: it "
-              "holds no fluid and has no Rayleigh number, and Nu.dat is no Nusselt number of it "
-              "(a 1 x 1 grid writes 4 for pure conduction, whose Nu is 1); n and m of at least 2 "
-              "give a cavity (cavity-sweep refuses a smaller grid for the same reason)\n");
+              "inside the end nodes, is m - 1 = 0 spacings high: it holds no fluid and has no "
+              "Rayleigh number, and Nu.dat is no Nusselt number of it (a 1 x 1 grid writes 4 for "
+              "pure conduction, whose Nu is 1); m of at least 2 gives the cavity a height "
+              "(cavity-sweep refuses m = 1 for the same reason)\n");
 }
 
 // A tiny cavity that rounding holds just above the stop: 1000000 steps.

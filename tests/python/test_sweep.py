@@ -220,8 +220,7 @@ def test_a_second_sweep_into_a_busy_folder_is_refused(tmp_path, solver):
 @pytest.mark.parametrize("table, what", [
     ("n,m,Pr,Ra,T_Hot,T_Cold,T_Init\n8,8,0.71,1e3,1,0,0\n", "missing column"),
     (HEAD + "a,8.5,8,0.71,1e3,1,0,0,0.8\n", "whole number"),
-    (HEAD + "a,8,1,0.71,1e3,1,0,0,0.8\n", "at least 2"),
-    (HEAD + "a,1,8,0.71,1e3,1,0,0,0.8\n", "column n: the cavity between the walls is n - 1"),
+    (HEAD + "a,8,1,0.71,1e3,1,0,0,0.8\n", "column m: the cavity between the walls is m - 1"),
     (HEAD + "a,8,8,x,1e3,1,0,0,0.8\n", "not a number"),
     (HEAD + "a,8,8,0.71,1e3,1,0,0,0.8\na,9,9,0.71,1e3,1,0,0,0.8\n", "twice"),
     (HEAD + "../x,8,8,0.71,1e3,1,0,0,0.8\n", "name"),

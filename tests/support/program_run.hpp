@@ -56,19 +56,6 @@ inline std::string Without_Threads_Note(std::string err) {
     return err;
 }
 
-// Standard error without the warning on a grid 1 node wide or high, whose
-// words one test checks.
-inline std::string Without_Grid_Warning(std::string err) {
-    const std::size_t at = err.find(" grid the cavity between the walls, ");
-    const std::size_t start = at == std::string::npos ? at : err.rfind('\n', at);
-    if (at != std::string::npos) {
-        const std::size_t from = start == std::string::npos ? 0 : start + 1;
-        if (err.compare(from, 14, "warning: on a ") == 0)
-            err.erase(from, err.find('\n', at) + 1 - from);
-    }
-    return err;
-}
-
 inline const char* Result_Files[] = {"Result.dat", "Nu.dat", "V_Velocity_MidLine.dat",
                                      "TEMPERATURE_MidLine.dat", "U_Velocity_Vertical_MidLine.dat"};
 
