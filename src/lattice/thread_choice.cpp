@@ -27,9 +27,11 @@ int Paying_Gap(double cost) {
 
 // The end of a trial: the tried count stays if it was faster than the one
 // before it, and the count left is tried again after a gap that grows with
-// what it cost; else the run goes back, and the next trial that way waits
-// longer, the longer the more this one cost.
-void End_Trial(Thread_Choice& c, double seconds_a_step) {
+// what it cost (more threads that other work holds the cores from are
+// checked again soon: one interval is weak evidence there); else the run
+// goes back, and the next trial that way waits longer, the longer the more
+// this one cost.
+void End_Trial(Thread_Choice& c, double seconds_a_step, bool held) {
     const int tried = c.in_use, base = c.probe_base;
     const bool down = tried < base;
     const double before = c.seconds[std::size_t(base)];
@@ -37,8 +39,9 @@ void End_Trial(Thread_Choice& c, double seconds_a_step) {
     if (seconds_a_step < (down ? before : before * (1.0 - Trial_Margin))) {
         (down ? c.gap_down : c.gap_up) = First_Trial_Gap;
         int& gap = down ? c.gap_up : c.gap_down;
-        gap = std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
-                         Longest_Trial_Gap);
+        gap = held && !down ? First_Trial_Gap
+                            : std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
+                                         Longest_Trial_Gap);
         (down ? c.next_up : c.next_down) = c.report + gap;
         return;
     }
@@ -62,11 +65,11 @@ void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_shar
     if (!c.adaptive || c.most < 2)
         return;
     c.seconds[std::size_t(c.in_use)] = seconds_a_step;
+    const bool held = queued_share > Queued_Share; // other work holds the cores
     if (c.probe_base != 0) {
-        End_Trial(c, seconds_a_step);
+        End_Trial(c, seconds_a_step, held);
         return;
     }
-    const bool held = queued_share > Queued_Share; // other work holds the cores
     if (c.in_use > 1 && (waiting_share > Waiting_Share || held) && c.report >= c.next_down) {
         c.probe_base = c.in_use;
         c.in_use = c.in_use / 2;
