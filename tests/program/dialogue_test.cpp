@@ -31,10 +31,9 @@ TEST(Dialogue, RunThatStopsOnTheFirstStepPrintsNoReport) {
     Program_Run run(&One_Step);
     ASSERT_EQ(run.Start("1\n10\n\n"), 0) << run.err;
     EXPECT_EQ(run.out, Opening + Closing);
-    EXPECT_EQ(run.err,
-              "note: wall-corrected mean Nu (second order, walls half a spacing inside the "
-              "end nodes): none on a grid 1 wide; it needs two fluid columns beside each "
-              "wall (n at least 3)\n");
+    EXPECT_EQ(run.err, "note: wall-corrected mean Nu (second order, walls half a spacing inside the "
+                       "end nodes): none on a grid 1 wide; it needs two fluid columns beside each "
+                       "wall (n at least 3)\n");
     EXPECT_EQ(run.File("Result.dat").size(), 32u + 34u + 116u * 2u * 11u);
 }
 
