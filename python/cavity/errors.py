@@ -31,14 +31,15 @@ class RunError(SolverError):
 class FloatingPointError(SolverError, builtins.FloatingPointError):
     """The solver's arithmetic raised a floating-point trap (invalid,
     divide by zero or overflow) at ``step``: the run ends there, as the
-    program ends with "floating-point error: KIND". The interpreter and
-    every other simulation go on; the simulation keeps the state of the
-    fault for inspection and cannot be advanced further."""
+    program ends with its line "floating-point error: KIND at step N", and
+    the message is that line, with the likely cause and its remedy where the
+    solver warned of one (``cause``). The interpreter and every other
+    simulation go on; the simulation keeps the state of the fault for
+    inspection and cannot be advanced further."""
 
-    def __init__(self, kind, step):
-        SolverError.__init__(
-            self, "floating-point error: %s, at step %d; the run cannot go on "
-            "(its warnings, if any, say what may be at fault: a Rayleigh "
-            "number too high for the grid, too little viscosity)" % (kind, step))
+    def __init__(self, kind, step, cause=""):
+        SolverError.__init__(self, "floating-point error: %s at step %d%s"
+                             % (kind, step, ": " + cause if cause else ""))
         self.kind = kind
         self.step = step
+        self.cause = cause

@@ -174,7 +174,7 @@ class Simulation:
         # what the program does after its loop, once; and a trap again for
         # a caller who calls on after one
         if self.ending == "trapped":
-            raise errors.FloatingPointError(self._run.trap, self.step)
+            raise errors.FloatingPointError(self._run.trap, self.step, self._run.trap_cause)
         if self.ending in ("residual", "settled", "step-limit") and not self._finished:
             self._finished = True
             self._run.end()

@@ -6,6 +6,7 @@
 #include "python/folder_hold.hpp"
 #include "results/diagnostics.hpp"
 #include "results/result_files.hpp"
+#include "setup/parameters.hpp"
 
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
@@ -295,6 +296,14 @@ void Bind_Run(py::module_& module) {
                                [](Held_Run& h) {
                                    return Locked(
                                        h, [](Run& r) { return std::string(r.trap ? r.trap : ""); });
+                               })
+        .def_property_readonly("trap_cause",
+                               [](Held_Run& h) {
+                                   return Locked(h, [](Run& r) {
+                                       return Blow_Up_Cause(r.Parameters,
+                                                            Derive_Constants(r.Parameters, r.m),
+                                                            r.n, r.m);
+                                   });
                                })
         .def_property_readonly(
             "grid",

@@ -107,15 +107,21 @@ def test_simulation_makes_the_programs_bytes_on_every_kernel_set(tmp_path, name)
     assert compared >= 2
 
 
-def test_trap_is_an_exception_and_the_interpreter_goes_on():
-    """A run that blows up raises cavity.FloatingPointError naming the kind
-    and the step; the interpreter's floating-point environment is its own
-    again, and another simulation runs as before."""
+def test_trap_is_an_exception_and_the_interpreter_goes_on(tmp_path):
+    """A run that blows up raises cavity.FloatingPointError with the
+    program's line (kind, step, cause); the interpreter's floating-point
+    environment is its own again, and another simulation runs as before."""
     wild = cavity.Case(12, 12, Pr=0.71, Ra=1e9, Tau_T=0.51)
+    folder = str(tmp_path / "program")
+    wild.write(folder)
+    proc = subprocess.run([programs.PACKAGED], input=b"12\n12\n\n", cwd=folder,
+                          capture_output=True, env=environment(), timeout=60)
+    assert proc.returncode == 1
     with pytest.warns(RuntimeWarning, match="reference velocity"):
         sim = cavity.Simulation(wild)
     with pytest.raises(cavity.FloatingPointError) as caught:
         sim.run(progress=None)
+    assert proc.stderr.decode().splitlines()[-1] == str(caught.value)
     assert isinstance(caught.value, builtins.FloatingPointError)
     assert caught.value.kind in ("overflow", "invalid", "divide by zero")
     assert caught.value.step == sim.step > 0
