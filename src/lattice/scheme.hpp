@@ -1,0 +1,45 @@
+#pragma once
+// The scheme of a run: the rule of the insulated walls and the collision of
+// each distribution. The default is the program's original scheme; a run
+// keeps one scheme from its start to its end, and its checkpoint records it.
+
+// How the insulated bottom and top walls treat the temperature.
+enum class Insulated_Walls {
+    // The rows 0 and m collide as fluid and, after streaming, copy their
+    // up- (bottom) and down-going (top) directions from the row next to
+    // them: the zero-flux plane then lies Tau_T spacings outside the flow's
+    // wall, a still, conducting layer beside the cavity.
+    Copy,
+    // The rows 0 and m are wall nodes that do not collide; they send back
+    // what arrives (bounce-back), which puts the zero-flux plane half a
+    // spacing inside them, where the flow's wall is. Their temperature is
+    // that of the row next to them, the field mirrored at the wall.
+    Bounce_Back,
+};
+
+// The collision of a distribution.
+enum class Relaxation {
+    BGK, // one relaxation time
+    // Two relaxation times: the odd part of each pair of opposite directions
+    // relaxes with the time that sets the diffusivity (or the viscosity),
+    // the even part with the time that makes (tau_odd - 1/2)(tau_even - 1/2)
+    // = Magic_Product, which puts bounce-back walls half a spacing inside
+    // the wall nodes whatever the relaxation time.
+    TRT,
+};
+
+inline constexpr double Magic_Product = 0.25;
+
+struct Scheme {
+    Insulated_Walls insulated_walls = Insulated_Walls::Copy;
+    Relaxation thermal = Relaxation::BGK;
+    Relaxation flow = Relaxation::BGK;
+
+    bool operator==(const Scheme&) const = default;
+};
+
+// The even-part relaxation time of a TRT collision whose odd part relaxes
+// with `tau`, rounded to float as it is stored.
+inline float Even_Relaxation_Time(float tau) {
+    return float(0.5 + Magic_Product / (double(tau) - 0.5));
+}
