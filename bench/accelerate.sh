@@ -28,9 +28,9 @@ uptime | sed 's/^.*load/load/'
 # params DIR RA M: the parameter file the tools would write.
 params() {
   mkdir -p "$1"
-  PYTHONPATH="$root/tools" python3 - "$@" <<'PY'
+  PYTHONPATH="$root/python" python3 - "$@" <<'PY'
 import sys
-from cavitylib import nanofluid, rayleigh
+from cavity import nanofluid, rayleigh
 d, ra, m = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
 tau, _ = nanofluid.choose_tau_t(0.71, ra, m)
 with open(d + "/Input_Parameters.Input", "w") as f:

@@ -1,12 +1,12 @@
 // The time step, straightforward and fast (on one thread and on two), and
 // the residuals, on square grids, with the node updates per second as a
 // counter (MLUPS: millions a second, over wall-clock time).
-#include "driver/time_step.hpp"
 #include "flow/flow_step.hpp"
 #include "results/residuals.hpp"
 #include "results/residuals_fast.hpp"
 #include "setup/initialize.hpp"
 #include "setup/parameters.hpp"
+#include "step/time_step.hpp"
 #include "thermal/thermal_step.hpp"
 
 #include <benchmark/benchmark.h>

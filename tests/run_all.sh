@@ -9,9 +9,11 @@
 #      compiler splits them), and built with clang: the same bytes whatever
 #      the compiler, the instruction set and the width of the kernels;
 #   3. sanitizers, valgrind and bounded fuzzing (tests/run_reliability.sh);
-#   4. the Python tools, on the real solver, with a sweep over two ssh "hosts"
-#      on this machine (sshd on loopback addresses) and one through a one-node
-#      Slurm cluster on it (both stopped afterwards).
+#   4. the package cavity (python/install.sh builds it and installs it into
+#      build/venv): the Python tools on the real solver, with a sweep over two
+#      ssh "hosts" on this machine (sshd on loopback addresses) and one
+#      through a one-node Slurm cluster on it (both stopped afterwards), its
+#      compiled module and its own build of the solver.
 # JOBS (default 2) sets the build parallelism; QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,9 +21,9 @@ root=$PWD
 jobs=${JOBS:-2}
 export JOBS=$jobs
 
-bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev python3-numpy python3-matplotlib python3-pytest parallel bc strace
+bash "$root/tests/install_packages.sh" cmake ninja-build g++ clang libgtest-dev libbenchmark-dev bc strace
 
-# A folder already configured (by the README's first command, say) keeps its
+# A folder already configured (by hand, say) keeps its
 # generator; a new one gets Ninja.
 configure() { # build folder, cmake options...
   local dir=$1; shift
@@ -38,8 +40,10 @@ suite() { # name, build folder, cmake options...
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-# cmake --install into a scratch prefix: cavity and the tools on its PATH,
-# and the README's way of answering from a script works as written there.
+# cmake --install into a scratch prefix: cavity on its PATH, the README's way
+# of answering from a script works as written there, and the tools stay out
+# (the package has them). Then the package into build/venv, the README's
+# first command's way: its cavity and its tools on the environment's PATH.
 install_check() {
   echo "== install"
   local prefix work
@@ -48,10 +52,18 @@ install_check() {
   cp "$root/examples/Input_Parameters.Input" "$work/"
   (cd "$work" && PATH="$prefix/bin:$PATH" && export PATH &&
      printf '16\n16\n\n' | cavity >console.out &&
+     grep -q 'Solution Has Finished!' console.out && [ ! -e "$prefix/bin/cavity-sweep" ])
+  rm -rf "$prefix" "$work"
+  echo "== install: cavity runs from the PATH"
+  bash "$root/python/install.sh" "$root/build/venv"
+  work=$(mktemp -d)
+  cp "$root/examples/Input_Parameters.Input" "$work/"
+  (cd "$work" && PATH="$root/build/venv/bin:$PATH" && export PATH &&
+     printf '16\n16\n\n' | cavity >console.out &&
      grep -q 'Solution Has Finished!' console.out &&
      cavity-sweep --help >/dev/null && cavity-nanofluid table >/dev/null)
-  rm -rf "$prefix" "$work"
-  echo "== install: cavity and the tools run from the PATH"
+  rm -rf "$work"
+  echo "== install: the package's cavity and tools run from build/venv/bin"
 }
 
 suite "default build" "$root/build"
@@ -67,28 +79,29 @@ CXX=clang++ suite "clang build" "$root/build-clang" -DCAVITY_BENCHMARKS=OFF
 
 bash "$root/tests/run_reliability.sh"
 
-# --- Python tools (tests/tools) -------------------------------------------
+# --- The package cavity (tests/python) -------------------------------------
 # The sweep across machines runs over two ssh "hosts" on loopback addresses,
 # the sweep on a cluster on a one-node Slurm cluster (munged, slurmctld and
 # slurmd in a folder of their own); both are started here for the tests and
 # stopped afterwards, whatever the outcome. A cluster that cannot start here
 # leaves its test to skip, saying why.
-echo "== Python tools"
+echo "== the package cavity"
 bash "$root/tests/install_packages.sh" openssh-server openssh-client rsync slurm-wlm munge
 ssh_hosts=$(mktemp -d)
 slurm_cluster=$(mktemp -d)
 stop_hosts() {
-  bash "$root/tests/tools/ssh_hosts.sh" stop "$ssh_hosts"; rm -rf "$ssh_hosts"
-  bash "$root/tests/tools/slurm_cluster.sh" stop "$slurm_cluster"; rm -rf "$slurm_cluster"
+  bash "$root/tests/python/ssh_hosts.sh" stop "$ssh_hosts"; rm -rf "$ssh_hosts"
+  bash "$root/tests/python/slurm_cluster.sh" stop "$slurm_cluster"; rm -rf "$slurm_cluster"
 }
 trap stop_hosts EXIT
-bash "$root/tests/tools/ssh_hosts.sh" start "$ssh_hosts"
-if bash "$root/tests/tools/slurm_cluster.sh" start "$slurm_cluster"; then
+bash "$root/tests/python/ssh_hosts.sh" start "$ssh_hosts"
+if bash "$root/tests/python/slurm_cluster.sh" start "$slurm_cluster"; then
   export CAVITY_SLURM_CLUSTER="$slurm_cluster"
 fi
-CAVITY_SSH_HOSTS="$ssh_hosts" CAVITY_BIN="$root/build/cavity" bash "$root/tests/tools/run.sh"
+CAVITY_SSH_HOSTS="$ssh_hosts" CAVITY_BIN="$root/build/cavity" CAVITY_VENV="$root/build/venv" \
+  bash "$root/tests/python/run.sh"
 stop_hosts
 trap - EXIT
-# --- end of the Python tools ---------------------------------------------
+# --- end of the package ---------------------------------------------------
 
 echo "== all tests passed"

@@ -1,6 +1,6 @@
 #include "driver/checkpoint_links.hpp"
 
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 
 namespace {
 

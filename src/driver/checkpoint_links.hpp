@@ -2,10 +2,10 @@
 // The run's side of its checkpoints: the options, the rows buffer, and the
 // links through which a checkpoint reaches the step's storage and the
 // monitor.
+#include "convergence/run_monitor.hpp"
 #include "driver/options.hpp"
-#include "driver/run_monitor.hpp"
-#include "driver/time_step.hpp"
 #include "restart/checkpoint.hpp"
+#include "step/time_step.hpp"
 
 #include <cstdint>
 

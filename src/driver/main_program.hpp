@@ -1,6 +1,6 @@
 #pragma once
 #include "driver/options.hpp"
-#include "driver/time_step.hpp"
+#include "step/stepping.hpp"
 
 // The whole run: the console dialogue for the grid size, the field storage,
 // the set-up, the time loop with its reports and its stop, the finish.

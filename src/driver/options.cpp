@@ -1,6 +1,6 @@
 #include "driver/options.hpp"
 
-#include "driver/kernel_choice.hpp"
+#include "process/kernel_choice.hpp"
 
 #include <cerrno>
 #include <cmath>

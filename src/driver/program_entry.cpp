@@ -1,10 +1,10 @@
 #include "driver/program_entry.hpp"
 
-#include "driver/folder_lock.hpp"
-#include "driver/kernel_choice.hpp"
 #include "driver/main_program.hpp"
 #include "driver/options.hpp"
-#include "driver/run_time.hpp"
+#include "process/folder_lock.hpp"
+#include "process/kernel_choice.hpp"
+#include "process/run_time.hpp"
 #include "results/result_files.hpp"
 #include "textio/console.hpp"
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/time_step.hpp"
+#include "step/stepping.hpp"
 
 // Sets up the process (floating-point traps, signals), reads the command
 // line, runs the program and reports an error once, on a fresh line, with

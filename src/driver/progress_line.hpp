@@ -1,7 +1,7 @@
 #pragma once
 // The status line of a run on a terminal: where it is, how fast it goes,
 // whether the residuals still fall and how the Nusselt number moves.
-#include "driver/run_monitor.hpp"
+#include "convergence/run_monitor.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -5,12 +5,12 @@
 
 namespace {
 
-// Refuses a grid on which the buoyancy force is lost to rounding; warns of
-// what was passed over in the file and of a force or a flow step that may be
-// poor. A grid without interior nodes has no fluid that could move: the
-// flow checks do not apply to it.
-void Say_What_Is_Doubtful(const Physical_Parameters& p, const Derived_Constants& d, int n, int m,
-                          const Parameter_Lines& lines) {
+// The warnings on what was passed over in the file and on a force or a flow
+// step that may be poor; a grid on which the buoyancy force is lost to
+// rounding is refused. A grid without interior nodes has no fluid that could
+// move: the flow checks do not apply to it.
+std::vector<std::string> What_Is_Doubtful(const Physical_Parameters& p, const Derived_Constants& d,
+                                          int n, int m, const Parameter_Lines& lines) {
     const bool fluid = n >= 2 && m >= 2;
     const std::string force = fluid ? Check_Buoyancy(p, d, m) : "";
     std::vector<std::string> warnings = Reading_Warnings(lines);
@@ -20,11 +20,28 @@ void Say_What_Is_Doubtful(const Physical_Parameters& p, const Derived_Constants&
         if (!force.empty())
             warnings.push_back(force);
     }
-    for (const std::string& w : warnings)
-        textio::Console_Note(w);
+    return warnings;
 }
 
 } // namespace
+
+std::vector<std::string> Set_Constants(int n, int m, const Physical_Parameters& p,
+                                       const Parameter_Lines& lines, float& T_Hot, float& T_Cold,
+                                       float& T_Init, float& T_Ref, float& Tau_T, float& G_Beta,
+                                       float& U_Ref, float& Tau_F) {
+    T_Hot = p.T_Hot;
+    T_Cold = p.T_Cold;
+    T_Init = p.T_Init;
+    Tau_T = p.Tau_T;
+    Check_Parameters(p, lines);
+    Derived_Constants d = Derive_Constants(p, m);
+    std::vector<std::string> warnings = What_Is_Doubtful(p, d, n, m, lines);
+    Tau_F = d.Tau_F;
+    G_Beta = d.G_Beta;
+    U_Ref = d.U_Ref;
+    T_Ref = d.T_Ref;
+    return warnings;
+}
 
 void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float& T_Ref,
                 float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
@@ -34,17 +51,9 @@ void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float&
     Physical_Parameters p = Read_Parameter_File(Parameter_File_Name, &lines);
     if (Parameters_Read)
         *Parameters_Read = p;
-    T_Hot = p.T_Hot;
-    T_Cold = p.T_Cold;
-    T_Init = p.T_Init;
-    Tau_T = p.Tau_T;
-    Check_Parameters(p, lines);
-    Derived_Constants d = Derive_Constants(p, m);
-    Say_What_Is_Doubtful(p, d, n, m, lines);
-    Tau_F = d.Tau_F;
-    G_Beta = d.G_Beta;
-    U_Ref = d.U_Ref;
-    T_Ref = d.T_Ref;
+    for (const std::string& w :
+         Set_Constants(n, m, p, lines, T_Hot, T_Cold, T_Init, T_Ref, Tau_T, G_Beta, U_Ref, Tau_F))
+        textio::Console_Note(w);
 
     Initial_State(n, m, T_Hot, T_Cold, T_Init, Rho, U, V, F, Feq, T, G, U_Old, V_Old, T_Old);
 

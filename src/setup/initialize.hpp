@@ -3,6 +3,7 @@
 #include "setup/parameters.hpp"
 
 #include <string>
+#include <vector>
 
 // Reads the parameter file, derives the lattice constants, fills the initial
 // state, pauses for one console line and prints the start banner. The six
@@ -11,6 +12,17 @@ void Initialize(int n, int m, float& T_Hot, float& T_Cold, float& T_Init, float&
                 float& Tau_T, float& G_Beta, float& U_Ref, Field& Rho, Field& U, Field& V,
                 float& Tau_F, Field& F, Field& Feq, Field& T, Field& G, Field& U_Old, Field& V_Old,
                 Field& T_Old, Physical_Parameters* Parameters_Read = nullptr);
+
+// What Initialize makes of the six values once they are read, without the
+// console: checks them (a value refused names its line of the parameter file
+// where `lines` has one), sets the run's scalars from them and the constants
+// derived from them, and returns the warnings on what is doubtful (what the
+// reads passed over, a flow step that may be poor, a buoyancy force that
+// rounding resolves coarsely), for the caller to give.
+std::vector<std::string> Set_Constants(int n, int m, const Physical_Parameters& p,
+                                       const Parameter_Lines& lines, float& T_Hot, float& T_Cold,
+                                       float& T_Init, float& T_Ref, float& Tau_T, float& G_Beta,
+                                       float& U_Ref, float& Tau_F);
 
 // The fluid at rest with unit density at T_Init, the side walls at their
 // temperatures, both distributions at their equilibrium at rest.

@@ -19,6 +19,11 @@ std::size_t used = 0;
 bool line_open = false;       // a console line is shown and not yet ended
 bool break_suppressed = true; // first line of the run, or first after a read
 
+// Where the console goes instead of standard output and error (none: there),
+// and the line state of standard output while it is away.
+Console_Keep* keep = nullptr;
+Console_Keep real;
+
 void Write_All(int fd, const char* p, std::size_t len) {
     while (len > 0) {
         ssize_t w = ::write(fd, p, len);
@@ -71,6 +76,10 @@ void Erase_Status() {
 
 // Standard output, with the status line out of the way on a shared terminal.
 void Write_Console(const char* p, std::size_t len) {
+    if (keep) {
+        keep->Output.append(p, len);
+        return;
+    }
     const bool around = status_shown && status_shared == 1;
     if (around)
         Erase_Status();
@@ -150,6 +159,10 @@ bool Same_Terminal(int a, int b) {
 
 void Console_Note(std::string_view line) {
     Console_Flush();
+    if (keep) {
+        keep->Notes.emplace_back(line);
+        return;
+    }
     Erase_Status();
     if (line_open && Same_Terminal(1, 2))
         Write_All(2, "\n", 1);
@@ -158,7 +171,7 @@ void Console_Note(std::string_view line) {
 }
 
 bool Console_Status_Wanted() {
-    return ::isatty(2);
+    return !keep && ::isatty(2);
 }
 
 std::size_t Status_Cut(std::string_view text, std::size_t width) {
@@ -176,6 +189,8 @@ std::size_t Status_Cut(std::string_view text, std::size_t width) {
 }
 
 void Console_Status(std::string_view text) {
+    if (keep)
+        return;
     if (status_shared < 0)
         status_shared = Same_Terminal(1, 2) ? 1 : 0;
     struct winsize size {};
@@ -193,7 +208,22 @@ void Console_Status_Clear() {
 }
 
 void Console_Close_From_Signal() {
-    Console_Close();
+    if (!keep)
+        Console_Close();
+}
+
+Console_Keep* Console_Keep_In(Console_Keep* to) {
+    Console_Flush();
+    Console_Status_Clear();
+    Console_Keep* before = keep;
+    Console_Keep& from = before ? *before : real;
+    from.line_open = line_open;
+    from.break_suppressed = break_suppressed;
+    keep = to;
+    const Console_Keep& now = to ? *to : real;
+    line_open = now.line_open;
+    break_suppressed = now.break_suppressed;
+    return before;
 }
 
 } // namespace textio

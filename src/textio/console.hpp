@@ -4,7 +4,9 @@
 // line break goes in front of a line, so a line stays open until the next
 // line, a keyboard read or the end of the program.
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace textio {
 
@@ -48,7 +50,24 @@ std::size_t Status_Cut(std::string_view text, std::size_t width);
 void Console_Status_Clear();
 
 // For the floating-point trap handler: closes the open line and writes out
-// what is pending, using only async-signal-safe calls.
+// what is pending, using only async-signal-safe calls (nothing where the
+// console is kept).
 void Console_Close_From_Signal();
+
+// For a caller that runs the solver inside its own process (a library):
+// what the console would show, kept in memory instead. Output gets the bytes
+// standard output would have had, Notes each note of standard error; no
+// status line is drawn. A keep has a line state of its own (a line it left
+// open stays open in it).
+struct Console_Keep {
+    std::string Output;
+    std::vector<std::string> Notes;
+    bool line_open = false, break_suppressed = true;
+};
+
+// Sends the console to `keep` (nullptr: to standard output and standard
+// error) and returns where it went before; what is pending goes out where it
+// was meant to first.
+Console_Keep* Console_Keep_In(Console_Keep* keep);
 
 } // namespace textio

@@ -1,7 +1,7 @@
 // Memory end to end: the check before allocation counts what a run really
 // holds, and storage that cannot be had ends the run with a clean report.
-#include "driver/run_time.hpp"
-#include "driver/time_step.hpp"
+#include "process/run_time.hpp"
+#include "step/time_step.hpp"
 #include "support/program_run.hpp"
 #include "support/spawn.hpp"
 

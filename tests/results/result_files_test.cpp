@@ -1,6 +1,7 @@
 #include "results/diagnostics.hpp"
 #include "results/result_files.hpp"
 #include "support/fields.hpp"
+#include "support/temporary_folder.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -138,24 +139,6 @@ TEST(NuFile, OneRealRecord) {
 } // namespace
 
 namespace {
-
-// Runs in a fresh temporary folder and returns to the one before.
-struct In_Temporary_Folder {
-    std::filesystem::path before, dir;
-    In_Temporary_Folder() : before(std::filesystem::current_path()) {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "cavity-out-XXXXXX").string();
-        dir = ::mkdtemp(tmpl.data());
-        std::filesystem::current_path(dir);
-    }
-    ~In_Temporary_Folder() {
-        std::filesystem::current_path(before);
-        std::filesystem::remove_all(dir);
-    }
-    std::string Read(const char* name) const {
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-};
 
 TEST(OutputResults, SecondCallWithTheSameFieldsWritesTheSameBytes) {
     In_Temporary_Folder folder;

@@ -1,7 +1,7 @@
 // Unit tests run under the floating-point environment of a real run, so an
 // invalid operation, division by zero or overflow in the code under test
 // ends the test program with the same report.
-#include "driver/run_time.hpp"
+#include "process/run_time.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,9 @@
 #include "textio/console.hpp"
+#include "textio/record.hpp"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,26 @@ TEST(StatusCut, CutsBetweenFieldsNeverInsideANumber) {
     EXPECT_EQ(shown(12), "step 120450");
     EXPECT_EQ(shown(9), "step"); // one field wider than the terminal: at a blank
     EXPECT_EQ(shown(3), "ste");
+}
+
+// A console kept in memory has the bytes standard output would have had, the
+// line break in front of each line, and a line state of its own: a line it
+// left open is ended when it is written to again, whatever the real console
+// did meanwhile.
+TEST(ConsoleKeep, BytesOfStandardOutputAndTheNotes) {
+    using textio::Console_Destination, textio::Record;
+    textio::Console_Keep keep;
+    textio::Console_Keep* const before = textio::Console_Keep_In(&keep);
+    Record(Console_Destination()).text("Step==").integer(1).end();
+    textio::Console_Note("note: one");
+    EXPECT_EQ(textio::Console_Keep_In(before), &keep);
+    EXPECT_EQ(keep.Output, "Step==          1");
+    textio::Console_Keep_In(&keep);
+    Record(Console_Destination()).text("two").end();
+    textio::Console_Close();
+    textio::Console_Keep_In(before);
+    EXPECT_EQ(keep.Output, "Step==          1\r\ntwo\r\n");
+    EXPECT_EQ(keep.Notes, std::vector<std::string>{"note: one"});
 }
 
 } // namespace

@@ -1,0 +1,1 @@
+"""The command line tools: each module's main() is one console script."""

@@ -1,0 +1,36 @@
+#pragma once
+// What a run says as it goes: the three lines of a report on the console,
+// and the notes on standard error on a steady run held above the stop, on
+// how the run ended and on what --accelerate did.
+#include "convergence/accelerate.hpp"
+#include "convergence/run_monitor.hpp"
+#include "driver/options.hpp"
+
+#include <string>
+
+// How the time loop ended, if it has: by the step limit, the residual stop
+// or --settle; ended by its caller before any of these (a library); by a
+// floating-point trap its caller caught; by an error, after which it cannot
+// go on.
+enum class Ending { Running, Step_Limit, Residual, Settled, Stopped, Trapped, Failed };
+
+// The report of step `Step` (steps 50, 100, ...), on the console.
+void Report(int Step, float Nu_Hot, float Residual_T, float Residual_Flow);
+
+// Once a run: the reported Nu is steady while rounding holds the residual
+// above the stop.
+void Tell_Steady(int Step, float Nu_Hot, const Run_Monitor& monitor);
+
+// The note on how the run ended: always at the step limit and where its
+// caller ended it, and with --settle for every end, so that a sweep knows the
+// last step.
+void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, float Residual_Flow,
+                     const Run_Options& options, const Run_Monitor& monitor);
+
+// With --accelerate: what the extrapolations did, and the exact steps the
+// run ended on; `settled_after_shift` adds that a settled estimate is no
+// bound after a shift of the heat content.
+void Tell_The_Acceleration(const Accelerator& a, int Step, bool settled_after_shift);
+
+// A figure of a note or an error, printf-formatted.
+std::string Figure(double x, const char* format = "%.3g");
