@@ -2,6 +2,7 @@
 // The scheme of a run: the rule of the insulated walls and the collision of
 // each distribution. The default is the program's original scheme; a run
 // keeps one scheme from its start to its end, and its checkpoint records it.
+#include <cstdint>
 
 // How the insulated bottom and top walls treat the temperature.
 enum class Insulated_Walls {
@@ -11,9 +12,10 @@ enum class Insulated_Walls {
     // wall, a still, conducting layer beside the cavity.
     Copy,
     // The rows 0 and m are wall nodes that do not collide; they send back
-    // what arrives (bounce-back), which puts the zero-flux plane half a
-    // spacing inside them, where the flow's wall is. Their temperature is
-    // that of the row next to them, the field mirrored at the wall.
+    // what arrives (bounce-back; of the diagonals a share, the rest
+    // mirrored), which puts the zero-flux plane half a spacing inside them,
+    // where the flow's wall is. Their temperature is that of the row next to
+    // them, the field mirrored at the wall.
     Bounce_Back,
 };
 
@@ -37,6 +39,40 @@ struct Scheme {
 
     bool operator==(const Scheme&) const = default;
 };
+
+// The schemes a run may choose (--scheme NAME), the original first.
+struct Named_Scheme {
+    const char* name;
+    Scheme scheme;
+};
+inline constexpr Named_Scheme Schemes[] = {
+    {"copy", Scheme{}},
+    {"bounce-back", Scheme{Insulated_Walls::Bounce_Back, Relaxation::BGK, Relaxation::BGK}},
+    {"bounce-back-trt", Scheme{Insulated_Walls::Bounce_Back, Relaxation::TRT, Relaxation::BGK}},
+};
+
+// The name of a scheme of the table ("" for another).
+inline const char* Scheme_Name(const Scheme& scheme) {
+    for (const Named_Scheme& s : Schemes)
+        if (s.scheme == scheme)
+            return s.name;
+    return "";
+}
+
+// A scheme as a checkpoint keeps it: one bit a choice, 0 for the original;
+// and back, false for bits no scheme has.
+inline std::uint32_t Scheme_Code(const Scheme& s) {
+    return (s.insulated_walls == Insulated_Walls::Bounce_Back ? 1u : 0u) |
+           (s.thermal == Relaxation::TRT ? 2u : 0u) | (s.flow == Relaxation::TRT ? 4u : 0u);
+}
+inline bool Scheme_Of_Code(std::uint32_t code, Scheme& s) {
+    if (code > 7u)
+        return false;
+    s.insulated_walls = code & 1u ? Insulated_Walls::Bounce_Back : Insulated_Walls::Copy;
+    s.thermal = code & 2u ? Relaxation::TRT : Relaxation::BGK;
+    s.flow = code & 4u ? Relaxation::TRT : Relaxation::BGK;
+    return true;
+}
 
 // The even-part relaxation time of a TRT collision whose odd part relaxes
 // with `tau`, rounded to float as it is stored.

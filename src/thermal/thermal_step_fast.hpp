@@ -38,12 +38,6 @@ void Thermal_Collide_Row(int n, int m, int j, const Thermal_Rule& rule, const Fi
 void Thermal_Stream_Row(int n, int m, int j, const Thermal_Rule& rule, const Rows_Around& collided,
                         Distribution_Rows& out, Field& T, float T_Hot, float T_Cold);
 
-// The kernels of the original scheme by their former arguments.
-void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out);
-void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distribution_Rows& out,
-                        Field& T, float T_Hot, float T_Cold);
-
 // The kernels above as one instruction set's build of them has them
 // (lattice/kernel_set.hpp).
 struct Thermal_Kernels {

@@ -32,15 +32,3 @@ void Thermal_Stream_Row(int n, int m, int j, const Thermal_Rule& rule, const Row
                         Distribution_Rows& out, Field& T, float T_Hot, float T_Cold) {
     Kernels().stream_row(n, m, j, rule, collided, out, T, T_Hot, T_Cold);
 }
-
-void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out) {
-    Thermal_Rule rule;
-    rule.tau = Tau_T;
-    Kernels().collide_row(n, -1, j, rule, U, V, T, row, out);
-}
-
-void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distribution_Rows& out,
-                        Field& T, float T_Hot, float T_Cold) {
-    Kernels().stream_row(n, m, j, Thermal_Rule{}, collided, out, T, T_Hot, T_Cold);
-}

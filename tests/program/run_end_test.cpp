@@ -119,6 +119,9 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     ASSERT_EQ(version.Start("", "", CAVITY_BIN, "--version"), 0);
     EXPECT_EQ(version.out.rfind("cavity ", 0), 0u);
     EXPECT_EQ(Count(version.out, "\n"), 1);
+    Program_Run labelled; // a scheme other than the original on a line of its own
+    ASSERT_EQ(labelled.Start("", "", CAVITY_BIN, "--scheme bounce-back --version"), 0);
+    EXPECT_EQ(labelled.out, version.out + "scheme: bounce-back\n");
 
     // Refused before the dialogue: nothing on standard output, no file.
     const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
@@ -127,7 +130,7 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
                        "[--settle-window STEPS]] [--accelerate] [--threads N] [--checkpoint FILE "
                        "[--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
-                       "[--help] [--version]\n");
+                       "[--scheme NAME] [--no-residual-stop] [--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.Stray_Files(), 0);
 }
