@@ -61,31 +61,24 @@ void Side_Walls(int n, int m, Field& G, float T_Hot, float T_Cold) {
         g(8, hot_wall, j) = float(double(T_Hot) * One_Eighteenth - g(6, hot_wall, j));
 }
 
-// Insulated walls as wall nodes. What arrives along the wall's normal goes
-// back; of a diagonal population the share Bounce_Share goes back whence it
-// came and the rest on as in a mirror (its part along the wall kept). Plain
-// bounce-back of the diagonals turns the flux along the wall in the row
-// beside it around, which conduction along the wall pays with an error of
-// (2/3)(Tau_T - 1/2) rows of heat flux at the corners: first order in the
-// spacing. The share 1/(2 Tau_T) carries a temperature gradient along the
-// wall exactly.
-void Insulated_Bounce_Back(int n, int m, Field& G, float Bounce_Share) {
+// Insulated walls as wall nodes: what arrives goes back whence it came, so
+// that no heat crosses them and, as for the flow, the wall lies half a
+// spacing inside. After the side walls, so that at a corner the diagonal
+// into the fluid is bounced back too: the errors of the bounced diagonals
+// along the wall (they turn the flux along it around) then cancel in pairs
+// at every node of the row beside it, the corner's included.
+void Insulated_Bounce_Back(int n, int m, Field& G) {
     auto g = [&](int k, int i, int j) -> float& { return G[Dist(n, k, i, j)]; };
-    auto share = [Bounce_Share](float back, float mirrored) {
-        return float(mirrored + (double(back) - mirrored) * Bounce_Share);
-    };
     const int top = m, bottom = 0;
     for (int i = 0; i <= n; ++i) {
-        const float g7 = g(7, i, bottom), g8 = g(8, i, bottom);
         g(2, i, bottom) = g(4, i, bottom);
-        g(5, i, bottom) = share(g7, g8);
-        g(6, i, bottom) = share(g8, g7);
+        g(5, i, bottom) = g(7, i, bottom);
+        g(6, i, bottom) = g(8, i, bottom);
     }
     for (int i = 0; i <= n; ++i) {
-        const float g5 = g(5, i, top), g6 = g(6, i, top);
-        g(7, i, top) = share(g5, g6);
+        g(7, i, top) = g(5, i, top);
         g(4, i, top) = g(2, i, top);
-        g(8, i, top) = share(g6, g5);
+        g(8, i, top) = g(6, i, top);
     }
 }
 
@@ -144,16 +137,13 @@ void Thermal_Walls(int n, int m, Field& G, float T_Hot, float T_Cold) {
             g(k, i, bottom) = g(k, i, bottom + 1);
 }
 
-void Thermal_Walls(int n, int m, Field& G, float T_Hot, float T_Cold, const Scheme& scheme,
-                   float Tau_T) {
-    if (scheme.insulated_walls == Insulated_Walls::Copy) {
+void Thermal_Walls(int n, int m, Field& G, float T_Hot, float T_Cold, Insulated_Walls walls) {
+    if (walls == Insulated_Walls::Copy) {
         Thermal_Walls(n, m, G, T_Hot, T_Cold);
         return;
     }
-    // The side walls last: at a corner, the diagonal into the fluid meets the
-    // fixed temperature.
-    Insulated_Bounce_Back(n, m, G, Bounce_Share(Tau_T));
     Side_Walls(n, m, G, T_Hot, T_Cold);
+    Insulated_Bounce_Back(n, m, G);
 }
 
 void Thermal_Temperature(int n, int m, const Field& G, Field& T) {
@@ -200,6 +190,6 @@ void Thermal_Step(int n, int m, float Tau_T, const Field& U, const Field& V, Fie
                   float T_Hot, float T_Cold, const Scheme& scheme) {
     Thermal_Collision(n, m, Tau_T, U, V, T, G, scheme);
     Stream_Distribution(n, m, G);
-    Thermal_Walls(n, m, G, T_Hot, T_Cold, scheme, Tau_T);
+    Thermal_Walls(n, m, G, T_Hot, T_Cold, scheme.insulated_walls);
     Thermal_Temperature(n, m, G, T, scheme.insulated_walls);
 }

@@ -27,15 +27,8 @@ void Thermal_Temperature(int n, int m, const Field& G, Field& T);
 // The stages of the other schemes.
 void Thermal_Collision(int n, int m, float Tau_T, const Field& U, const Field& V, const Field& T,
                        Field& G, const Scheme& scheme);
-void Thermal_Walls(int n, int m, Field& G, float T_Hot, float T_Cold, const Scheme& scheme,
-                   float Tau_T);
+void Thermal_Walls(int n, int m, Field& G, float T_Hot, float T_Cold, Insulated_Walls walls);
 void Thermal_Temperature(int n, int m, const Field& G, Field& T, Insulated_Walls walls);
-
-// The share of a diagonal population that a bounce-back insulated wall sends
-// back whence it came, 1/(2 Tau_T) as a float; the rest it mirrors.
-inline float Bounce_Share(float Tau_T) {
-    return float(0.5 / double(Tau_T));
-}
 
 // The side-wall constants 2/9 and 1/18 in single precision.
 inline constexpr float Two_Ninths = 2.0f / 9.0f;

@@ -99,26 +99,21 @@ void Side_Walls(int n, Plane_Set d, float T_Hot, float T_Cold) {
         d[k][hot_wall] = g[k];
 }
 
-// Insulated wall row as wall nodes: the direction along the normal sent
-// back, the diagonals shared between back and mirror (thermal_step.cpp).
-void Bounce_Back_Row(int n, int m, int j, Plane_Set d, float share) {
-    auto mix = [share](float back, float mirrored) {
-        return float(mirrored + (double(back) - mirrored) * share);
-    };
+// Insulated wall row as wall nodes: what arrived sent back
+// (thermal_step.cpp says why after the side walls).
+void Bounce_Back_Row(int n, int m, int j, Plane_Set d) {
     const int bottom = 0, top = m;
     if (j == bottom)
         for (int i = 0; i <= n; ++i) {
-            const float g7 = d[7][i], g8 = d[8][i];
             d[2][i] = d[4][i];
-            d[5][i] = mix(g7, g8);
-            d[6][i] = mix(g8, g7);
+            d[5][i] = d[7][i];
+            d[6][i] = d[8][i];
         }
     if (j == top)
         for (int i = 0; i <= n; ++i) {
-            const float g5 = d[5][i], g6 = d[6][i];
-            d[7][i] = mix(g5, g6);
+            d[7][i] = d[5][i];
             d[4][i] = d[2][i];
-            d[8][i] = mix(g6, g5);
+            d[8][i] = d[6][i];
         }
 }
 
@@ -212,17 +207,14 @@ void Thermal_Stream_Row(int n, int m, int j, const Thermal_Rule& rule, const Row
             [T_Hot](float* g) { Hot_Wall_Node(g, T_Hot); });
     } else {
         Stream_Row(n, m, j, collided, d);
-        if (bounce_back) { // the side walls last, as at the corners they must
-            Bounce_Back_Row(n, m, j, d, rule.bounce_share);
-            Side_Walls(n, d, T_Hot, T_Cold);
+        Side_Walls(n, d, T_Hot, T_Cold);
+        if (bounce_back) {
+            Bounce_Back_Row(n, m, j, d);
             if (j == m && m >= 2)
                 Mirror_Temperature(n, m, m - 1, T);
-        } else {
-            Side_Walls(n, d, T_Hot, T_Cold);
-            if (j == m) {
-                Copy_Directions(n, out.Row(m - 1), d, 7, 4, 8); // top from row m - 1
-                Row_Temperature(n, m, d, T);
-            }
+        } else if (j == m) {
+            Copy_Directions(n, out.Row(m - 1), d, 7, 4, 8); // top from row m - 1
+            Row_Temperature(n, m, d, T);
         }
     }
     if (j == 1 && bounce_back) {

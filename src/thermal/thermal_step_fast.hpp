@@ -14,14 +14,11 @@
 #include "lattice/scheme.hpp"
 
 // The thermal scheme as the kernels take it: the relaxation and its times as
-// divisors (tau_even only for TRT), the rule of the insulated walls (which
-// decides whether the rows 0 and m collide) and the share of the diagonals
-// that a bounce-back wall sends back (Bounce_Share).
+// divisors (tau_even only for TRT) and the rule of the insulated walls.
 struct Thermal_Rule {
     Relaxation relaxation = Relaxation::BGK;
     Insulated_Walls walls = Insulated_Walls::Copy;
     Divisor tau, tau_even;
-    float bounce_share = 1.0f;
 };
 Thermal_Rule Thermal_Rule_Of(const Scheme& scheme, float Tau_T);
 

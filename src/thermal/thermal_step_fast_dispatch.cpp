@@ -1,6 +1,5 @@
 // The fast thermal kernels of the instruction set in use.
 #include "lattice/kernel_set.hpp"
-#include "thermal/thermal_step.hpp"
 #include "thermal/thermal_step_fast.hpp"
 
 extern const Thermal_Kernels Thermal_Kernel_Table_baseline, Thermal_Kernel_Table_avx2,
@@ -19,7 +18,6 @@ Thermal_Rule Thermal_Rule_Of(const Scheme& scheme, float Tau_T) {
     rule.walls = scheme.insulated_walls;
     rule.tau = Divisor_Of(Tau_T);
     rule.tau_even = Divisor_Of(Even_Relaxation_Time(Tau_T));
-    rule.bounce_share = Bounce_Share(Tau_T);
     return rule;
 }
 
