@@ -23,8 +23,8 @@ enum class Relaxation {
     BGK, // one relaxation time
     // Two relaxation times: the odd part of each pair of opposite directions
     // relaxes with the time that sets the diffusivity (or the viscosity),
-    // the even part with the time that makes (tau_odd - 1/2)(tau_even - 1/2)
-    // = TRT_Lambda whatever the first.
+    // the even part with the time that makes Lambda = (tau_odd - 1/2)
+    // (tau_even - 1/2) at most TRT_Lambda (BGK, tau_even = tau_odd, below).
     TRT,
 };
 
@@ -32,8 +32,8 @@ enum class Relaxation {
 // it; the error this leaves grows as the square root of Lambda (in pure
 // conduction, two thirds of sqrt(Lambda) rows' worth of heat flux lost at
 // the corners). BGK has Lambda = (Tau_T - 1/2)^2; TRT holds it at 0.01,
-// that of BGK at Tau_T 0.6, whatever the diffusivity. The usual 1/4 put
-// Nu at Ra 1e4 0.1 % further off (measured, docs/accuracy.md).
+// that of BGK at Tau_T 0.6, above 0.6. The usual 1/4 put Nu at Ra 1e4
+// 0.1 % further off (measured, docs/accuracy.md).
 inline constexpr double TRT_Lambda = 0.01;
 
 struct Scheme {
@@ -79,7 +79,9 @@ inline bool Scheme_Of_Code(std::uint32_t code, Scheme& s) {
 }
 
 // The even-part relaxation time of a TRT collision whose odd part relaxes
-// with `tau`, rounded to float as it is stored.
+// with `tau`, rounded to float as it is stored: `tau` itself up to 0.6.
 inline float Even_Relaxation_Time(float tau) {
+    if (tau <= 0.6f)
+        return tau;
     return float(0.5 + TRT_Lambda / (double(tau) - 0.5));
 }
