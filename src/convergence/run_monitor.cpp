@@ -260,9 +260,18 @@ Settle_Judgement Judge_Settling(const Run_Monitor& monitor, double tolerance) {
 // The record of --accelerate after the history, where the run accelerates.
 constexpr std::size_t Acceleration_Bytes = 4 * 4 + 2 * 8;
 
+// The second layout begins with this in place of the window (at least 100
+// in the first) and the flags after it.
+constexpr std::int32_t Second_Layout = -2;
+constexpr std::int32_t Flag_Ended_By_Residual = 1;
+
 std::string Monitor_Bytes(const Run_Monitor& monitor) {
     static_assert(std::endian::native == std::endian::little);
     std::string out;
+    if (monitor.Ended_By_Residual) {
+        Put(out, Second_Layout);
+        Put(out, Flag_Ended_By_Residual);
+    }
     Put(out, std::int32_t(monitor.Window));
     Put(out, std::int32_t(monitor.Steady_Note_Given));
     Put(out, std::int32_t(monitor.Reports_In_Band));
@@ -289,6 +298,15 @@ void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
     m.Window_Fixed = monitor.Window_Fixed;
     m.Window_Floor = monitor.Window_Floor;
     m.Window = Take<std::int32_t>(bytes);
+    if (m.Window == Second_Layout) {
+        const std::int32_t flags = Take<std::int32_t>(bytes);
+        if ((flags & ~Flag_Ended_By_Residual) != 0)
+            throw std::runtime_error("the report history has flags this program does not know");
+        m.Ended_By_Residual = (flags & Flag_Ended_By_Residual) != 0;
+        m.Window = Take<std::int32_t>(bytes);
+    } else if (m.Window < 0) {
+        throw std::runtime_error("the report history has a layout this program does not know");
+    }
     m.Steady_Note_Given = Take<std::int32_t>(bytes) != 0;
     m.Reports_In_Band = Take<std::int32_t>(bytes);
     m.Band_Low = Take<float>(bytes);

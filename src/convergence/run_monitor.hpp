@@ -36,6 +36,9 @@ struct Run_Monitor {
     int Reports_In_Band = 0;
     float Band_Low = 0.0f, Band_High = 0.0f;
     Acceleration_Record Acceleration;
+    // The state is the run's end by the residual stop, its residuals made (a
+    // checkpoint of it may fall between reports).
+    bool Ended_By_Residual = false;
 };
 
 // The band just above the stop in which rounding can hold a residual of a
@@ -92,6 +95,8 @@ Settle_Judgement Judge_Settling(const Run_Monitor& monitor, double tolerance);
 
 // The monitor as bytes (little-endian, for a checkpoint), and back; a
 // damaged text throws std::runtime_error. The window settings are the
-// run's options and stay as they are.
+// run's options and stay as they are. A monitor of a run's end by the
+// residual stop is written in the second layout (a leading -2 and its
+// flags); every other in the first, which older checkpoints hold.
 std::string Monitor_Bytes(const Run_Monitor& monitor);
 void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes);

@@ -136,7 +136,15 @@ void Prepare_Loop(Run& r) {
     Start_Progress(r.progress, r.n, r.m);
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
-        Close_Step(r);
+        // The checkpoint of a run's end ends this run there too: after its
+        // residuals by the stop, or at its report by --settle as now given.
+        if (r.monitor.Ended_By_Residual)
+            r.ending = Ending::Residual;
+        else if (r.options.Settle_Tolerance > 0.0 &&
+                 Judge_Settling(r.monitor, r.options.Settle_Tolerance).Settled)
+            r.ending = Ending::Settled;
+        else
+            Close_Step(r);
     }
 }
 
@@ -243,8 +251,11 @@ void Make_Step(Run& r) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from.
-    if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
+    // With --checkpoint: the state of this step, to go on from; at the step
+    // limit always, as the run's end.
+    if (Step == Max_Steps)
+        Keep_Final_Checkpoint(r.keep, Step, State_Of(r));
+    else if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
         Restart_Accelerator(r.accelerator);
     Threads_At_Report(r.steps);
 }
@@ -305,6 +316,17 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
                     " and cannot go on; a new Run starts again");
 }
 
+// With --checkpoint, the state the run ended in, to start another from:
+// settled, that of its report; by the residual stop, that after its
+// residuals, marked so that a run going on from it ends there too. (The
+// step limit keeps its report's, in Make_Step.)
+void Keep_The_End(Run& r) {
+    if (r.ending == Ending::Residual && r.keep.Last_Step != r.Step)
+        r.monitor.Ended_By_Residual = true;
+    if (r.ending == Ending::Residual || r.ending == Ending::Settled)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
+}
+
 } // namespace
 
 Advance_End Advance_Run(Run& r, int max_steps, const std::atomic<bool>* stop_request) {
@@ -334,6 +356,7 @@ void End_Run(Run& r) {
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
             No_Flow_At_Stop(r.Step, r.Residual_T, r.T_Hot, r.T_Cold);
+        Keep_The_End(r);
         Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.

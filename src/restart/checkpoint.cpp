@@ -198,16 +198,20 @@ Header Header_Of(int Step, const Run_State& s, const Checkpointing& keep,
     return h;
 }
 
-// At the first report at or after each multiple of `every` steps.
-bool Is_Due(int every, int Step) {
-    return every == 0 || Step / every > (Step - Report_Interval) / every;
+// At the first report at or after each multiple of `every` steps; paced
+// (every 0): at the first report of the run, then once the time since the
+// last checkpoint is Paced_Factor times what it took.
+bool Is_Due(const Checkpointing& keep, int Step) {
+    if (keep.Every > 0)
+        return Step / keep.Every > (Step - Report_Interval) / keep.Every;
+    if (keep.Last_Done == std::chrono::steady_clock::time_point{})
+        return true;
+    const std::chrono::duration<double> since = std::chrono::steady_clock::now() - keep.Last_Done;
+    return since.count() >= Paced_Factor * keep.Last_Seconds;
 }
 
-} // namespace
-
-bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
-    if (keep.File.empty() || !Is_Due(keep.Every, Step))
-        return false;
+void Write_Now(Checkpointing& keep, int Step, const Run_State& s) {
+    const auto start = std::chrono::steady_clock::now();
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
@@ -216,7 +220,23 @@ bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     Replace_Durably(keep.File, [&](const Text_Sink& write) {
         Write_Checkpoint(write, h, history, s, keep.rows);
     });
+    keep.Last_Step = Step;
+    keep.Last_Done = std::chrono::steady_clock::now();
+    keep.Last_Seconds = std::chrono::duration<double>(keep.Last_Done - start).count();
+}
+
+} // namespace
+
+bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
+    if (keep.File.empty() || !Is_Due(keep, Step))
+        return false;
+    Write_Now(keep, Step, s);
     return true;
+}
+
+void Keep_Final_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
+    if (!keep.File.empty() && keep.Last_Step != Step)
+        Write_Now(keep, Step, s);
 }
 
 namespace {
@@ -414,8 +434,8 @@ void Check_Same_Run(const Source& f, const Header& h, const Run_State& s,
                std::string("was written by a run that started from ") +
                    (h.from_file ? "another file" : "rest") + ", not from this --start-from",
                f.Remedy());
-    if (h.step < Report_Interval || h.step > Max_Steps || h.step % Report_Interval != 0)
-        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a report step");
+    if (h.step < 1 || h.step > Max_Steps)
+        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a step of a run");
 }
 
 // The fields of a checked file into the run: Rho, U, V, T, then (for a run
@@ -453,6 +473,11 @@ void Go_On_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     } catch (const std::runtime_error& e) {
         Damaged(f, std::string("is damaged: ") + e.what());
     }
+    // Only the checkpoint of a run's end by the residual stop may fall
+    // between reports.
+    if (h.step % Report_Interval != 0 &&
+        !(s.links.Ended_Between_Reports && s.links.Ended_Between_Reports()))
+        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a report step");
     Load_Fields(f, s, rows, true);
     s.Nu_Hot = h.Nu_Hot;
     s.Residual_T = h.Residual_T;
@@ -605,6 +630,7 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
     }
     if (going_on) {
         Go_On_From(kept, h, s, keep.rows);
+        keep.Last_Step = h.step;
         textio::Console_Note("note: " + kept.label + ": going on from step " +
                              std::to_string(h.step));
         return h.step;

@@ -78,6 +78,20 @@ TEST(RunMonitor, BytesGiveBackTheWholeState) {
     EXPECT_EQ(a.Best, 0.125);
     EXPECT_TRUE(a.Balanced);
     EXPECT_EQ(a.Shifts, 7);
+    EXPECT_FALSE(back.Ended_By_Residual);
+
+    // The end of a run by the residual stop: the second layout, with the
+    // first one's bytes after its marker and flags.
+    monitor.Ended_By_Residual = true;
+    const std::string ended = Monitor_Bytes(monitor);
+    EXPECT_EQ(ended.substr(8), Monitor_Bytes(back));
+    Restore_Monitor(back, ended);
+    EXPECT_TRUE(back.Ended_By_Residual);
+    EXPECT_EQ(back.Window, 200);
+    EXPECT_EQ(back.Acceleration.Shifts, 7);
+    std::string unknown = ended;
+    unknown[4] = 2; // a flag this program does not know
+    EXPECT_THROW(Restore_Monitor(back, unknown), std::runtime_error);
 }
 
 // The first report step at which --settle `tolerance` ends a run whose

@@ -6,6 +6,7 @@
 #include "support/program_run.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -63,9 +64,21 @@ double Nu_Of(const Program_Run& run) {
     return std::stod(run.File("Nu.dat"));
 }
 
+// The step of a checkpoint file (the i32 at byte 48).
+int Checkpoint_Step(const std::string& bytes) {
+    std::int32_t step = 0;
+    if (bytes.size() >= 52)
+        std::memcpy(&step, bytes.data() + 48, 4);
+    return step;
+}
+
 TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
+    // Both keep a checkpoint of their end, though the interval is longer
+    // than the run.
+    const std::string keep = "--checkpoint c.ckpt --checkpoint-every 1000000";
     Program_Run full(&Held_Above_The_Stop);
-    ASSERT_EQ(full.Start("5\n5\n\n"), 0) << full.err;
+    ASSERT_EQ(full.Start("5\n5\n\n", "", CAVITY_BIN, keep), 0) << full.err;
+    EXPECT_EQ(Checkpoint_Step(full.File("c.ckpt")), 1000000);
     EXPECT_EQ(Count(full.out, "Step=="), 20000);
     // Once, while it goes on: steady, held above the stop.
     EXPECT_EQ(Count(full.err, "note: steady at step "), 1) << full.err;
@@ -78,11 +91,13 @@ TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
     EXPECT_EQ(before_nu_note.find('\n', limit + 1), before_nu_note.size() - 1); // then the Nu note
 
     Program_Run settled(&Held_Above_The_Stop);
-    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5"), 0) << settled.err;
+    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5 " + keep), 0)
+        << settled.err;
     const std::size_t note = settled.err.find("note: settled at step ");
     ASSERT_NE(note, std::string::npos) << settled.err;
     EXPECT_EQ(Count(program::Without_Nu_Note(settled.err), "note: "), 1);
     const int step = std::stoi(settled.err.substr(note + 22));
+    EXPECT_EQ(Checkpoint_Step(settled.File("c.ckpt")), step);
     EXPECT_LT(step, 200000);
     EXPECT_EQ(step % 50, 0);
     EXPECT_NEAR(Nu_Of(settled), Nu_Of(full), 1e-3 * Nu_Of(full));
@@ -91,6 +106,12 @@ TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
     EXPECT_EQ(settled.out.substr(body.size()), Closing);
     EXPECT_EQ(full.out.compare(0, body.size(), body), 0);
     EXPECT_EQ(Count(body, "Step=="), step / 50);
+    // Started again, it ends there at once with the same note.
+    const std::string settled_err = settled.err;
+    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5 " + keep), 0);
+    EXPECT_EQ(Count(settled.out, "Step=="), 0);
+    EXPECT_EQ(settled.err, "note: --checkpoint c.ckpt: going on from step " +
+                               std::to_string(step) + "\n" + settled_err);
 }
 
 TEST(RunEnd, SettleWaitsForADampedSwingOfNu) {
