@@ -11,6 +11,7 @@
 #include "textio/console.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -110,6 +111,8 @@ void Close_Step(Run& r);
 // settle rule and the blocks of --accelerate, a checkpoint to go on from
 // (its step counts as made and reported; its residuals come next).
 void Prepare_Loop(Run& r) {
+    if (const std::string w = Settle_Tolerance_Warning(r.options.Settle_Tolerance); !w.empty())
+        textio::Console_Note(w);
     Prepare_Stepping(r.steps, r.solver, r.n, r.m, r.threads, r.F, r.Feq, r.G);
     if (!r.plan.empty() || !Thread_Count_Given(r.options.Threads))
         Adapt_Threads(r.steps, r.plan);
@@ -316,6 +319,17 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
                     " and cannot go on; a new Run starts again");
 }
 
+// The relative difference of the walls' second-order Nusselt numbers of a
+// settled run (-1 for none): the heat the rounded weights of the
+// temperature add goes out through the walls, and shows in it.
+double Heat_Balance(const Run& r) {
+    if (r.ending != Ending::Settled || r.n < 3)
+        return -1.0;
+    double hot = 0.0, cold = 0.0;
+    Compute_Wall_Nusselt(r.n, r.m, r.T_Hot, r.T_Cold, r.T, hot, cold);
+    return hot != 0.0 ? std::fabs(hot - cold) / std::fabs(hot) : -1.0;
+}
+
 // With --checkpoint, the state the run ended in, to start another from:
 // settled, that of its report; by the residual stop, that after its
 // residuals, marked so that a run going on from it ends there too. (The
@@ -362,7 +376,7 @@ void End_Run(Run& r) {
         // shows both has the notes below them.
         textio::Console_Close();
         Tell_The_Ending(r.ending, r.Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow, r.options,
-                        r.monitor);
+                        r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
         textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T));

@@ -484,9 +484,20 @@ void Go_On_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     s.Residual_Flow = h.Residual_Flow;
 }
 
+// The factor that carries a velocity of the other run into this one: the
+// ratio of the reference velocities (with Tau_T held, U_Ref falls as 1/m).
+double Velocity_Scale(const Header& h, const Run_State& s) {
+    const double from = h.d.U_Ref, to = Derive_Constants(s.Parameters, s.m).U_Ref;
+    return from > 0.0 && to > 0.0 ? to / from : 1.0;
+}
+
 // The fields Rho, U, V, T of a checkpoint of another grid, interpolated onto
-// this one; the wall nodes keep Rho 1, U 0, V 0 as at rest (their T is
-// interpolated, the side walls' set by the caller).
+// this one in the other run's units, then made this run's: the velocity
+// scaled by Velocity_Scale, the density's departure from its mean by its
+// square (pressure goes with the velocity squared) about 1, the temperature
+// mapped from the other run's wall temperatures to this one's. The wall
+// nodes keep Rho 1, U 0, V 0 as at rest (their T is interpolated, the side
+// walls' set by the caller).
 void Interpolate_Fields(const Source& f, const Header& h, Run_State& s) {
     const std::size_t nodes = Node_Count(h.n, h.m);
     Field from(nodes);
@@ -496,14 +507,30 @@ void Interpolate_Fields(const Source& f, const Header& h, Run_State& s) {
                 Checkpoint_Header_Bytes + std::uint64_t(k) * nodes * sizeof(float));
         Interpolate_Field(h.n, h.m, from, s.n, s.m, *to[k]);
     }
+    const double scale = Velocity_Scale(h, s);
+    const double span_from = double(h.p.T_Hot) - h.p.T_Cold;
+    const double span_to = double(s.Parameters.T_Hot) - s.Parameters.T_Cold;
+    const double t_scale = span_from != 0.0 ? span_to / span_from : 1.0;
+    double mean = 0.0;
+    std::size_t inside = 0;
+    for (int j = 1; j < s.m; ++j)
+        for (int i = 1; i < s.n; ++i, ++inside)
+            mean += s.Rho[Node(s.n, i, j)];
+    mean = inside > 0 ? mean / double(inside) : 1.0;
     for (int j = 0; j <= s.m; ++j)
-        for (int i = 0; i <= s.n; ++i)
+        for (int i = 0; i <= s.n; ++i) {
+            const std::size_t c = Node(s.n, i, j);
+            s.T[c] = float(double(s.Parameters.T_Cold) + (double(s.T[c]) - h.p.T_Cold) * t_scale);
             if (i == 0 || i == s.n || j == 0 || j == s.m) {
-                const std::size_t c = Node(s.n, i, j);
                 s.Rho[c] = 1.0f;
                 s.U[c] = 0.0f;
                 s.V[c] = 0.0f;
+            } else {
+                s.Rho[c] = float(1.0 + (double(s.Rho[c]) - mean) * scale * scale);
+                s.U[c] = float(double(s.U[c]) * scale);
+                s.V[c] = float(double(s.V[c]) * scale);
             }
+        }
 }
 
 // F and G at the equilibrium of the fields, by the formula of the collisions
@@ -643,7 +670,11 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
                              (from.n == s.n && from.m == s.m
                                   ? ""
                                   : ", interpolated from its " + Grid(from.n, from.m) +
-                                        " grid onto " + Grid(s.n, s.m) + " and at equilibrium"));
+                                        " grid onto " + Grid(s.n, s.m) +
+                                        ", its velocity times " +
+                                        Text(float(Velocity_Scale(from, s))) +
+                                        " (the ratio of the reference velocities) and at "
+                                        "equilibrium"));
     }
     return 0;
 }
