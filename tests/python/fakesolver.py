@@ -161,6 +161,8 @@ def options(argv):
             if not os.path.exists(val):
                 _die("input error: cannot open --start-from %s: No such file "
                      "or directory" % val)
+        elif opt == "--checkpoint-every":
+            int(val)
         elif opt == "--threads":
             if int(val) < 1:
                 _die("usage error: --threads needs a whole number from 1")
