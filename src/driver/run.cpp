@@ -137,6 +137,9 @@ void Prepare_Loop(Run& r) {
         r.monitor.Acceleration.Active = true;
     }
     Start_Progress(r.progress, r.n, r.m);
+    // A trap's line names the likely cause where the set-up warned of one.
+    Set_Trap_Cause(Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m));
+    Set_Trap_Step(Kept_Step);
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
         // The checkpoint of a run's end ends this run there too: after its
@@ -209,16 +212,37 @@ bool Fluid_Still(int n, int m, const Field& U, const Field& V) {
                     "nothing was written; a larger Ra or a smaller m gives it more weight");
 }
 
-[[noreturn]] void No_Flow_At_Stop(int Step, float Residual_T, float T_Hot, float T_Cold) {
-    throw Run_Error("run error: the fluid has not moved: the velocity is zero on every node at "
-                    "step " +
-                    std::to_string(Step) + ", where the temperature residual " +
-                    Figure(Residual_T) +
-                    " already meets the stop, so there is no solution to write; the "
-                    "temperatures change too little against their own size (T_Hot = " +
-                    Figure(T_Hot, "%.9g") + ", T_Cold = " + Figure(T_Cold, "%.9g") +
-                    "); nothing was written; temperatures measured from nearer zero (T_Cold = "
-                    "0, T_Hot = 1, say) give the same flow and a residual that waits for it");
+// Why a fluid still at rest met the stop: what moved the temperature too
+// little to keep the residual above it, or kept the buoyancy at zero.
+std::string Why_No_Flow_At_Stop(const Run& r) {
+    const double dT = std::fabs(double(r.T_Hot) - double(r.T_Cold));
+    if (dT < 1e-3 * std::max(std::fabs(double(r.T_Hot)), std::fabs(double(r.T_Cold))))
+        return "the temperatures change too little against their own size (T_Hot = " +
+               Figure(r.T_Hot, "%.9g") + ", T_Cold = " + Figure(r.T_Cold, "%.9g") +
+               "); nothing was written; temperatures measured from nearer zero (T_Cold = 0, "
+               "T_Hot = 1, say) give the same flow and a residual that waits for it";
+    double off = 0.0; // the largest |T - T_Ref| of a fluid node
+    for (int j = 1; j < r.m; ++j)
+        for (int i = 1; i < r.n; ++i)
+            off = std::max(off, std::fabs(double(r.T[Node(r.n, i, j)]) - double(r.T_Ref)));
+    if (off > 1e-6 * dT)
+        return "the buoyancy force was too small against the rounding of the distributions to "
+               "move the fluid before the temperature settled; nothing was written; a larger Ra "
+               "or a smaller m gives it more weight";
+    return "every fluid node has stayed at T_Ref = " + Figure(r.T_Ref, "%.9g") +
+           ", the mean of the wall temperatures, where the buoyancy force is zero" +
+           (r.n == 2 ? ": on a grid 2 wide the one fluid column lies midway between the walls, "
+                       "where conduction holds a fluid started at T_Ref; nothing was written; a "
+                       "grid at least 3 wide, or a T_Init other than T_Ref, sets it moving"
+                     : "; nothing was written; a T_Init other than T_Ref sets it moving");
+}
+
+[[noreturn]] void No_Flow_At_Stop(const Run& r) {
+    throw Run_Error(
+        "run error: the fluid has not moved: the velocity is zero on every node at "
+        "step " +
+        std::to_string(r.Step) + ", where the temperature residual " + Figure(r.Residual_T) +
+        " already meets the stop, so there is no solution to write; " + Why_No_Flow_At_Stop(r));
 }
 
 // What the run remembers of a report, the note on a steady run held above
@@ -298,7 +322,7 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
             return Advance_End::Paused;
         if (stop_request && stop_request->load(std::memory_order_relaxed))
             return Advance_End::Interrupted;
-        ++r.Step;
+        Set_Trap_Step(++r.Step);
         Make_Step(r);
         if (r.ending == Ending::Running)
             Close_Step(r);
@@ -310,11 +334,16 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
 [[noreturn]] void No_Further(const Run& r) {
     if (r.n < 1)
         throw Run_Error("run error: the run has not been started (Start_Run)");
-    if (r.ending == Ending::Trapped)
+    if (r.ending == Ending::Trapped) {
+        const std::string cause =
+            Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m);
         throw Run_Error("run error: the run ended at step " + std::to_string(r.Step) +
                         " with a floating-point error: " + r.trap +
-                        "; its state is that of the fault, and there is no solution to write; "
-                        "the warnings at its start, if any, say what may be at fault");
+                        "; its state is that of the fault, and there is no solution to write; " +
+                        (cause.empty() ? "the warnings at its start, if any, say what may be "
+                                         "at fault"
+                                       : cause));
+    }
     throw Run_Error("run error: the run ended with an error at step " + std::to_string(r.Step) +
                     " and cannot go on; a new Run starts again");
 }
@@ -369,7 +398,7 @@ void End_Run(Run& r) {
         // A run that stops before its first report is checked as that report
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
-            No_Flow_At_Stop(r.Step, r.Residual_T, r.T_Hot, r.T_Cold);
+            No_Flow_At_Stop(r);
         Keep_The_End(r);
         Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
         // The closing lines complete before the notes, so that a terminal that
@@ -379,7 +408,8 @@ void End_Run(Run& r) {
                         r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
-        textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T));
+        textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T) +
+                             Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
         if (r.options.Accelerate)
             Tell_The_Acceleration(r.accelerator, r.Step,
                                   r.ending == Ending::Settled && r.monitor.Acceleration.Shifts > 0);

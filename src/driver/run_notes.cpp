@@ -16,6 +16,16 @@ std::string Figure(double x, const char* format) {
     return text;
 }
 
+std::string Cavity_Rayleigh_Words(float Ra, int n, int m) {
+    if (n < 2 || m < 2)
+        return "";
+    const double ratio = double(m - 1) / double(m);
+    return "; Ra = " + Figure(double(Ra) * ratio * ratio * ratio, "%.6g") +
+           " for the cavity between the walls, m - 1 = " + std::to_string(m - 1) +
+           " spacings high, where the file's Ra = " + Figure(Ra, "%.7g") +
+           " is for the height m = " + std::to_string(m);
+}
+
 void Report(int Step, float Nu_Hot, float Residual_T, float Residual_Flow) {
     Record(Console_Destination())
         .text("Step==")

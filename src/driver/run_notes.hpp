@@ -41,5 +41,13 @@ std::string Settle_Tolerance_Warning(double tolerance);
 // bound after a shift of the heat content.
 void Tell_The_Acceleration(const Accelerator& a, int Step, bool settled_after_shift);
 
+// What the closing note on the wall-corrected Nu adds: the Rayleigh number
+// of the cavity between the walls, which sit half a spacing inside the end
+// nodes, beside the file's, which is that of the height m: "; Ra = 95385.7
+// for the cavity between the walls, m - 1 = 63 spacings high, where the
+// file's Ra = 100000 is for the height m = 64". "" on a grid 1 node wide or
+// high, which has no cavity between its walls.
+std::string Cavity_Rayleigh_Words(float Ra, int n, int m);
+
 // A figure of a note or an error, printf-formatted.
 std::string Figure(double x, const char* format = "%.3g");
