@@ -3,14 +3,18 @@
 # work, against the same machine without it: --threads 1, --threads 2 and the
 # default (the program chooses, and changes its choice at reports), side by
 # side, first without busy loops, then with one busy loop pinned to each core
-# (taskset) beside the run. At 256 x 256 (Ra 1e5) and 86 x 86 (Ra 1e6), each
-# variant runs for a fixed wall time, in rounds that take the variants in
-# turn (each round in another order, so that a change in the machine's other
-# work falls on all alike); per variant, over all rounds: the steps a second
-# from report to report, against --threads 1, and the CPU seconds (user and
-# system) of 1000 steps.
-# BEFORE=/path/to/cavity adds that build on two threads (the program as it
-# was). CAVITY=/path/to/cavity runs another build than build/cavity.
+# (taskset) beside the run, then with as many busy loops that the operating
+# system places as it likes (unpinned, as other programs run). At 256 x 256
+# (Ra 1e5) and 86 x 86 (Ra 1e6), each variant runs for a fixed wall time, in
+# rounds that take the variants in turn (each round in another order, so
+# that a change in the machine's other work falls on all alike); per variant,
+# over all rounds: the steps a second from report to report, against
+# --threads 1, and the CPU seconds (user and system) of 1000 steps. The load
+# averages before and after each kind say how quiet the machine was.
+# BEFORE=/path/to/cavity adds that build on two threads and with its own
+# choice (the program as it was). CAVITY=/path/to/cavity runs another build
+# than build/cavity. LOADS (default "none pinned unpinned") and SIZES (default
+# "256 86") take some of the cases.
 #   bench/busy.sh [seconds a run (default 10)] [rounds (default 3)]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,13 +35,18 @@ command -v taskset >/dev/null || { echo "busy.sh: taskset is missing (util-linux
 [ -x "$bin" ] || { echo "busy.sh: no program at $bin (build it, or set CAVITY)" >&2; exit 1; }
 
 cores=$(nproc)
-start_busy() { # one busy loop pinned to each core the run may use
+start_busy() { # one busy loop for each core the run may use, pinned to it or not
   local k
   for k in $(seq 0 $((cores - 1))); do
-    taskset -c "$k" sh -c 'while :; do :; done' &
+    if [ "$1" = pinned ]; then
+      taskset -c "$k" sh -c 'while :; do :; done' &
+    else
+      sh -c 'while :; do :; done' &
+    fi
     busy_pids+=($!)
   done
 }
+load_average() { uptime | sed 's/^.*load/load/'; }
 
 params() { # dir Ra Tau_T
   mkdir -p "$1"
@@ -59,11 +68,12 @@ timed() {
 }
 
 variants=("--threads 1" "--threads 2" "default")
-[ -n "$before" ] && variants+=("before, --threads 2")
+[ -n "$before" ] && variants+=("before, --threads 2" "before, default")
 run_variant() { # variant dir n m seconds
   local v=$1; shift
   case $v in
     default) timed "$1" "$2" "$3" "$4" "$bin" ;;
+    "before, default") timed "$1" "$2" "$3" "$4" "$before" ;;
     before*) timed "$1" "$2" "$3" "$4" "$before" --threads 2 ;;
     *) timed "$1" "$2" "$3" "$4" "$bin" $v ;;
   esac
@@ -80,15 +90,19 @@ rate() {
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $cores cores; $("$bin" --version)"
 echo "== $budget s a run, $rounds rounds"
-for load in none busy; do
+for load in ${LOADS:-none pinned unpinned}; do
   echo
-  if [ $load = busy ]; then
-    start_busy
-    echo "== with a busy loop pinned to each of the $cores cores; $(uptime | sed 's/^.*load/load/')"
-  else
-    echo "== without busy loops (other work on the machine: $(uptime | sed 's/^.*load/load/'))"
-  fi
-  for size in 256 86; do
+  case $load in
+    none) echo "== without busy loops (other work on the machine: $(load_average))" ;;
+    pinned)
+      start_busy pinned
+      echo "== with a busy loop pinned to each of the $cores cores; $(load_average)" ;;
+    unpinned)
+      start_busy unpinned
+      echo "== with $cores busy loops the operating system places; $(load_average)" ;;
+    *) echo "busy.sh: LOADS takes none, pinned, unpinned, not $load" >&2; exit 1 ;;
+  esac
+  for size in ${SIZES:-256 86}; do
     ra=1e5
     [ $size = 86 ] && ra=1e6
     declare -A rates=() steps=() cpu=()
@@ -115,5 +129,6 @@ for load in none busy; do
     done
     unset rates steps cpu
   done
+  echo "-- after: $(load_average)"
   stop_busy
 done

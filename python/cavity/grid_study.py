@@ -66,32 +66,54 @@ def expand(cases, ms):
     return out
 
 
-def case_nusselt(folder):
+# what reading a case folder's Nu can raise: unreadable or cut files, a
+# parameter missing, T_Hot = T_Cold
+READ_ERRORS = (OSError, records.FormatError, ValueError, ArithmeticError,
+               LookupError)
+
+
+def case_nusselt(folder, why=None):
     """The second-order mean hot-wall Nu of a finished case folder, over
-    T_Hot - T_Cold, or nan when its files cannot be read."""
+    T_Hot - T_Cold, or nan when its files cannot be read (the reason then
+    appended to the list ``why``)."""
     try:
         p = records.read_parameters(folder)
         res = records.read_result(folder)
         nu, _ = benchmark.hot_wall_nusselt(res, p["T_Hot"], p["T_Cold"], WALL_AT)
-    except (OSError, records.FormatError, ValueError):
+    except READ_ERRORS as exc:
+        if why is not None:
+            why.append("%s: no Nu (%s)" % (os.path.basename(folder), exc))
         return math.nan
     return nu
 
 
-def analyse(cases, rows):
+def safe_study(ms, nus, order=gci.FORMAL_ORDER):
+    """gci.study, with anything it cannot judge a flagged result."""
+    try:
+        return gci.study(ms, nus, WALL_AT, order)
+    except (ValueError, ArithmeticError) as exc:
+        out = gci.study([], [], WALL_AT, order)
+        out["grids"] = sorted(zip(ms, nus))
+        out["flags"] = ["no grid study: %s" % exc]
+        return out
+
+
+def analyse(cases, rows, order=gci.FORMAL_ORDER):
     """One grid study a case of the original table. ``cases``: the table's
-    cases; ``rows``: the summary rows of the expanded sweep. A grid whose
-    run did not end normally counts as missing."""
+    cases; ``rows``: the summary rows of the expanded sweep; ``order``: the
+    formal order of the scheme's Nu. A grid whose run did not end normally
+    counts as missing; numbers the GCI cannot judge are a flagged result."""
     out = []
     for c in cases:
-        ms, nus, status = [], [], []
+        ms, nus, status, why = [], [], [], []
         for r in rows:
             if _study_of(r["name"]) == c["name"]:
                 ms.append(int(r["m"]))
                 ok = r["status"] == "ok"
-                nus.append(case_nusselt(r["folder"]) if ok else math.nan)
+                nus.append(case_nusselt(r["folder"], why) if ok else math.nan)
                 status.append((int(r["m"]), r["status"], r.get("stop", "")))
-        res = gci.study(ms, nus, WALL_AT)
+        res = safe_study(ms, nus, order)
+        res["flags"] += why
         res.update(name=c["name"], case=c, runs=sorted(status))
         out.append(res)
     return out
@@ -109,25 +131,36 @@ def _study_of(name):
 
 COLUMNS = ("name", "grids", "Nu_per_grid", "p", "Nu_extrapolated", "e_a",
            "e_ext", "GCI_fine", "GCI_band", "GCI_32", "asymptotic_ratio",
-           "flags")
+           "flags", "status", "form", "order_used", "Fs", "fit_residual")
 
 LEGEND = """\
 name              case of the table (its runs are NAME_mMMM, one a grid)
 grids             grid heights m, coarse to fine (; between them)
 Nu_per_grid       second-order mean Nu on the hot wall on each grid (Result.dat,
                   walls half a spacing inside the end nodes, over T_Hot - T_Cold)
-p                 observed order of the three finest grids (formal order 2)
-Nu_extrapolated   Richardson extrapolation of the three finest grids
+p                 observed order (three finest grids; with four or more, the
+                  least-squares fit of free order)
+Nu_extrapolated   the extrapolated Nu of the error form chosen (column form)
 e_a, e_ext        relative difference of the two finest grids, and of the finest
                   grid from the extrapolated value
-GCI_fine          Grid Convergence Index of the finest grid, relative:
-                  1.25 e_a / (r21^p - 1)
-GCI_band          GCI_fine times the finest grid's Nu: the error bar
+GCI_fine          the band's half-width over the finest grid's Nu: with three
+                  grids Fs e_a / (r21^p - 1), Fs = 1.25
+GCI_band          the band's half-width U: the error bar, around Nu_extrapolated
 GCI_32            the GCI of the coarser pair
 asymptotic_ratio  GCI_32 / (r21^p GCI_fine); near 1 in the asymptotic range
 flags             why the grids look outside the asymptotic range (oscillatory
-                  convergence, an order far from 2, the ratio off 1); empty when
-                  none
+                  convergence, an order far from the formal one, the ratio off
+                  1); empty when none
+status            converged, too close to resolve, oscillatory, divergent, order
+                  out of band, not asymptotic, noisy fit or fewer than three
+                  grids: only a converged band is a 95 % band (cavity.gci)
+form              the error form fitted: h^1 or h^2 (fixed order), h^p (free
+                  order), h+h^2 (two terms, four grids or more)
+order_used        the order of that form (empty for h+h^2)
+Fs                the safety factor of the band (1.25, or 3 where the grids do
+                  not confirm the form)
+fit_residual      the standard deviation of the least-squares fit (four grids
+                  or more)
 """
 
 
@@ -145,7 +178,9 @@ def csv_rows(results):
                "GCI_fine": _g(r["gci"], "%.4g"), "GCI_band": _g(r["band"], "%.4g"),
                "GCI_32": _g(r["gci_32"], "%.4g"),
                "asymptotic_ratio": _g(r["ratio"], "%.4g"),
-               "flags": "; ".join(r["flags"])}
+               "flags": "; ".join(r["flags"]), "status": r["status"],
+               "form": r["form"], "order_used": _g(r["p_used"], "%.4g"),
+               "Fs": _g(r["fs"], "%g"), "fit_residual": _g(r["s"], "%.3g")}
 
 
 def write_csv(path, results):
@@ -166,10 +201,10 @@ def text_table(results):
                           for m, v in r["grids"])
         lines.append("%s  %s" % (r["name"], grids))
         if r["f_ext"] == r["f_ext"]:
-            lines.append("    p = %.2f, Nu extrapolated = %.5f, finest grid "
-                         "%.5f +- %.5f (GCI %.3f %%), GCI_32/(r^p GCI) = %.3f"
-                         % (r["p"], r["f_ext"], r["f1"], r["band"],
-                            100 * r["gci"], r["ratio"]))
-        lines.append("    %s" % ("; ".join(r["flags"]) if r["flags"]
-                                 else "in the asymptotic range"))
+            lines.append("    p = %.2f, Nu extrapolated (form %s) = %.5f +- %.5f "
+                         "(%.3f %% of the finest grid's %.5f), GCI_32/(r^p GCI) = %.3f"
+                         % (r["p"], r["form"] or "none", r["f_ext"], r["band"],
+                            100 * r["gci"], r["f1"], r["ratio"]))
+        lines.append("    %s%s" % (r["status"], ": " + "; ".join(r["flags"])
+                                   if r["flags"] else ", in the asymptotic range"))
     return lines

@@ -463,7 +463,7 @@ def wait(state, outdir, indices, job):
         time.sleep(min(30.0, 1.0 + (time.time() - start) / 20.0))
 
 
-def prepare(args, cases, binary, options):
+def prepare(args, cases, binary, options, prepare_case=sweep.prepare_case):
     """Writes the case folders (a fresh sweep) or picks the cases to run
     again (--resume); returns (state, indices to submit)."""
     outdir = os.path.abspath(args.outdir)
@@ -509,7 +509,7 @@ def prepare(args, cases, binary, options):
                       TASK_RECORD):
                 if os.path.exists(os.path.join(folder, f)):
                     os.remove(os.path.join(folder, f))
-        sweep.prepare_case(folder, case)
+        prepare_case(folder, case)
         if getattr(args, "provenance", None):
             provenance.write_case(folder, case, args.provenance,
                                   ["--checkpoint", CHECKPOINT,
@@ -525,12 +525,16 @@ def prepare(args, cases, binary, options):
     return state, indices
 
 
-def run(args, cases, binary, settle):
+def run(args, cases, binary, settle, job=None):
     """The Slurm sweep of cavity-sweep: summary rows, or None when it does
-    not wait (--no-wait, --dry-run)."""
+    not wait (--no-wait, --dry-run). ``job`` = (prepare, binary, options):
+    another program each task runs in its case folder (cli.sweep.run)."""
     outdir = os.path.abspath(args.outdir)
     options = sweep.solver_options(settle, args.cpus_per_case)
-    state, indices = prepare(args, cases, os.path.abspath(binary), options)
+    if job:
+        state, indices = prepare(args, cases, job[1], job[2], job[0])
+    else:
+        state, indices = prepare(args, cases, os.path.abspath(binary), options)
     argv = sbatch_argv(args, outdir, indices)
     if args.dry_run or not indices:
         print(" ".join(shlex.quote(a) for a in argv) if indices else

@@ -177,6 +177,8 @@ def read_cases(path):
         row = _row_fields(header, fields, where)
         case = {"n": _int(row["n"], where + ", column n"),
                 "m": _int(row["m"], where + ", column m")}
+        # the walls sit half a spacing inside the end nodes (the solver
+        # warns of such a grid for the same reason)
         if case["m"] < 2:
             raise CaseError("%s, column m: the cavity between the walls is "
                             "m - 1 spacings high; m must be at least 2" % where)

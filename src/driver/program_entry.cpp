@@ -55,6 +55,7 @@ int Program_Entry(Solver solver, int argc, const char* const* argv) {
         // nothing of another run's files is touched before it holds it.
         Lock_Working_Folder();
         Own_Temporary_Files(true);
+        Check_Result_Files_Can_Be_Written();
         status = Main_Program(solver, options);
     } catch (const std::bad_alloc&) {
         Report_Error("run-time error: out of memory");

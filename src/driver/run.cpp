@@ -11,6 +11,7 @@
 #include "textio/console.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -110,6 +111,8 @@ void Close_Step(Run& r);
 // settle rule and the blocks of --accelerate, a checkpoint to go on from
 // (its step counts as made and reported; its residuals come next).
 void Prepare_Loop(Run& r) {
+    if (const std::string w = Settle_Tolerance_Warning(r.options.Settle_Tolerance); !w.empty())
+        textio::Console_Note(w);
     Prepare_Stepping(r.steps, r.solver, r.n, r.m, r.threads, r.F, r.Feq, r.G);
     r.steps.scheme = r.options.Scheme_Used;
     if (!r.plan.empty() || !Thread_Count_Given(r.options.Threads))
@@ -135,9 +138,20 @@ void Prepare_Loop(Run& r) {
         r.monitor.Acceleration.Active = true;
     }
     Start_Progress(r.progress, r.n, r.m);
+    // A trap's line names the likely cause where the set-up warned of one.
+    Set_Trap_Cause(Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m));
+    Set_Trap_Step(Kept_Step);
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
-        Close_Step(r);
+        // The checkpoint of a run's end ends this run there too: after its
+        // residuals by the stop, or at its report by --settle as now given.
+        if (r.monitor.Ended_By_Residual)
+            r.ending = Ending::Residual;
+        else if (r.options.Settle_Tolerance > 0.0 &&
+                 Judge_Settling(r.monitor, r.options.Settle_Tolerance).Settled)
+            r.ending = Ending::Settled;
+        else
+            Close_Step(r);
     }
 }
 
@@ -201,16 +215,37 @@ bool Fluid_Still(int n, int m, const Field& U, const Field& V) {
                     "nothing was written; a larger Ra or a smaller m gives it more weight");
 }
 
-[[noreturn]] void No_Flow_At_Stop(int Step, float Residual_T, float T_Hot, float T_Cold) {
-    throw Run_Error("run error: the fluid has not moved: the velocity is zero on every node at "
-                    "step " +
-                    std::to_string(Step) + ", where the temperature residual " +
-                    Figure(Residual_T) +
-                    " already meets the stop, so there is no solution to write; the "
-                    "temperatures change too little against their own size (T_Hot = " +
-                    Figure(T_Hot, "%.9g") + ", T_Cold = " + Figure(T_Cold, "%.9g") +
-                    "); nothing was written; temperatures measured from nearer zero (T_Cold = "
-                    "0, T_Hot = 1, say) give the same flow and a residual that waits for it");
+// Why a fluid still at rest met the stop: what moved the temperature too
+// little to keep the residual above it, or kept the buoyancy at zero.
+std::string Why_No_Flow_At_Stop(const Run& r) {
+    const double dT = std::fabs(double(r.T_Hot) - double(r.T_Cold));
+    if (dT < 1e-3 * std::max(std::fabs(double(r.T_Hot)), std::fabs(double(r.T_Cold))))
+        return "the temperatures change too little against their own size (T_Hot = " +
+               Figure(r.T_Hot, "%.9g") + ", T_Cold = " + Figure(r.T_Cold, "%.9g") +
+               "); nothing was written; temperatures measured from nearer zero (T_Cold = 0, "
+               "T_Hot = 1, say) give the same flow and a residual that waits for it";
+    double off = 0.0; // the largest |T - T_Ref| of a fluid node
+    for (int j = 1; j < r.m; ++j)
+        for (int i = 1; i < r.n; ++i)
+            off = std::max(off, std::fabs(double(r.T[Node(r.n, i, j)]) - double(r.T_Ref)));
+    if (off > 1e-6 * dT)
+        return "the buoyancy force was too small against the rounding of the distributions to "
+               "move the fluid before the temperature settled; nothing was written; a larger Ra "
+               "or a smaller m gives it more weight";
+    return "every fluid node has stayed at T_Ref = " + Figure(r.T_Ref, "%.9g") +
+           ", the mean of the wall temperatures, where the buoyancy force is zero" +
+           (r.n == 2 ? ": on a grid 2 wide the one fluid column lies midway between the walls, "
+                       "where conduction holds a fluid started at T_Ref; nothing was written; a "
+                       "grid at least 3 wide, or a T_Init other than T_Ref, sets it moving"
+                     : "; nothing was written; a T_Init other than T_Ref sets it moving");
+}
+
+[[noreturn]] void No_Flow_At_Stop(const Run& r) {
+    throw Run_Error(
+        "run error: the fluid has not moved: the velocity is zero on every node at "
+        "step " +
+        std::to_string(r.Step) + ", where the temperature residual " + Figure(r.Residual_T) +
+        " already meets the stop, so there is no solution to write; " + Why_No_Flow_At_Stop(r));
 }
 
 // What the run remembers of a report, the note on a steady run held above
@@ -246,8 +281,11 @@ void Make_Step(Run& r) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from.
-    if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
+    // With --checkpoint: the state of this step, to go on from; at the step
+    // limit always, as the run's end.
+    if (Step == Max_Steps)
+        Keep_Final_Checkpoint(r.keep, Step, State_Of(r));
+    else if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
         Restart_Accelerator(r.accelerator);
     Threads_At_Report(r.steps);
 }
@@ -288,7 +326,7 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
             return Advance_End::Paused;
         if (stop_request && stop_request->load(std::memory_order_relaxed))
             return Advance_End::Interrupted;
-        ++r.Step;
+        Set_Trap_Step(++r.Step);
         Make_Step(r);
         if (r.ending == Ending::Running)
             Close_Step(r);
@@ -300,13 +338,40 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
 [[noreturn]] void No_Further(const Run& r) {
     if (r.n < 1)
         throw Run_Error("run error: the run has not been started (Start_Run)");
-    if (r.ending == Ending::Trapped)
+    if (r.ending == Ending::Trapped) {
+        const std::string cause =
+            Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m);
         throw Run_Error("run error: the run ended at step " + std::to_string(r.Step) +
                         " with a floating-point error: " + r.trap +
-                        "; its state is that of the fault, and there is no solution to write; "
-                        "the warnings at its start, if any, say what may be at fault");
+                        "; its state is that of the fault, and there is no solution to write; " +
+                        (cause.empty() ? "the warnings at its start, if any, say what may be "
+                                         "at fault"
+                                       : cause));
+    }
     throw Run_Error("run error: the run ended with an error at step " + std::to_string(r.Step) +
                     " and cannot go on; a new Run starts again");
+}
+
+// The relative difference of the walls' second-order Nusselt numbers of a
+// settled run (-1 for none): the heat the rounded weights of the
+// temperature add goes out through the walls, and shows in it.
+double Heat_Balance(const Run& r) {
+    if (r.ending != Ending::Settled || r.n < 3)
+        return -1.0;
+    double hot = 0.0, cold = 0.0;
+    Compute_Wall_Nusselt(r.n, r.m, r.T_Hot, r.T_Cold, r.T, hot, cold);
+    return hot != 0.0 ? std::fabs(hot - cold) / std::fabs(hot) : -1.0;
+}
+
+// With --checkpoint, the state the run ended in, to start another from:
+// settled, that of its report; by the residual stop, that after its
+// residuals, marked so that a run going on from it ends there too. (The
+// step limit keeps its report's, in Make_Step.)
+void Keep_The_End(Run& r) {
+    if (r.ending == Ending::Residual && r.keep.Last_Step != r.Step)
+        r.monitor.Ended_By_Residual = true;
+    if (r.ending == Ending::Residual || r.ending == Ending::Settled)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
 }
 
 } // namespace
@@ -337,17 +402,19 @@ void End_Run(Run& r) {
         // A run that stops before its first report is checked as that report
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
-            No_Flow_At_Stop(r.Step, r.Residual_T, r.T_Hot, r.T_Cold);
+            No_Flow_At_Stop(r);
+        Keep_The_End(r);
         Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.
         textio::Console_Close();
         Tell_The_Ending(r.ending, r.Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow, r.options,
-                        r.monitor);
+                        r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
         textio::Console_Note(
-            Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T, r.options.Scheme_Used));
+            Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T, r.options.Scheme_Used) +
+            Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
         if (r.options.Accelerate)
             Tell_The_Acceleration(r.accelerator, r.Step,
                                   r.ending == Ending::Settled && r.monitor.Acceleration.Shifts > 0);

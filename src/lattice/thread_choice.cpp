@@ -27,18 +27,21 @@ int Paying_Gap(double cost) {
 
 // The end of a trial: the tried count stays if it was faster than the one
 // before it, and the count left is tried again after a gap that grows with
-// what it cost; else the run goes back, and the next trial that way waits
-// longer, the longer the more this one cost.
-void End_Trial(Thread_Choice& c, double seconds_a_step) {
+// what it cost (more threads that other work holds the cores from are
+// checked again soon: one interval is weak evidence there); else the run
+// goes back, and the next trial that way waits longer, the longer the more
+// this one cost.
+void End_Trial(Thread_Choice& c, double seconds_a_step, bool held) {
     const int tried = c.in_use, base = c.probe_base;
     const bool down = tried < base;
     const double before = c.seconds[std::size_t(base)];
     c.probe_base = 0;
-    if (seconds_a_step < before) {
+    if (seconds_a_step < (down ? before : before * (1.0 - Trial_Margin))) {
         (down ? c.gap_down : c.gap_up) = First_Trial_Gap;
         int& gap = down ? c.gap_up : c.gap_down;
-        gap = std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
-                         Longest_Trial_Gap);
+        gap = held && !down ? First_Trial_Gap
+                            : std::clamp(Paying_Gap(before / seconds_a_step - 1.0), First_Trial_Gap,
+                                         Longest_Trial_Gap);
         (down ? c.next_up : c.next_down) = c.report + gap;
         return;
     }
@@ -51,7 +54,8 @@ void End_Trial(Thread_Choice& c, double seconds_a_step) {
 
 } // namespace
 
-void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share) {
+void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share,
+                    double queued_share) {
     ++c.report;
     if (!c.plan.empty()) {
         const std::size_t k = std::min(std::size_t(c.report), c.plan.size() - 1);
@@ -61,14 +65,15 @@ void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_shar
     if (!c.adaptive || c.most < 2)
         return;
     c.seconds[std::size_t(c.in_use)] = seconds_a_step;
+    const bool held = queued_share > Queued_Share; // other work holds the cores
     if (c.probe_base != 0) {
-        End_Trial(c, seconds_a_step);
+        End_Trial(c, seconds_a_step, held);
         return;
     }
-    if (c.in_use > 1 && waiting_share > Waiting_Share && c.report >= c.next_down) {
+    if (c.in_use > 1 && (waiting_share > Waiting_Share || held) && c.report >= c.next_down) {
         c.probe_base = c.in_use;
         c.in_use = c.in_use / 2;
-    } else if (c.in_use < c.most && c.report >= c.next_up) {
+    } else if (c.in_use < c.most && c.report >= c.next_up + (held ? Longest_Trial_Gap : 0)) {
         c.probe_base = c.in_use;
         c.in_use = std::min(c.most, 2 * c.in_use);
     }

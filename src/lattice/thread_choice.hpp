@@ -30,6 +30,16 @@ inline constexpr double Trial_Cost_Share = 0.04;
 // The share of the threads' time spent at barriers above which fewer
 // threads are tried: a thread of a balanced step waits some per cent.
 inline constexpr double Waiting_Share = 0.15;
+// The share of the wall time the step's first thread spent runnable but
+// without a core, above which the cores are taken by other work: fewer
+// threads are tried as where the threads wait, and more only after the
+// longest gap (a thread more then takes its core from that work and waits
+// for it at every barrier; on two cores held by two busy loops, two threads
+// made fewer steps than one).
+inline constexpr double Queued_Share = 0.1;
+// What more threads must gain over the count before them, in one interval,
+// to be kept: less is within the noise of a shared machine.
+inline constexpr double Trial_Margin = 0.05;
 
 // `most` threads started; the steps begin on all of them. `plan`, if not
 // empty, forces the count from the start (its first value) and at each
@@ -38,10 +48,13 @@ void Start_Choice(Thread_Choice& c, int most, bool adaptive, const std::vector<i
 
 // At a report: `seconds_a_step` is the wall time of a step over the interval
 // that ends here, on c.in_use threads, which spent `waiting_share` of their
-// time at barriers. Sets c.in_use for the next interval: on a trial, the
-// faster of the tried count and the one before it; else a trial of half as
-// many where the threads wait much, or of twice as many when one is due.
-void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share);
+// time at barriers; the first of them was runnable without a core for
+// `queued_share` of it. Sets c.in_use for the next interval: on a trial, the
+// faster of the tried count and the one before it (more threads by
+// Trial_Margin); else a trial of half as many where the threads wait much or
+// other work holds the cores, or of twice as many when one is due.
+void Choose_Threads(Thread_Choice& c, double seconds_a_step, double waiting_share,
+                    double queued_share);
 
 // A plan of counts, "2,1,2" (CAVITY_TEST_THREAD_PLAN, for the tests that force
 // switches); empty if absent or not a list of whole numbers from 1 to 4096.

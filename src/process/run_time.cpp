@@ -7,6 +7,7 @@
 #include "textio/console.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <csetjmp>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <new>
 #include <sched.h>
 #include <string>
@@ -53,6 +55,36 @@ struct Landing {
 };
 thread_local Landing* landing = nullptr;
 
+// The words of Set_Trap_Cause and Set_Trap_Step, for the handler.
+char trap_cause[1024];
+std::atomic<int> trap_step{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void Write_Text(const char* text) {
+    (void)!::write(2, text, std::strlen(text));
+}
+
+// "floating-point error: KIND[ at step N][: CAUSE]", by async-signal-safe
+// calls alone.
+void Write_Trap_Line(const char* kind) {
+    Write_Text("floating-point error: ");
+    Write_Text(kind);
+    if (int step = trap_step.load(std::memory_order_relaxed); step > 0) {
+        char digits[16];
+        char* p = digits + sizeof digits;
+        *--p = '\0';
+        for (; step > 0; step /= 10)
+            *--p = char('0' + step % 10);
+        Write_Text(" at step ");
+        Write_Text(p);
+    }
+    if (trap_cause[0] != '\0') {
+        Write_Text(": ");
+        Write_Text(trap_cause);
+    }
+    Write_Text("\n");
+}
+
 void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     if (Landing* here = landing) {
         here->si_code = info->si_code;
@@ -61,11 +93,7 @@ void On_Floating_Point_Error(int, siginfo_t* info, void*) {
     Remove_Partial_File_From_Signal();
     Unlock_Working_Folder_From_Signal();
     textio::Console_Close_From_Signal();
-    const char* kind = Floating_Point_Kind(info->si_code);
-    const char head[] = "floating-point error: ";
-    (void)!::write(2, head, sizeof head - 1);
-    (void)!::write(2, kind, std::strlen(kind));
-    (void)!::write(2, "\n", 1);
+    Write_Trap_Line(Floating_Point_Kind(info->si_code));
     ::_exit(1);
 }
 
@@ -81,6 +109,18 @@ void On_Interruption(int sig) {
 }
 
 } // namespace
+
+void Set_Trap_Cause(const std::string& cause) {
+    const std::size_t length = std::min(cause.size(), sizeof trap_cause - 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(trap_cause, cause.data(), length);
+    trap_cause[length] = '\0';
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+void Set_Trap_Step(int step) {
+    trap_step.store(step, std::memory_order_relaxed);
+}
 
 void Enable_Interruption_Cleanup() {
     struct sigaction sa {};
@@ -386,6 +426,29 @@ int Thread_Count(int requested) {
     if (quota > 0 && quota < cores)
         cores = quota;
     return Thread_Count(requested, std::getenv("OMP_NUM_THREADS"), cores);
+}
+
+std::int64_t Queued_Nanoseconds() {
+    // Kept open by each thread that asks, so that a reading costs a
+    // microsecond: "time on a core, time runnable without one, time slices".
+    struct Statistics {
+        int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+        ~Statistics() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    thread_local const Statistics file;
+    char text[96];
+    const ssize_t len = file.fd < 0 ? -1 : ::pread(file.fd, text, sizeof text - 1, 0);
+    if (len <= 0)
+        return -1;
+    text[len] = '\0';
+    char* end = nullptr;
+    std::strtoll(text, &end, 10);
+    const char* second = end;
+    const long long queued = std::strtoll(second, &end, 10);
+    return end == second || queued < 0 ? -1 : std::int64_t(queued);
 }
 
 std::uint64_t Control_Group_Limit() {

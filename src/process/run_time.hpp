@@ -18,6 +18,13 @@ struct Run_Time_Error : std::runtime_error {
 // Underflow and denormals pass and are kept (no flush to zero).
 void Enable_Floating_Point_Traps();
 
+// What the line of a trap adds to its kind, prepared before the run so that
+// the handler only writes it: the step being made (0: none) and the likely
+// cause with its remedy ("" for none), as in "floating-point error: overflow
+// at step 1234: the flow has blown up, as ...".
+void Set_Trap_Cause(const std::string& cause);
+void Set_Trap_Step(int step);
+
 // For a caller that runs the solver inside its own process (a library): runs
 // body() on this thread with the run's floating-point environment (the traps
 // above, no flush to zero) and gives the caller's environment and SIGFPE
@@ -86,6 +93,11 @@ int Thread_Count(int requested, const char* omp_num_threads, int cores);
 // Whether the user fixed the count (--threads, or OMP_NUM_THREADS); if not,
 // the program chooses it while the run goes on.
 bool Thread_Count_Given(int requested);
+
+// Nanoseconds the calling thread has spent runnable but without a core
+// (other work holding the cores), from the kernel's scheduler statistics
+// (/proc/thread-self/schedstat); -1 where they are not kept.
+std::int64_t Queued_Nanoseconds();
 
 // Cores the CPU quota of the process's control group allows (cgroup v2
 // cpu.max or v1 cpu.cfs_quota_us over cpu.cfs_period_us, rounded up, the

@@ -5,6 +5,20 @@
 
 namespace {
 
+// A grid 1 node high has no cavity between its walls, which sit half a
+// spacing inside the end nodes: no height, so no Ra of its own, and a Nu.dat
+// that is a figure of the lattice (the tools refuse such a grid likewise).
+std::string Grid_Warning(int n, int m) {
+    if (m >= 2)
+        return "";
+    return "warning: on a " + std::to_string(n) + " x " + std::to_string(m) +
+           " grid the cavity between the walls, which sit half a spacing inside the end nodes, "
+           "is m - 1 = 0 spacings high: it holds no fluid and has no Rayleigh number, and "
+           "Nu.dat is no Nusselt number of it (a 1 x 1 grid writes 4 for pure conduction, whose "
+           "Nu is 1); m of at least 2 gives the cavity a height (cavity-sweep refuses m = 1 for "
+           "the same reason)";
+}
+
 // The warnings on what was passed over in the file and on a force or a flow
 // step that may be poor; a grid on which the buoyancy force is lost to
 // rounding is refused. A grid without interior nodes has no fluid that could
@@ -14,6 +28,8 @@ std::vector<std::string> What_Is_Doubtful(const Physical_Parameters& p, const De
     const bool fluid = n >= 2 && m >= 2;
     const std::string force = fluid ? Check_Buoyancy(p, d, m) : "";
     std::vector<std::string> warnings = Reading_Warnings(lines);
+    if (const std::string grid = Grid_Warning(n, m); !grid.empty())
+        warnings.push_back(grid);
     if (fluid) {
         for (const std::string& w : Stability_Warnings(p, d, m))
             warnings.push_back(w);

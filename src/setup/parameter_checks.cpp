@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -139,33 +140,107 @@ std::vector<std::string> Reading_Warnings(const Parameter_Lines& lines) {
     return out;
 }
 
+namespace {
+
+// The lattice sound speed, and the share of it above which U_Ref is warned:
+// measured on runs from Ra 1e4 to 1e6 and Pr 0.71 to 6.2, against a low U_Ref
+// the mean Nu moved by up to 0.35 % at 0.2 of the sound speed and 0.6 % at
+// 0.3; no run up to 0.5 went unstable. Above 0.25 the error passes about
+// half a percent.
+const double Sound_Speed = 1.0 / std::sqrt(3.0);
+constexpr double U_Ref_Share_Warned = 0.25;
+constexpr float Tau_F_Warned = 0.51f;
+
+// "0.29", "7.3", "72", "144", "1.8e+13": a multiple of the sound speed.
+std::string Times_Sound(double U_Ref) {
+    const double times = U_Ref / Sound_Speed;
+    return Figure(times, times >= 100.0 && times < 1e6 ? "%.0f" : "%.2g");
+}
+
+// U_Ref = sqrt(Ra Pr) (Tau_T - 0.5) / (3 m): the Tau_T that gives the limit.
+double Tau_T_For_U_Ref_Limit(const Physical_Parameters& p, int m) {
+    return 0.5 + 3.0 * U_Ref_Share_Warned * Sound_Speed * m / std::sqrt(double(p.Ra) * p.Pr);
+}
+
+// Tau_F = 0.5 + Pr (Tau_T - 0.5): the Tau_T that gives the limit.
+double Tau_T_For_Tau_F_Limit(const Physical_Parameters& p) {
+    return 0.5 + 0.01 / p.Pr;
+}
+
+std::string Tau_T_Down(double tau) {
+    return Figure(std::floor(tau * 1e4) / 1e4, "%.4f");
+}
+
+std::string Tau_T_Up(double tau) {
+    return Figure(std::ceil(tau * 1e4) / 1e4, "%.4f");
+}
+
+} // namespace
+
 std::vector<std::string> Stability_Warnings(const Physical_Parameters& p,
                                             const Derived_Constants& d, int m) {
     std::vector<std::string> out;
-    // Measured on runs from Ra 1e4 to 1e6 and Pr 0.71 to 6.2: against a low U_Ref the
-    // mean Nu moved by up to 0.35 % at 0.2 of the sound speed and 0.6 % at 0.3; no run
-    // up to 0.5 went unstable. Above 0.25 the error passes about half a percent.
-    const double sound = 1.0 / std::sqrt(3.0), limit = 0.25 * sound;
-    if (d.U_Ref > limit) {
-        // U_Ref = sqrt(Ra Pr) (Tau_T - 0.5) / (3 m): the Tau_T that gives the limit.
-        const double tau = 0.5 + 3.0 * limit * m / std::sqrt(double(p.Ra) * p.Pr);
+    if (d.U_Ref > U_Ref_Share_Warned * Sound_Speed) {
+        const double tau = Tau_T_For_U_Ref_Limit(p, m);
         out.push_back("warning: the reference velocity U_Ref = " + Figure(d.U_Ref, "%.3g") +
-                      " is " + Figure(d.U_Ref / sound, "%.2g") +
-                      " of the lattice sound speed 0.577, above 0.25, where the compressibility "
-                      "error moves the mean Nusselt number by about 0.5 % (measured: 0.35 % at "
-                      "0.2, 0.6 % at 0.3) and grows with the square of U_Ref; a larger m or a "
-                      "smaller Tau_T lowers it " +
-                      (tau >= 0.5001 ? "(Tau_T " + Figure(std::floor(tau * 1e4) / 1e4, "%.4f") +
-                                           " or less on this grid)"
+                      " is " + Times_Sound(d.U_Ref) +
+                      " times the lattice sound speed 0.577, above 0.25 times it, where the "
+                      "compressibility error moves the mean Nusselt number by about 0.5 % "
+                      "(measured: 0.35 % at 0.2, 0.6 % at 0.3) and grows with the square of "
+                      "U_Ref; a larger m or a smaller Tau_T lowers it " +
+                      (tau >= 0.5001 ? "(Tau_T " + Tau_T_Down(tau) + " or less on this grid)"
                                      : "(no Tau_T above 0.5 on this grid)"));
     }
-    if (d.Tau_F < 0.51f) {
-        const double tau = 0.5 + 0.01 / p.Pr; // Tau_F = 0.5 + Pr (Tau_T - 0.5)
+    if (d.Tau_F < Tau_F_Warned)
         out.push_back("warning: the flow relaxation time Tau_F = " + Figure(d.Tau_F, "%.4g") +
                       " (from Pr = " + Figure(p.Pr) + " and Tau_T = " + Figure(p.Tau_T) +
                       ") is below 0.51: the flow step may be unstable; a larger Tau_T raises it "
                       "(Tau_T " +
-                      Figure(std::ceil(tau * 1e4) / 1e4, "%.4f") + " or more)");
-    }
+                      Tau_T_Up(Tau_T_For_Tau_F_Limit(p)) + " or more)");
     return out;
+}
+
+namespace {
+
+constexpr int Largest_M = 1290; // the largest m the program takes (m cubed in 32 bits)
+
+// What keeps both U_Ref below its limit and Tau_F at its limit or above: a
+// range of Tau_T on this grid, or a finer grid. U_Ref goes as (Tau_T - 0.5)
+// / m, so the smallest Tau_T that Tau_F allows needs the coarsest grid.
+std::string Stable_Remedy(const Physical_Parameters& p, const Derived_Constants& d, int m) {
+    const double low = std::ceil(Tau_T_For_Tau_F_Limit(p) * 1e4) / 1e4,
+                 high = std::floor(Tau_T_For_U_Ref_Limit(p, m) * 1e4) / 1e4,
+                 over = d.U_Ref / (U_Ref_Share_Warned * Sound_Speed);
+    auto finer = [&](double tau) { return std::ceil(m * over * (tau - 0.5) / (p.Tau_T - 0.5)); };
+    std::vector<std::string> ways;
+    if (low <= high)
+        ways.push_back("Tau_T from " + Figure(low, "%.4f") + " to " + Figure(high, "%.4f") +
+                       " on this grid");
+    if (over > 1.0 && p.Tau_T >= low && finer(p.Tau_T) <= Largest_M)
+        ways.push_back("m = " + Figure(finer(p.Tau_T), "%.0f") + " or more at this Tau_T");
+    else if (over > 1.0 && finer(low) <= Largest_M)
+        ways.push_back("m = " + Figure(std::max(finer(low), double(m)), "%.0f") +
+                       " or more with Tau_T = " + Figure(low, "%.4f"));
+    const std::string aim = "U_Ref below 0.25 times the sound speed and Tau_F at 0.51 or more";
+    if (ways.empty())
+        return "no grid the program takes (m up to " + std::to_string(Largest_M) + ") keeps " +
+               aim + " at this Ra and Pr; a smaller Ra does";
+    return (ways.size() == 1 ? ways[0] : ways[0] + ", or " + ways[1] + ",") + " keeps " + aim;
+}
+
+} // namespace
+
+std::string Blow_Up_Cause(const Physical_Parameters& p, const Derived_Constants& d, int n, int m) {
+    if (n < 2 || m < 2) // no fluid, no flow warnings
+        return "";
+    const bool fast = d.U_Ref > U_Ref_Share_Warned * Sound_Speed, thin = d.Tau_F < Tau_F_Warned;
+    if (!fast && !thin)
+        return "";
+    const std::string u_ref = "U_Ref = " + Figure(d.U_Ref, "%.3g") + " (" + Times_Sound(d.U_Ref) +
+                              " times the lattice sound speed",
+                      tau_f = "Tau_F = " + Figure(d.Tau_F, "%.4g") + " (below 0.51";
+    return "the flow has blown up, as " +
+           (fast && thin ? u_ref + ") and " + tau_f + "), both warned above,"
+                         : (fast ? u_ref : tau_f) + ", warned above)") +
+           " let it; " + Stable_Remedy(p, d, m);
 }

@@ -47,6 +47,11 @@ Derived_Constants Derive_Constants(const Physical_Parameters& p, int m);
 std::vector<std::string> Stability_Warnings(const Physical_Parameters& p,
                                             const Derived_Constants& d, int m);
 
+// After those warnings, what a floating-point trap of the step most likely
+// comes from, with the remedy ("the flow has blown up, as U_Ref = ... let
+// it; a finer grid ..."); "" where neither U_Ref nor Tau_F was warned.
+std::string Blow_Up_Cause(const Physical_Parameters& p, const Derived_Constants& d, int n, int m);
+
 // The largest buoyancy term of a run (the largest |T - T_Ref| among T_Hot,
 // T_Cold and T_Init, Rho = 1) against the distributions at rest it is added
 // to, as the collision rounds it.

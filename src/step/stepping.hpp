@@ -10,6 +10,7 @@
 #include "results/residuals_fast.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 // The fast procedures give the same bytes as the straightforward ones, which
@@ -30,6 +31,10 @@ struct Stepping {
     Thread_Choice choice;                                 // how many of the threads the steps use
     std::chrono::steady_clock::time_point interval_start; // of the steps since the last report
     int interval_steps = 0;
+    // The step's first thread's time without a core, at the last report (-1:
+    // not known), and when it was read.
+    std::int64_t queued_at_report = -1;
+    std::chrono::steady_clock::time_point report_time;
     std::vector<Residual_Sums> row_sums; // of the residuals, on the threads
     // Feq of a step redone on the straightforward procedures, obtained for
     // it and released after it; held here, so that a trap that a caller

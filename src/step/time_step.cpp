@@ -181,6 +181,8 @@ void Adapt_Threads(Stepping& s, const std::vector<int>& plan) {
     Start_Choice(s.choice, int(s.bands.size()), true, plan);
     if (s.choice.in_use != s.threads.Count())
         Use_Threads(s, s.choice.in_use);
+    s.queued_at_report = Queued_Nanoseconds();
+    s.report_time = std::chrono::steady_clock::now();
 }
 
 void Threads_At_Report(Stepping& s) {
@@ -190,9 +192,17 @@ void Threads_At_Report(Stepping& s) {
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - s.interval_start).count();
     const double waits = 1e-9 * double(s.threads.Take_Barrier_Waits());
+    // Read once a report, over the time from the last one (its work too).
+    const std::int64_t queued = c.adaptive ? Queued_Nanoseconds() : -1;
+    const double since = std::chrono::duration<double>(now - s.report_time).count();
+    const double queued_share = queued >= 0 && s.queued_at_report >= 0 && since > 0.0
+                                    ? 1e-9 * double(queued - s.queued_at_report) / since
+                                    : 0.0;
+    s.queued_at_report = queued;
+    s.report_time = now;
     const int before = c.in_use;
     if (s.interval_steps > 0 && seconds > 0.0)
-        Choose_Threads(c, seconds / s.interval_steps, waits / (seconds * before));
+        Choose_Threads(c, seconds / s.interval_steps, waits / (seconds * before), queued_share);
     if (c.in_use != before)
         Use_Threads(s, c.in_use);
     s.interval_steps = 0;
@@ -200,6 +210,7 @@ void Threads_At_Report(Stepping& s) {
 
 void Restart_Report_Interval(Stepping& s) {
     s.interval_steps = 0;
+    s.queued_at_report = -1; // the wait is no time of the steps
     s.threads.Take_Barrier_Waits();
 }
 

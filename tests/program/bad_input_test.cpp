@@ -147,11 +147,16 @@ std::vector<Bad_Case> Cases() {
          "give Viscosity = 1e+76, beyond single precision; these parameters cannot be run"},
         // A real fault of a running step keeps its name, after the warning it earned.
         {"HugeRayleigh", Parameter_File("0.71", "1e30", "1", "0", "0", "0.8"), "12\n8\n\n",
-         "warning: the reference velocity U_Ref = 1.05e+13 is 1.8e+13 of the lattice sound speed "
-         "0.577, above 0.25, where the compressibility error moves the mean Nusselt number by "
+         "warning: the reference velocity U_Ref = 1.05e+13 is 1.8e+13 times the lattice sound "
+         "speed "
+         "0.577, above 0.25 times it, where the compressibility error moves the mean Nusselt "
+         "number by "
          "about 0.5 % (measured: 0.35 % at 0.2, 0.6 % at 0.3) and grows with the square of "
          "U_Ref; a larger m or a smaller Tau_T lowers it (no Tau_T above 0.5 on this grid)"
-         "\nfloating-point error: invalid"},
+         "\nfloating-point error: invalid at step 1: the flow has blown up, as U_Ref = "
+         "1.05e+13 (1.8e+13 times the lattice sound speed, warned above) let it; no grid the "
+         "program takes (m up to 1290) keeps U_Ref below 0.25 times the sound speed and Tau_F "
+         "at 0.51 or more at this Ra and Pr; a smaller Ra does"},
         // The buoyancy force below single-precision resolution: refused before
         // the pause, with the grid that still resolves it.
         {"BuoyancyLostToRounding", Parameter_File("0.71", "1e4", "1", "0", "0", "0.6"),
@@ -193,6 +198,17 @@ std::vector<Bad_Case> Cases() {
          "= 0.50000006, T_Cold = 0.49999997); nothing was written; temperatures measured from "
          "nearer zero (T_Cold = 0, T_Hot = 1, say) give the same flow and a residual that waits "
          "for it"},
+        // On a grid 2 wide the one fluid column lies midway between the walls:
+        // started at T_Ref it stays there, with no buoyancy to move it.
+        {"FluidHeldAtTheMeanTemperature", Parameter_File("0.71", "100", "1", "0", "0.5", "0.6"),
+         "2\n2\n\n",
+         "run error: the fluid has not moved: the velocity is zero on every node at step 2, "
+         "where the temperature residual 2.67e-08 already meets the stop, so there is no "
+         "solution to write; every fluid node has stayed at T_Ref = 0.5, the mean of the wall "
+         "temperatures, where the buoyancy force is zero: on a grid 2 wide the one fluid column "
+         "lies midway between the walls, where conduction holds a fluid started at T_Ref; "
+         "nothing was written; a grid at least 3 wide, or a T_Init other than T_Ref, sets it "
+         "moving"},
     };
     const char* labels[] = {
         "the label line of Pr",     "Pr",     "the label line of Ra",     "Ra",
@@ -295,16 +311,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "warning: Ra (Input_Parameters.Input line 4): a comma ends a number, so "
                     "\"10,000\" is read as 10 and the rest of the line is ignored; write 10.000 "
                     "with a decimal point, or 10000 if the comma separates thousands"},
-        Warned_Case{"FastFlowAndLittleViscosity",
-                    Parameter_File("0.71", "3e4", "1", "0", "0", "0.51"), "3\n3\n\n",
-                    "warning: the reference velocity U_Ref = 0.162 is 0.28 of the lattice sound "
-                    "speed 0.577, above 0.25, where the compressibility error moves the mean "
-                    "Nusselt number by about 0.5 % (measured: 0.35 % at 0.2, 0.6 % at 0.3) and "
-                    "grows with the square of U_Ref; a larger m or a smaller Tau_T lowers it "
-                    "(Tau_T 0.5089 or less on this grid)\nwarning: the "
-                    "flow relaxation time Tau_F = 0.5071 (from Pr = 0.71 and Tau_T = 0.51) is "
-                    "below 0.51: the flow step may be unstable; a larger Tau_T raises it (Tau_T "
-                    "0.5141 or more)"},
+        Warned_Case{
+            "FastFlowAndLittleViscosity", Parameter_File("0.71", "3e4", "1", "0", "0", "0.51"),
+            "3\n3\n\n",
+            "warning: the reference velocity U_Ref = 0.162 is 0.28 times the lattice sound "
+            "speed 0.577, above 0.25 times it, where the compressibility error moves the mean "
+            "Nusselt number by about 0.5 % (measured: 0.35 % at 0.2, 0.6 % at 0.3) and "
+            "grows with the square of U_Ref; a larger m or a smaller Tau_T lowers it "
+            "(Tau_T 0.5089 or less on this grid)\nwarning: the "
+            "flow relaxation time Tau_F = 0.5071 (from Pr = 0.71 and Tau_T = 0.51) is "
+            "below 0.51: the flow step may be unstable; a larger Tau_T raises it (Tau_T "
+            "0.5141 or more)"},
         Warned_Case{"BarelyResolvedBuoyancy", Parameter_File("0.71", "0.002", "1", "0", "0", "0.8"),
                     "3\n3\n\n",
                     "warning: the buoyancy force is barely resolved in single precision on this "

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 using program::Program_Run;
 
@@ -74,6 +75,76 @@ TEST(FolderLock, ARunKilledOutrightStandsInNoOnesWay) {
     ASSERT_EQ(run.Start(program::Read_File(Golden + "console.in")), 0) << run.err;
     EXPECT_EQ(run.out, program::Read_File(Golden + "console.expected"));
     EXPECT_FALSE(run.Has(".cavity.lock"));
+}
+
+// The prefix that runs the program as a user who may not write in a folder
+// of root's, or "" where that cannot be arranged (root may write anywhere).
+std::string As_Another_User() {
+    if (::geteuid() != 0)
+        return " ";
+    const std::string prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    return std::system((prefix + " true 2>/dev/null").c_str()) == 0 ? prefix : "";
+}
+
+// A folder the user may read but not write in: the run is refused before it
+// asks anything, as the lock could not be made (the user's report: 20 000
+// steps made, then the first write failed), and again, where a lock file is
+// there to be locked, as no result file could be; nothing is written.
+TEST(FolderLock, AFolderTheRunCannotWriteInIsRefusedBeforeTheFirstStep) {
+    const std::string user = As_Another_User();
+    if (user.empty())
+        GTEST_SKIP() << "runs as root and cannot run the program as another user (setpriv)";
+    namespace fs = program::fs;
+    const std::string params = program::Read_File(Golden + "Input_Parameters.Input");
+    Program_Run run(&params), logs;
+    program::Write_File(run.dir / "console.in", program::Read_File(Golden + "console.in"));
+    const std::string start = "cd '" + run.dir.string() + "' && " + user +
+                              " '" CAVITY_BIN "' --files-every 20000 < console.in > '" +
+                              logs.dir.string() + "/out' 2> '" + logs.dir.string() + "/err'";
+    const std::string remedy = "; a run writes its lock and its result files in the folder it "
+                               "starts in: start it in a folder you may write to\n";
+    const std::string expected[] = {
+        "output error: cannot create the lock file .cavity.lock in this folder: Permission "
+        "denied" +
+            remedy,
+        "output error: cannot create Result.dat.tmp: Permission denied" + remedy};
+    const fs::perms read_only = fs::perms::owner_read | fs::perms::owner_exec |
+                                fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec;
+    for (const std::string& err : expected) {
+        fs::permissions(run.dir, read_only);
+        const int rc = std::system(start.c_str());
+        fs::permissions(run.dir, fs::perms::owner_all);
+        EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+        EXPECT_EQ(logs.File("out"), "");
+        EXPECT_EQ(logs.File("err"), err);
+        EXPECT_EQ(run.Stray_Files(), err == expected[0] ? 0 : 1);
+        // A lock file that the user may lock but not write (root's, or made
+        // read-only), as another user's run leaves it.
+        program::Write_File(run.dir / ".cavity.lock", "");
+        fs::permissions(run.dir / ".cavity.lock",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    EXPECT_EQ(run.File(".cavity.lock"), "");
+}
+
+// A file system without locks: the run goes on unlocked, with a warning,
+// and writes every byte as it would with the lock.
+TEST(FolderLock, AFileSystemWithoutLocksRunsUnlockedWithAWarning) {
+    const std::string params = program::Read_File(Golden + "Input_Parameters.Input");
+    Program_Run run(&params);
+    ASSERT_EQ(run.Start(program::Read_File(Golden + "console.in"),
+                        "LD_PRELOAD='" NO_LOCKS_PRELOAD "' ASAN_OPTIONS=verify_asan_link_order=0"),
+              0)
+        << run.err;
+    EXPECT_EQ(run.out, program::Read_File(Golden + "console.expected"));
+    EXPECT_EQ(run.err, "warning: the lock file .cavity.lock cannot be locked here (No locks "
+                       "available): the run goes on without the lock, so a second run started "
+                       "in this folder meanwhile would not be refused and would overwrite its "
+                       "files\n" +
+                           program::Read_File(Golden + "console-errors.expected"));
+    for (const char* f : program::Result_Files)
+        EXPECT_EQ(run.File(f), program::Read_File(Golden + f + ".expected")) << f;
 }
 
 } // namespace

@@ -34,13 +34,18 @@ TEST(ResultFilesOnDisk, OldSnapshotIsReplacedWhole) {
     EXPECT_EQ(run.File("Nu.dat").size(), 18u);
 }
 
-TEST(ResultFilesOnDisk, NameTakenByADirectoryIsAnError) {
+TEST(ResultFilesOnDisk, NameTakenByADirectoryIsRefusedBeforeTheDialogue) {
     Program_Run run(&Quick);
-    program::fs::create_directory(run.dir / "Result.dat");
+    program::fs::create_directory(run.dir / "Nu.dat");
+    // A temporary file a killed run left is the run's own to try.
+    program::Write_File(run.dir / "Result.dat.tmp", "left by a killed run");
     EXPECT_EQ(run.Start("1\n4\n\n"), 1);
-    EXPECT_EQ(run.err, "output error: cannot replace Result.dat: Is a directory\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "output error: cannot replace Nu.dat: Is a directory; the run writes its "
+                       "result files under their names: move it away, or start the run in "
+                       "another folder\n");
     EXPECT_FALSE(run.Has("Result.dat.tmp"));
-    EXPECT_FALSE(run.Has("Nu.dat"));
+    EXPECT_EQ(run.Stray_Files(), 1); // Nu.dat, the directory
 }
 
 TEST(ResultFilesOnDisk, FileSizeLimitIsAnErrorAndLeavesNoTemporaryFile) {
@@ -66,9 +71,18 @@ void Check_Overflow_Keeps_Last_Report(const std::string& params, int n, int m) {
         }
         previous = line;
     }
-    EXPECT_EQ(previous, "floating-point error: overflow");
+    // The line names the step, after the last report and at most the next,
+    // and the warned cause.
     std::size_t last = run.out.rfind("Nu On Hot Wall==");
     ASSERT_NE(last, std::string::npos) << "no report before the overflow";
+    const std::string head = "floating-point error: overflow at step ";
+    ASSERT_EQ(previous.rfind(head, 0), 0u) << previous;
+    const int step = std::stoi(previous.substr(head.size()));
+    const int report = std::stoi(run.out.substr(run.out.rfind("Step==") + 6));
+    EXPECT_GT(step, 50 * report);
+    EXPECT_LE(step, 50 * (report + 1));
+    EXPECT_NE(previous.find(": the flow has blown up, as "), std::string::npos) << previous;
+    EXPECT_NE(previous.find(" warned above"), std::string::npos) << previous;
     std::string nu_printed = run.out.substr(last + 16, 15);
     EXPECT_EQ(run.File("Nu.dat"), " " + nu_printed + "\r\n");
     for (const char* f : program::Result_Files)

@@ -161,6 +161,8 @@ def options(argv):
             if not os.path.exists(val):
                 _die("input error: cannot open --start-from %s: No such file "
                      "or directory" % val)
+        elif opt == "--checkpoint-every":
+            int(val)
         elif opt == "--threads":
             if int(val) < 1:
                 _die("usage error: --threads needs a whole number from 1")
@@ -252,7 +254,9 @@ def main():
     sys.stderr.write("note: wall-corrected mean Nu (second order, walls half a "
                      "spacing inside the end nodes): hot wall 1, cold wall 1, "
                      "0 %% apart (the heat balance); Nu.dat %s is +0 %% from "
-                     "the hot-wall value\n" % real_text(nu))
+                     "the hot-wall value; Ra = 1 for the cavity between the "
+                     "walls, m - 1 = 1 spacings high, where the file's Ra = 1 "
+                     "is for the height m = 2\n" % real_text(nu))
     return 0
 
 

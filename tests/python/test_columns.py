@@ -8,7 +8,7 @@ import re
 import subprocess
 
 from conftest import tool
-from cavity import grid_study, nanofluid_sweep, plotting, sweep, tau_study
+from cavity import grid_study, nanofluid_sweep, plotting, sweep, target_sweep, tau_study
 from cavity import validation as va
 from cavity.cli import validate
 
@@ -51,6 +51,9 @@ def written(tmp_path):
     nanofluid_sweep.write_csv(p, [dict(dict.fromkeys(every, ""), gs=None)])
     out["`nanofluid_sweep.csv`"] = plain + header(p)
     out["`hotwall_nusselt.csv`"] = list(plotting.LOCAL_NU_COLUMNS)
+    target_sweep.write_csv(p, [])
+    out["`target.csv`"] = header(p)
+    out["`nanofluid_target.csv`"] = list(target_sweep.NANOFLUID_COLUMNS)
     tau_study.write_csv(p, [])
     out["`cavity-nanofluid tau-study --csv`"] = header(p)
     validate.write_csv(p, {}, [])

@@ -128,6 +128,39 @@ TEST(ParameterChecks, OnlyANumberAfterTheValueIsWarned) {
     EXPECT_NE(w[1].find("write a decimal point, 1.5"), std::string::npos) << w[1];
 }
 
+// The cause a trap's line names after the flow warnings: every setting its
+// remedy names clears both warnings, and the grid it names is the coarsest.
+TEST(ParameterChecks, BlowUpRemedyClearsBothWarnings) {
+    auto cause = [](float Ra, float Tau_T, int m) {
+        const Physical_Parameters p = Params(0.71f, Ra, 1, 0, 0, Tau_T);
+        return Blow_Up_Cause(p, Derive_Constants(p, m), m, m);
+    };
+    auto warned = [](float Ra, float Tau_T, int m) {
+        const Physical_Parameters p = Params(0.71f, Ra, 1, 0, 0, Tau_T);
+        return Stability_Warnings(p, Derive_Constants(p, m), m).size();
+    };
+    EXPECT_EQ(cause(1e4f, 0.6f, 64), ""); // nothing warned
+    EXPECT_EQ(cause(1e9f, 0.65f, 1), ""); // no fluid
+    EXPECT_EQ(cause(1e6f, 0.65f, 32),
+              "the flow has blown up, as U_Ref = 1.32 (2.3 times the lattice sound speed, "
+              "warned above) let it; Tau_T from 0.5141 to 0.5164 on this grid, or m = 292 or "
+              "more at this Tau_T, keeps U_Ref below 0.25 times the sound speed and Tau_F at "
+              "0.51 or more");
+    EXPECT_EQ(warned(1e6f, 0.5141f, 32) + warned(1e6f, 0.5164f, 32) + warned(1e6f, 0.65f, 292), 0u);
+    EXPECT_EQ(warned(1e6f, 0.5165f, 32) + warned(1e6f, 0.65f, 291), 2u);
+    // Both warned, and no Tau_T clears both on this grid: a finer one with
+    // the smallest Tau_T that Tau_F allows.
+    const std::string both = cause(1e9f, 0.505f, 32);
+    EXPECT_EQ(both.rfind("the flow has blown up, as U_Ref = 1.39 (2.4 times the lattice sound "
+                         "speed) and Tau_F = 0.5035 (below 0.51), both warned above, let it; m = "
+                         "868 or more with Tau_T = 0.5141 keeps",
+                         0),
+              0u)
+        << both;
+    EXPECT_EQ(warned(1e9f, 0.5141f, 868), 0u);
+    EXPECT_EQ(warned(1e9f, 0.5141f, 867), 1u);
+}
+
 TEST(InitialState, FieldsAtRestWithTheWallTemperatures) {
     Run_State s(6, 4);
     s.Initial(1.0f, 0.0f, 0.5f);

@@ -19,6 +19,7 @@ RAYLEIGH:   --ra-f RA_OF_THE_BASE_FLUID | --height H --delta-t DT [--gravity G]
 import argparse
 import csv
 import json
+import math
 import os
 import sys
 
@@ -416,6 +417,8 @@ def cmd_sweep(args, passthrough):
     from cavity import grid_study
     from cavity import nanofluid_sweep as nfs
     n, m = parse_grid(args.grid)
+    if args.target:
+        return sweep_to_target(args, passthrough, n, m)
     ms = grid_study.parse_grids(args.grids) if args.grids else [m]
     if args.grids:  # Tau_T of the coarsest grid, where U_Ref is largest
         n, m = grid_study.width_for({"n": n, "m": m}, ms[0]), ms[0]
@@ -490,6 +493,76 @@ def cmd_sweep(args, passthrough):
     print(plot)
     bad = [r for r in results if r["status"] != "ok"]
     return 1 if bad or returncode else 0
+
+
+def sweep_to_target(args, passthrough, n, m):
+    """sweep --target: every phi answered to the accuracy by cavity-sweep
+    --target (a ladder of grids a case), Tau_T chosen for each phi's first
+    grid (where U_Ref is largest) and held; the answers referred to the
+    base fluid in OUTDIR/nanofluid_target.csv."""
+    import subprocess
+    from cavity import target, target_sweep
+    if args.grids:
+        raise ValueError("--target chooses the grids itself; leave out --grids")
+    rows = case_rows(args, n, m)  # the suspensions; Tau_T chosen again below
+    for row, s, ra in rows:
+        m1 = target.first_grid(ra[1], s.props["Pr"])
+        n1 = max(4, int(round((n - 1.0) * (m1 - 1.0) / (m - 1.0) + 1.0)))
+        try:
+            row["Tau_T"] = repr(lattice_choice(args, s.props["Pr"], ra[1], n1, m1)[0])
+        except nf.NoFit as exc:
+            raise nf.NoFit("phi = %g, first grid %d: %s" % (row["phi"], m1, exc),
+                           getattr(exc, "m_needed", None))
+    os.makedirs(args.outdir, exist_ok=True)
+    table = os.path.join(args.outdir, "cases.csv")
+    write_case_table(table, rows)
+    cmd = programs.tool("sweep") + [table, "-o", args.outdir, "--jobs",
+                                    str(args.jobs), "--target", args.target]
+    if args.bin:
+        cmd += ["--bin", args.bin]
+    if args.settle != SETTLE_TOL:
+        cmd += ["--settle", repr(args.settle)]
+    returncode = 0
+    if not args.report_only:
+        print("cavity-nanofluid: %s" % " ".join(cmd + passthrough), file=sys.stderr)
+        returncode = subprocess.run(cmd + passthrough).returncode
+        if returncode == 2:
+            return 2
+    cases = [dict(r, n=int(r["n"]), m=int(r["m"]), Pr=float(r["Pr"]),
+                  Ra=float(r["Ra"]), Tau_T=float(r["Tau_T"])) for r, _, _ in rows]
+    results = target_sweep.collect(os.path.abspath(args.outdir), cases)
+    for r, (_, s, _) in zip(results, rows):
+        r["k_ratio"] = s.props["k_ratio"]
+        ok = r.get("Nu") is not None and r.get("Nu") == r.get("Nu")
+        r["nu"] = r["Nu"] if ok else math.nan
+        r["u"] = r["U_total"] if ok else math.nan
+    base = [r["nu"] * r["k_ratio"] for r in results if r["case"]["phi"] == 0]
+    b = base[0] if base else math.nan
+    path = os.path.join(args.outdir, "nanofluid_target.csv")
+    with open(path, "w", newline="") as fh:
+        w = csv.writer(fh)
+        w.writerow(target_sweep.NANOFLUID_COLUMNS)
+        for r in results:
+            kr, c = r["k_ratio"], r["case"]
+            w.writerow([r["name"], c["phi"], g(c["Pr"]), g(c["Ra"]), g(c["Tau_T"]),
+                        g(kr), "yes" if r.get("met") else "no", r.get("status", ""),
+                        g(r["nu"]), g(r["u"]), g(r["nu"] * kr), g(r["u"] * kr),
+                        g(r["nu"] * kr / b - 1.0 if b == b and b else math.nan),
+                        ";".join("%d" % d["m"] for d in r.get("done", [])),
+                        "%.2f" % r.get("cpu_s", 0.0),
+                        r.get("scheme", "")])
+    print("Nu referred to the base fluid (x k_nf/k_f), extrapolated, with "
+          "its uncertainty U (every part counted):")
+    for r in results:
+        kr = r["k_ratio"]
+        if r["nu"] == r["nu"]:
+            print("  phi %-6g Nu x k_nf/k_f = %.5f +- %.5f  (%s)"
+                  % (r["case"]["phi"], r["nu"] * kr, r["u"] * kr,
+                     "met" if r.get("met") else "not met: %s" % r.get("reason")))
+        else:
+            print("  phi %-6g no answer: %s" % (r["case"]["phi"], r.get("reason")))
+    print(path)
+    return returncode or (0 if all(r.get("met") for r in results) else 1)
 
 
 def sweep_results(outdir, rows, grids=None):
@@ -660,6 +733,12 @@ def main(argv=None):
                    "and figure give the second-order Nu of the finest grid "
                    "with its Grid Convergence Index as error bar and the "
                    "extrapolated Nu")
+    p.add_argument("--target", metavar="ACC",
+                   help="answer every phi to this accuracy (1%% or 0.01) by "
+                   "cavity-sweep --target: a ladder of grids a phi, Tau_T "
+                   "chosen for its first grid and held; --grid gives the "
+                   "aspect ratio only (--max-grids, --max-cpu and the like go "
+                   "to cavity-sweep)")
     p.add_argument("--report-only", action="store_true",
                    help="report the runs already in OUTDIR without running "
                    "anything")

@@ -19,8 +19,8 @@ import os
 import sys
 import textwrap
 
-from cavity import (chain, folder_lock, grid_study, programs, provenance,
-                    rayleigh, slurm, sweep, sweep_progress)
+from cavity import (chain, folder_lock, gci, grid_study, programs, provenance,
+                    rayleigh, slurm, sweep, sweep_progress, target_sweep)
 
 
 def cores():
@@ -106,6 +106,12 @@ def parse(argv):
                     "the second-order Nu on each grid, the observed order, the "
                     "extrapolated Nu and its Grid Convergence Index "
                     "(OUTDIR/grid_study.csv)")
+    ap.add_argument("--order", type=float, default=gci.FORMAL_ORDER,
+                    metavar="P",
+                    help="formal order of the scheme's Nu, which sets the "
+                    "error form a grid study fits (default %g: the original "
+                    "scheme's insulated walls add a first-order term; 2 for "
+                    "a second-order scheme)" % gci.FORMAL_ORDER)
     ap.add_argument("--report-only", action="store_true",
                     help="with --grids: report the runs already in OUTDIR "
                     "(its summary.csv) without running anything")
@@ -113,6 +119,7 @@ def parse(argv):
                     help="prepare the folders and print the parallel (or "
                     "sbatch) command only")
     slurm.add_arguments(ap)
+    target_sweep.add_arguments(ap)
     return ap.parse_known_args(argv)
 
 
@@ -130,10 +137,19 @@ def check(args, passthrough):
         return "--threads must be at least 1"
     if args.report_only and not args.grids:
         return "--report-only goes with --grids"
+    if not args.order > 0:
+        return "--order needs a formal order above 0, e.g. 1 or 2"
+    problem = target_sweep.check(args)
+    if problem:
+        return problem
     return slurm.check(args, passthrough)
 
 
-def run(args, passthrough, cases):
+def run(args, passthrough, cases, job=None):
+    """Runs the cases through GNU parallel; ``job`` = (prepare, binary,
+    options): another program each job runs in its case folder instead of
+    the solver (the ladder of cavity.target), and how to prepare the
+    folder for it."""
     if args.jobs:
         passthrough += ["--jobs", args.jobs]
     for s in args.sshlogin:
@@ -145,7 +161,7 @@ def run(args, passthrough, cases):
     folders = []
     for case in cases:
         folder = os.path.join(outdir, case["name"])
-        sweep.prepare_case(folder, case)
+        (job[0] if job else sweep.prepare_case)(folder, case)
         folders.append(folder)
         for w in sweep.case_warnings(case):
             print("cavity-sweep: warning: %s: %s" % (case["name"], w),
@@ -162,7 +178,10 @@ def run(args, passthrough, cases):
     binary = args.bin if args.transfer and os.sep not in args.bin \
         else os.path.abspath(args.bin)
     settle = None if args.no_settle else (args.settle, args.settle_window)
-    command = sweep.job_command(binary, sweep.solver_options(settle, args.threads),
+    options = sweep.solver_options(settle, args.threads)
+    if job:
+        binary, options = job[1], job[2]
+    command = sweep.job_command(binary, options,
                                 shell_options=chain.OPTIONS_SHELL if chained else "")
     if args.transfer:
         passthrough = sweep.transfer_options() + passthrough
@@ -288,11 +307,11 @@ def main(argv=None):
         table = cases
         if chain.used(cases):
             chain.waves(cases, args.cases)  # every start_from a case, no loops
-            if args.grids or args.slurm or args.transfer:
+            if args.grids or args.slurm or args.transfer or args.target:
                 raise sweep.CaseError(
                     "%s: the start_from column chains cases on one machine or "
-                    "a shared folder; it does not go with --grids, --slurm or "
-                    "--transfer" % args.cases)
+                    "a shared folder; it does not go with --grids, --target, "
+                    "--slurm or --transfer" % args.cases)
         if args.grids:
             cases = grid_study.expand(table, grid_study.parse_grids(args.grids))
     except (OSError, sweep.CaseError, grid_study.GridError) as exc:
@@ -312,6 +331,8 @@ def main(argv=None):
         return 2
     if args.report_only:
         return grid_report(args, table)
+    if args.target:
+        return target_main(args, passthrough, cases, "--settle" in argv)
     settle = None if args.no_settle else (args.settle, args.settle_window)
     args.provenance = provenance.sweep_record(
         args.bin if args.transfer and os.sep not in args.bin
@@ -336,6 +357,42 @@ def main(argv=None):
     return status
 
 
+def target_main(args, passthrough, cases, settle_given):
+    """--target: one job a case, the ladder runner (python -m cavity.target)
+    in its folder, on the sweep's back end; then the answers."""
+    try:
+        cases, prepare = target_sweep.prepare(
+            args, cases, args.bin if args.transfer and os.sep not in args.bin
+            else os.path.abspath(args.bin), settle_given)
+    except ValueError as exc:  # no Tau_T fits the policy
+        print("cavity-sweep: --target: %s" % exc, file=sys.stderr)
+        return 2
+    job = (prepare, sys.executable, ["-m", "cavity.target"])
+    # each grid's own options are in NAME/mMMM/command.txt
+    args.provenance = provenance.sweep_record(
+        args.bin if args.transfer and os.sep not in args.bin
+        else os.path.abspath(args.bin),
+        ["(a ladder of grids: python -m cavity.target, target.json)"], back_end(args))
+    try:
+        if args.slurm:
+            rows = slurm.run(args, cases, args.bin, None, job)
+        else:
+            rows = run(args, passthrough, cases, job)
+    except RuntimeError as exc:
+        print("cavity-sweep: %s" % exc, file=sys.stderr)
+        return 2
+    if rows is None:
+        return 0
+    outdir = os.path.abspath(args.outdir)
+    for r in rows:  # the ladder's closing note, not the solver's
+        note = target_sweep.closing_note(r["folder"])
+        if note:
+            r["message"] = note
+    finish(args.summary or os.path.join(outdir, "summary.csv"), rows, args.provenance)
+    results = target_sweep.report(outdir, cases)
+    return 0 if results and all(r.get("met") for r in results) else 1
+
+
 def grid_report(args, table, rows=None):
     """The grid study of each case of ``table``: printed, and written to
     OUTDIR/grid_study.csv. ``rows``: the sweep's summary rows, else read
@@ -348,11 +405,12 @@ def grid_report(args, table, rows=None):
         except OSError as exc:
             print("cavity-sweep: --report-only: %s" % exc, file=sys.stderr)
             return 2
-    results = grid_study.analyse(table, rows)
+    results = grid_study.analyse(table, rows, args.order)
     path = os.path.join(outdir, "grid_study.csv")
     grid_study.write_csv(path, results)
-    print("grid study (second-order mean Nu on the hot wall; GCI of the "
-          "finest grid, safety factor 1.25):")
+    print("grid study (second-order mean Nu on the hot wall; error form "
+          "for a scheme of formal order %g, band of the extrapolated Nu, "
+          "cavity.gci):" % args.order)
     for line in grid_study.text_table(results):
         print(line)
     print("cavity-sweep: grid study in %s" % path, file=sys.stderr)
