@@ -30,9 +30,11 @@ struct Bench_Run {
     Stepping steps;
     Run_Monitor monitor;
     Checkpointing keep;
-    Run_State state{
-        n, m, p, Nu_Hot, Residual_T, Residual_Flow, Rho,
-        U, V, T, U_Old,  V_Old,      T_Old,         Checkpoint_Links(steps, monitor, n, F, G)};
+    Scheme scheme;
+    // clang-format off
+    Run_State state{n, m, scheme, p, Nu_Hot, Residual_T, Residual_Flow, Rho, U, V, T, U_Old,
+                    V_Old, T_Old, Checkpoint_Links(steps, monitor, n, F, G)};
+    // clang-format on
 
     explicit Bench_Run(int size, int threads = 1) : n(size), m(size), d(Derive_Constants(p, m)) {
         for (Field* f : {&U, &V, &Rho, &T, &V_Old, &T_Old, &U_Old})
@@ -44,6 +46,7 @@ struct Bench_Run {
         Prepare_Stepping(steps, Solver::Fast, n, m, threads, F, Feq, G);
         Run_Options options;
         options.Checkpoint_File = "bench.ckpt";
+        options.Checkpoint_Every = 50; // one at every call, not paced
         Begin_From_Files(options, state, keep);
         for (int k = 0; k < 100; ++k)
             Record_Report(monitor, 1.0f);

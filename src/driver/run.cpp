@@ -96,7 +96,7 @@ void Obtain_Storage(Run& r, Run_Host host, Solver solver, const Run_Options& opt
 // The state a checkpoint keeps and restores, by reference.
 Run_State State_Of(Run& r) {
     // clang-format off
-    return {r.n, r.m, r.Parameters, r.Nu_Hot, r.Residual_T, r.Residual_Flow,
+    return {r.n, r.m, r.options.Scheme_Used, r.Parameters, r.Nu_Hot, r.Residual_T, r.Residual_Flow,
             r.Rho, r.U, r.V, r.T, r.U_Old, r.V_Old, r.T_Old,
             Checkpoint_Links(r.steps, r.monitor, r.n, r.F, r.G)};
     // clang-format on
@@ -116,7 +116,10 @@ void Close_Step(Run& r);
 // settle rule and the blocks of --accelerate, a checkpoint to go on from
 // (its step counts as made and reported; its residuals come next).
 void Prepare_Loop(Run& r) {
+    if (const std::string w = Settle_Tolerance_Warning(r.options.Settle_Tolerance); !w.empty())
+        textio::Console_Note(w);
     Prepare_Stepping(r.steps, r.solver, r.n, r.m, r.threads, r.F, r.Feq, r.G);
+    r.steps.scheme = r.options.Scheme_Used;
     if (!r.plan.empty() || !Thread_Count_Given(r.options.Threads))
         Adapt_Threads(r.steps, r.plan);
     r.shares = Report_Shares(r.steps);
@@ -148,7 +151,15 @@ void Prepare_Loop(Run& r) {
     }
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
-        Close_Step(r);
+        // The checkpoint of a run's end ends this run there too: after its
+        // residuals by the stop, or at its report by --settle as now given.
+        if (r.monitor.Ended_By_Residual)
+            r.ending = Ending::Residual;
+        else if (r.options.Settle_Tolerance > 0.0 &&
+                 Judge_Settling(r.monitor, r.options.Settle_Tolerance).Settled)
+            r.ending = Ending::Settled;
+        else
+            Close_Step(r);
     }
 }
 
@@ -165,11 +176,13 @@ void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m) 
 
 void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m,
                const Physical_Parameters& parameters) {
-    if (n < 1 || n > Max_N || m < 1 || m > Max_M) {
+    const int low_m = Min_M(options.Scheme_Used);
+    if (n < 1 || n > Max_N || m < low_m || m > Max_M) {
         r.ending = Ending::Failed;
         throw Run_Error("run error: a grid of " + std::to_string(n) + " x " + std::to_string(m) +
                         " cannot be run: n must be from 1 to " + std::to_string(Max_N) +
-                        " and m from 1 to " + std::to_string(Max_M));
+                        " and m from " + std::to_string(low_m) + " to " + std::to_string(Max_M) +
+                        (low_m > 1 ? Why_Min_M(options.Scheme_Used) : ""));
     }
     r.host = Run_Host::Library;
     r.temporaries.owned = 0; // the working folder's temporary files are not this run's
@@ -261,7 +274,13 @@ bool Settled_After_Report(Run& r) {
 // this step, to go on from, and the one a library asked for. Each restarts
 // the history of the extrapolations of --accelerate.
 void Keep_Checkpoints(Run& r) {
-    bool kept = Keep_Checkpoint(r.keep, r.Step, State_Of(r));
+    // With --checkpoint: the state of this step, to go on from; at the step
+    // limit always, as the run's end.
+    bool kept = false;
+    if (r.Step == Max_Steps)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
+    else
+        kept = Keep_Checkpoint(r.keep, r.Step, State_Of(r));
     if (!r.checkpoint_wanted.empty()) {
         if (r.keep.rows.empty())
             Allocate_Field(r.keep.rows, Checkpoint_Row_Floats(r.n), "the checkpoint rows");
@@ -309,7 +328,8 @@ void Close_Step(Run& r) {
               r.T_Old, Is_Report_Step(Step + 1) || Step == Max_Steps, r.Flow_At_Rest);
     // The stop test. A flow residual over a fluid at rest is 0 over nothing
     // and no sign of convergence.
-    if (r.Residual_T < Stop_Threshold || (r.Residual_Flow < Stop_Threshold && !r.Flow_At_Rest)) {
+    if (r.options.Residual_Stop &&
+        (r.Residual_T < Stop_Threshold || (r.Residual_Flow < Stop_Threshold && !r.Flow_At_Rest))) {
         r.ending = Ending::Residual;
         return;
     }
@@ -362,6 +382,28 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
                     " and cannot go on; a new Run starts again");
 }
 
+// The relative difference of the walls' second-order Nusselt numbers of a
+// settled run (-1 for none): the heat the rounded weights of the
+// temperature add goes out through the walls, and shows in it.
+double Heat_Balance(const Run& r) {
+    if (r.ending != Ending::Settled || r.n < 3)
+        return -1.0;
+    double hot = 0.0, cold = 0.0;
+    Compute_Wall_Nusselt(r.n, r.m, r.T_Hot, r.T_Cold, r.T, hot, cold);
+    return hot != 0.0 ? std::fabs(hot - cold) / std::fabs(hot) : -1.0;
+}
+
+// With --checkpoint, the state the run ended in, to start another from:
+// settled, that of its report; by the residual stop, that after its
+// residuals, marked so that a run going on from it ends there too. (The
+// step limit keeps its report's, in Make_Step.)
+void Keep_The_End(Run& r) {
+    if (r.ending == Ending::Residual && r.keep.Last_Step != r.Step)
+        r.monitor.Ended_By_Residual = true;
+    if (r.ending == Ending::Residual || r.ending == Ending::Settled)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
+}
+
 } // namespace
 
 Advance_End Advance_Run(Run& r, int max_steps, const std::atomic<bool>* stop_request) {
@@ -391,16 +433,18 @@ void End_Run(Run& r) {
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
             No_Flow_At_Stop(r);
+        Keep_The_End(r);
         Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares, r.output);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.
         textio::Console_Close();
         Tell_The_Ending(r.ending, r.Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow, r.options,
-                        r.monitor);
+                        r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
-        textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T) +
-                             Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
+        textio::Console_Note(
+            Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T, r.options.Scheme_Used) +
+            Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
         if (r.options.Accelerate)
             Tell_The_Acceleration(r.accelerator, r.Step,
                                   r.ending == Ending::Settled && r.monitor.Acceleration.Shifts > 0);
@@ -420,6 +464,16 @@ void Write_Run_Results(Run& r, const std::string& folder) {
         }))
         No_Further(r);
     Remove_Temporary_Files(folder);
+}
+
+int Min_M(const Scheme& scheme) {
+    return scheme.insulated_walls == Insulated_Walls::Bounce_Back ? 2 : 1;
+}
+
+std::string Why_Min_M(const Scheme& scheme) {
+    return std::string(" with --scheme ") + Scheme_Name(scheme) +
+           ", whose insulated walls are the rows 0 and m: a grid one row high has no fluid "
+           "between them";
 }
 
 void Run_Distributions(const Run& r, Field& F, Field& G) {

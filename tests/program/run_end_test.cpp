@@ -6,6 +6,8 @@
 #include "support/program_run.hpp"
 
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -63,6 +65,21 @@ TEST(RunEnd, StripWithoutFluidRunsToItsTemperatureStop) {
     EXPECT_EQ(Count(run.out, "Residual of Flow==   0.000000E+00"), reports);
 }
 
+// Without the residual stop a run that would meet it goes on to --settle;
+// in the bounce-back scheme the note names the scheme.
+TEST(RunEnd, NoResidualStopLeavesTheEndToSettle) {
+    const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0.5", "0.8");
+    Program_Run plain(&params), on(&params);
+    ASSERT_EQ(plain.Start("20\n20\n\n", "", CAVITY_BIN, "--scheme bounce-back --settle 1e-7"), 0);
+    EXPECT_NE(plain.err.find("note: converged at step "), std::string::npos) << plain.err;
+    ASSERT_EQ(on.Start("20\n20\n\n", "", CAVITY_BIN,
+                       "--scheme bounce-back --settle 1e-7 --no-residual-stop"),
+              0);
+    EXPECT_NE(on.err.find("note: settled at step "), std::string::npos) << on.err;
+    EXPECT_GT(Count(on.out, "Step=="), Count(plain.out, "Step=="));
+    EXPECT_NE(on.err.find("nodes; scheme bounce-back): hot wall "), std::string::npos);
+}
+
 TEST(RunEnd, OneCellGridIsWarnedAndWritesWhatItAlwaysHas) {
     // Pure conduction, whose Nusselt number is 1: Nu.dat's sum over the two
     // rows of one wall column writes 4, as it always has; the warning says
@@ -86,9 +103,21 @@ double Nu_Of(const Program_Run& run) {
     return std::stod(run.File("Nu.dat"));
 }
 
+// The step of a checkpoint file (the i32 at byte 48).
+int Checkpoint_Step(const std::string& bytes) {
+    std::int32_t step = 0;
+    if (bytes.size() >= 52)
+        std::memcpy(&step, bytes.data() + 48, 4);
+    return step;
+}
+
 TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
+    // Both keep a checkpoint of their end, though the interval is longer
+    // than the run.
+    const std::string keep = "--checkpoint c.ckpt --checkpoint-every 1000000";
     Program_Run full(&Held_Above_The_Stop);
-    ASSERT_EQ(full.Start("5\n5\n\n"), 0) << full.err;
+    ASSERT_EQ(full.Start("5\n5\n\n", "", CAVITY_BIN, keep), 0) << full.err;
+    EXPECT_EQ(Checkpoint_Step(full.File("c.ckpt")), 1000000);
     EXPECT_EQ(Count(full.out, "Step=="), 20000);
     // Once, while it goes on: steady, held above the stop.
     EXPECT_EQ(Count(full.err, "note: steady at step "), 1) << full.err;
@@ -101,11 +130,13 @@ TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
     EXPECT_EQ(before_nu_note.find('\n', limit + 1), before_nu_note.size() - 1); // then the Nu note
 
     Program_Run settled(&Held_Above_The_Stop);
-    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5"), 0) << settled.err;
+    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5 " + keep), 0)
+        << settled.err;
     const std::size_t note = settled.err.find("note: settled at step ");
     ASSERT_NE(note, std::string::npos) << settled.err;
     EXPECT_EQ(Count(program::Without_Nu_Note(settled.err), "note: "), 1);
     const int step = std::stoi(settled.err.substr(note + 22));
+    EXPECT_EQ(Checkpoint_Step(settled.File("c.ckpt")), step);
     EXPECT_LT(step, 200000);
     EXPECT_EQ(step % 50, 0);
     EXPECT_NEAR(Nu_Of(settled), Nu_Of(full), 1e-3 * Nu_Of(full));
@@ -114,6 +145,12 @@ TEST(RunEnd, StepLimitIsToldAndSettleEndsTheSameRunEarly) {
     EXPECT_EQ(settled.out.substr(body.size()), Closing);
     EXPECT_EQ(full.out.compare(0, body.size(), body), 0);
     EXPECT_EQ(Count(body, "Step=="), step / 50);
+    // Started again, it ends there at once with the same note.
+    const std::string settled_err = settled.err;
+    ASSERT_EQ(settled.Start("5\n5\n\n", "", CAVITY_BIN, "--settle 1e-5 " + keep), 0);
+    EXPECT_EQ(Count(settled.out, "Step=="), 0);
+    EXPECT_EQ(settled.err, "note: --checkpoint c.ckpt: going on from step " +
+                               std::to_string(step) + "\n" + settled_err);
 }
 
 TEST(RunEnd, SettleWaitsForADampedSwingOfNu) {
@@ -128,6 +165,42 @@ TEST(RunEnd, SettleWaitsForADampedSwingOfNu) {
     ASSERT_NE(note, std::string::npos) << run.err;
     EXPECT_GT(std::stoi(run.err.substr(note + 22)), 95450);
     EXPECT_NEAR(Nu_Of(run), 4.549027, 1e-4 * 4.549027);
+    // Loosely, sooner, but not inside a swing beyond 1e-3: its last report
+    // more than 1e-3 from the mean of steps 500 000 to 1 000 000, 4.548919,
+    // was that of step 73 950.
+    Program_Run loose(&swinging);
+    ASSERT_EQ(loose.Start("32\n32\n\n", "", CAVITY_BIN, "--settle 1e-3"), 0) << loose.err;
+    const std::size_t at = loose.err.find("note: settled at step ");
+    ASSERT_NE(at, std::string::npos) << loose.err;
+    const int step = std::stoi(loose.err.substr(at + 22));
+    EXPECT_GT(step, 73950);
+    EXPECT_LT(step, std::stoi(run.err.substr(note + 22)));
+    EXPECT_NEAR(Nu_Of(loose), 4.548919, 1e-3 * 4.548919);
+}
+
+TEST(RunEnd, SettleBelowTheFloatFloorEndsThereWithTheFloorStated) {
+    // Water (Pr 5.83) at Ra 1e4 on 32 x 32 with a small Tau_T: single
+    // precision makes Nu wander by some 5e-6 over tens of thousands of steps.
+    // Asked for 1e-6, the run ends once the last half of it shows a wander
+    // without a drift, and states that wander; the mean of its steps 500 000
+    // to 1 000 000 is 2.3575107.
+    const std::string water =
+        Parameter_File("5.82878466557912", "10999.29509", "1", "0", "0.5", "0.5328");
+    Program_Run run(&water);
+    ASSERT_EQ(run.Start("32\n32\n\n", "", CAVITY_BIN, "--settle 1e-6"), 0) << run.err;
+    const std::size_t note = run.err.find("note: settled at step ");
+    ASSERT_NE(note, std::string::npos) << run.err;
+    EXPECT_LT(std::stoi(run.err.substr(note + 22)), 200000);
+    const std::string line = run.err.substr(note, run.err.find('\n', note) - note);
+    EXPECT_NE(line.find("the float floor of this case, which holds Nu less closely than --settle "
+                        "asks (--settle 1e-06)"),
+              std::string::npos)
+        << line;
+    const std::size_t within = line.find("within an estimated ");
+    ASSERT_NE(within, std::string::npos) << line;
+    const double stated = std::stod(line.substr(within + 20));
+    EXPECT_LT(stated, 3e-5);
+    EXPECT_LE(std::fabs(Nu_Of(run) - 2.3575107), stated * 2.3575107);
 }
 
 TEST(CommandLine, HelpVersionAndUnknownOption) {
@@ -142,6 +215,17 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     ASSERT_EQ(version.Start("", "", CAVITY_BIN, "--version"), 0);
     EXPECT_EQ(version.out.rfind("cavity ", 0), 0u);
     EXPECT_EQ(Count(version.out, "\n"), 1);
+    // A bounce-back scheme has no fluid between walls one row apart.
+    const std::string strip = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+    Program_Run one_row(&strip);
+    EXPECT_EQ(one_row.Start("6\n1\n\n", "", CAVITY_BIN, "--scheme bounce-back"), 1);
+    EXPECT_EQ(one_row.err, "input error: m (console line 2): 1 is out of range with --scheme "
+                           "bounce-back, whose insulated walls are the rows 0 and m: a grid one "
+                           "row high has no fluid between them; m must be from 2 to 1290\n");
+    EXPECT_FALSE(one_row.Has("Nu.dat"));
+    Program_Run labelled; // a scheme other than the original on a line of its own
+    ASSERT_EQ(labelled.Start("", "", CAVITY_BIN, "--scheme bounce-back --version"), 0);
+    EXPECT_EQ(labelled.out, version.out + "scheme: bounce-back\n");
 
     // Refused before the dialogue: nothing on standard output, no file.
     const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
@@ -150,7 +234,7 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
                        "[--settle-window STEPS]] [--accelerate] [--threads N] [--checkpoint FILE "
                        "[--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
-                       "[--help] [--version]\n");
+                       "[--scheme NAME] [--no-residual-stop] [--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.Stray_Files(), 0);
 }

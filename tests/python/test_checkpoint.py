@@ -10,7 +10,8 @@ from cavity import checkpoint, records
 
 @pytest.fixture
 def kept(solver, tmp_path):
-    """The checkpoint a real 12 x 8 run keeps at its last report (step 350)."""
+    """The checkpoint a real 12 x 8 run keeps at its end (the residual stop at
+    step 379, between reports)."""
     path, real = solver
     if not real:
         pytest.skip("needs the real solver (CAVITY_BIN)")
@@ -33,7 +34,7 @@ def running_sum(a):
 
 def test_fields_and_distributions_are_where_the_layout_says(kept):
     c = checkpoint.read_checkpoint(str(kept))
-    assert (c.n, c.m, c.step, c.from_file) == (12, 8, 350, False)
+    assert (c.n, c.m, c.step, c.from_file) == (12, 8, 379, False)
     assert c.parameters["Ra"] == 1000.0
     assert c.parameters["Pr"] == pytest.approx(0.71)
     assert c.Rho.shape == (9, 13) and c.F.shape == (9, 13, 9)
@@ -43,6 +44,17 @@ def test_fields_and_distributions_are_where_the_layout_says(kept):
     assert np.array_equal(running_sum(c.G)[:, 1:-1], c.T[:, 1:-1])
     assert (c.T[:, 0] == 1.0).all() and (c.T[:, -1] == 0.0).all()
     assert c.Residual_T > 0 and c.Nu_Hot == pytest.approx(1.327, abs=1e-3)
+
+
+def test_a_scheme_other_than_copy_is_named(solver, kept, tmp_path):
+    assert checkpoint.read_checkpoint(str(kept)).scheme == "copy"
+    path, _ = solver
+    subprocess.run([path, "--scheme", "bounce-back-trt", "--checkpoint", "trt.ckpt"],
+                   input=b"12\n8\n\n", cwd=tmp_path, check=True, capture_output=True)
+    c = checkpoint.read_checkpoint(str(tmp_path / "trt.ckpt"))
+    assert (c.version, c.scheme) == (2, "bounce-back-trt")
+    # the walls' rows take the temperature of the rows beside them
+    assert np.array_equal(c.T[0], c.T[1]) and np.array_equal(c.T[-1], c.T[-2])
 
 
 def test_damage_and_truncation_are_refused(kept, tmp_path):
