@@ -39,7 +39,7 @@ def _solver():
 
 def program_options(threads=None, settle=None, settle_window=None, accelerate=False,
                     checkpoint=None, checkpoint_every=None, start_from=None,
-                    files_every=None):
+                    files_every=None, scheme=None, residual_stop=True):
     """The program's command-line options for these settings (the solver
     reads and checks them as it reads its command line)."""
     opts = []
@@ -59,6 +59,10 @@ def program_options(threads=None, settle=None, settle_window=None, accelerate=Fa
         opts += ["--start-from", str(start_from)]
     if files_every is not None:
         opts += ["--files-every", "%d" % files_every]
+    if scheme is not None:
+        opts += ["--scheme", str(scheme)]
+    if not residual_stop:
+        opts.append("--no-residual-stop")
     return opts
 
 
@@ -72,7 +76,10 @@ class Simulation:
     ``checkpoint`` (keep the run's state in this file at reports, and go on
     from it where it holds this case's state), ``checkpoint_every``
     (steps), ``start_from`` (the fields of another run's checkpoint as the
-    start), ``files_every`` (steps). ``folder``: where the run writes its
+    start), ``files_every`` (steps), ``scheme`` (the insulated walls and
+    collisions: "copy", the program's own, "bounce-back" or
+    "bounce-back-trt", second order), ``residual_stop`` (False: the
+    program's --no-residual-stop). ``folder``: where the run writes its
     five result files at reports, as the program writes them in its working
     folder, and against which relative checkpoint paths are taken; the
     folder is locked against other runs for the simulation's life. Without
@@ -85,7 +92,8 @@ class Simulation:
 
     def __init__(self, case, *, threads=None, settle=None, settle_window=None,
                  accelerate=False, checkpoint=None, checkpoint_every=None, start_from=None,
-                 files_every=None, folder=None, solver="fast"):
+                 files_every=None, scheme=None, residual_stop=True, folder=None,
+                 solver="fast"):
         if solver not in ("fast", "reference"):
             raise ValueError("solver must be 'fast' or 'reference', not %r" % (solver,))
         self.case = case
@@ -94,7 +102,8 @@ class Simulation:
             os.makedirs(self.folder, exist_ok=True)
         self.options = program_options(threads, settle, settle_window, accelerate,
                                        self._path(checkpoint), checkpoint_every,
-                                       self._path(start_from), files_every)
+                                       self._path(start_from), files_every, scheme,
+                                       residual_stop)
         self._lock = threading.Lock()
         self._output, self._notes, self._reports = [], [], []
         self._output_bytes = 0

@@ -69,6 +69,7 @@ CASES = {
     "stop": (16, 16, {}),
     "options": (24, 18, {"settle": 1e-5, "accelerate": True, "checkpoint": "run.ckpt",
                          "checkpoint_every": 500}),
+    "scheme": (16, 12, {"scheme": "bounce-back-trt", "residual_stop": False, "settle": 1e-4}),
 }
 
 
