@@ -98,7 +98,7 @@ def safe_study(ms, nus, order=gci.FORMAL_ORDER):
         return out
 
 
-def analyse(cases, rows, order=gci.FORMAL_ORDER):
+def analyse(cases, rows, order=gci.FORMAL_ORDER, scheme=""):
     """One grid study a case of the original table. ``cases``: the table's
     cases; ``rows``: the summary rows of the expanded sweep; ``order``: the
     formal order of the scheme's Nu. A grid whose run did not end normally
@@ -114,7 +114,8 @@ def analyse(cases, rows, order=gci.FORMAL_ORDER):
                 status.append((int(r["m"]), r["status"], r.get("stop", "")))
         res = safe_study(ms, nus, order)
         res["flags"] += why
-        res.update(name=c["name"], case=c, runs=sorted(status))
+        res.update(name=c["name"], case=c, runs=sorted(status), scheme=scheme,
+                   order=order)
         out.append(res)
     return out
 
@@ -131,7 +132,8 @@ def _study_of(name):
 
 COLUMNS = ("name", "grids", "Nu_per_grid", "p", "Nu_extrapolated", "e_a",
            "e_ext", "GCI_fine", "GCI_band", "GCI_32", "asymptotic_ratio",
-           "flags", "status", "form", "order_used", "Fs", "fit_residual")
+           "flags", "status", "form", "order_used", "Fs", "fit_residual", "scheme",
+           "order")
 
 LEGEND = """\
 name              case of the table (its runs are NAME_mMMM, one a grid)
@@ -162,6 +164,8 @@ Fs                the safety factor of the band (1.25, or 3 where the grids do
                   not confirm the form)
 fit_residual      the standard deviation of the least-squares fit (four grids
                   or more)
+scheme            the solver's scheme of the runs (--scheme)
+order             the formal order of its Nu, which sets the error forms fitted
 """
 
 
@@ -181,7 +185,8 @@ def csv_rows(results):
                "asymptotic_ratio": _g(r["ratio"], "%.4g"),
                "flags": "; ".join(r["flags"]), "status": r["status"],
                "form": r["form"], "order_used": _g(r["p_used"], "%.4g"),
-               "Fs": _g(r["fs"], "%g"), "fit_residual": _g(r["s"], "%.3g")}
+               "Fs": _g(r["fs"], "%g"), "fit_residual": _g(r["s"], "%.3g"),
+               "scheme": r.get("scheme", ""), "order": _g(r.get("order"), "%g")}
 
 
 def write_csv(path, results):

@@ -81,7 +81,7 @@ def collect(outdir, cases):
     return out
 
 
-def add_grid_study(outdir, results, names, ms):
+def add_grid_study(outdir, results, names, ms, order=1.0, scheme="copy"):
     """Adds to each result (the finest grid's, same order as ``names``) the
     grid study of its second-order Nu over the grid heights ``ms``: ``gs``
     (the gci.study dict), nu2_ext and band (extrapolated Nu and the GCI
@@ -92,8 +92,9 @@ def add_grid_study(outdir, results, names, ms):
         why = []
         nus = [grid_study.case_nusselt(os.path.join(outdir, name + grid_study.SUFFIX % m), why)
                for m in ms]
-        res = grid_study.safe_study(ms, nus)
+        res = grid_study.safe_study(ms, nus, order)
         res["flags"] += why
+        res.update(scheme=scheme, order=order)
         r["gs"] = res
         r["nu2_ext"], r["nu2_band"] = res["f_ext"], res["band"]
         r["nu2_ext_ref"] = res["f_ext"] * r["k_ratio"]
@@ -199,10 +200,11 @@ def grid_table(results):
             + ["observed order p", "finest x k_nf/k_f +- GCI band", "GCI",
                "extrapolated x k_nf/k_f", "enhancement (extrapolated)",
                "outside the asymptotic range?"])
-    return ("\nGrid study of the second-order Nu (Tau_T of the coarsest grid "
-            "on every grid; extrapolation with the error form of the "
-            "original scheme, first order, and its band, safety factor "
-            "1.25; cavity.gci):\n"
+    gs = results[0]["gs"]
+    return ("\nGrid study of the second-order Nu (scheme %s; Tau_T of the "
+            "coarsest grid on every grid; extrapolation with the error form of "
+            "formal order %g and its band, safety factor 1.25; cavity.gci):\n"
+            % (gs.get("scheme", "copy"), gs.get("order", 1.0))
             + _md(head, rows))
 
 

@@ -530,7 +530,8 @@ def run(args, cases, binary, settle, job=None):
     not wait (--no-wait, --dry-run). ``job`` = (prepare, binary, options):
     another program each task runs in its case folder (cli.sweep.run)."""
     outdir = os.path.abspath(args.outdir)
-    options = sweep.solver_options(settle, args.cpus_per_case)
+    options = sweep.solver_options(settle, args.cpus_per_case,
+                                   getattr(args, "scheme_options", ()))
     if job:
         state, indices = prepare(args, cases, job[1], job[2], job[0])
     else:

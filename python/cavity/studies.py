@@ -89,16 +89,22 @@ def run_sweep(cases, outdir, *, settle=1e-5, settle_window=None, threads=1, jobs
 
 
 def run_grid_study(cases, grids, outdir, *, settle=1e-5, settle_window=None, threads=1,
-                   jobs=None, sshlogin=(), transfer=False, slurm=False, options=()):
+                   jobs=None, sshlogin=(), transfer=False, slurm=False, scheme=None,
+                   options=()):
     """Runs each of ``cases`` on each grid height of ``grids`` (three or
     more; the width keeps each case's aspect ratio, Tau_T as given) with
     cavity-sweep --grids, and returns the grid study (grid_study.csv) as a
     DataFrame: per case the wall-corrected Nu of each grid, the observed
     order ``p``, the extrapolated Nu and the Grid Convergence Index of the
     finest grid (``GCI_fine``, relative; ``GCI_band``, its error bar). The
-    runs' summary is in OUTDIR/summary.csv. Settings as for run_sweep."""
+    runs' summary is in OUTDIR/summary.csv. ``scheme``: the solver's
+    (default bounce-back-trt, second order; "copy" for the program's own),
+    named with its formal order in the table. Settings as for run_sweep."""
     import pandas as pd
-    _run(cases, outdir, ["--grids", ",".join("%d" % m for m in grids)], settle=settle,
+    head = ["--grids", ",".join("%d" % m for m in grids)]
+    if scheme is not None:
+        head += ["--scheme", str(scheme)]
+    _run(cases, outdir, head, settle=settle,
          settle_window=settle_window, threads=threads, jobs=jobs, sshlogin=sshlogin,
          transfer=transfer, slurm=slurm, options=options)
     return pd.read_csv(os.path.join(outdir, "grid_study.csv"))

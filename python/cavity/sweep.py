@@ -254,11 +254,11 @@ def prepare_case(folder, case):
         fh.write("%d\n%d\n\n" % (case["n"], case["m"]))
 
 
-def solver_options(settle=(SETTLE_TOL, SETTLE_WINDOW), threads=1):
+def solver_options(settle=(SETTLE_TOL, SETTLE_WINDOW), threads=1, scheme=()):
     """The solver's options for every case: ``settle`` = (tolerance, window
     in steps or None for the solver's own), or None for the solver's own
-    stop alone."""
-    opts = ["--threads", "%d" % threads]
+    stop alone; ``scheme``: the options that choose the scheme."""
+    opts = ["--threads", "%d" % threads] + list(scheme)
     if settle is not None:
         opts += ["--settle", "%r" % float(settle[0])]
         if settle[1] is not None:

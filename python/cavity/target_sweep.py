@@ -96,13 +96,14 @@ def add_arguments(ap):
                    "%g at order 1)" % (target.LAYER_SPACINGS_SECOND_ORDER,
                                        target.LAYER_SPACINGS))
     g.add_argument("--scheme", metavar="NAME",
-                   help="with --target: the solver's scheme, passed to it as "
-                   "--scheme NAME (default %s, whose Nu converges at second "
-                   "order; copy for the program's own scheme, first order); "
-                   "named in every output" % DEFAULT_SCHEME)
+                   help="the solver's scheme, passed to it as --scheme NAME; "
+                   "with --grids or --target the default is %s, whose Nu "
+                   "converges at second order (copy: the program's own scheme, "
+                   "first order, the default of a plain sweep); named in every "
+                   "output" % DEFAULT_SCHEME)
     g.add_argument("--scheme-args", metavar="\"OPTIONS\"",
-                   help="with --target: the solver options that select the "
-                   "scheme, when they are not --scheme NAME")
+                   help="the solver options that select the scheme, when "
+                   "they are not --scheme NAME")
     g.add_argument("--choose-tau", action="store_true",
                    help="with --target: Tau_T by the accuracy policy for the "
                    "first grid (U_Ref at --mach of the sound speed there), "

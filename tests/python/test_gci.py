@@ -88,7 +88,7 @@ def test_grid_study_of_a_sweep(tmp_path):
     (tmp_path / "c.csv").write_text(HEAD + "sq,8,8,0.71,1e3,1,0,0.5,0.8\n"
                                     "wide,15,8,0.71,1e3,1,0,0.5,0.8\n")
     proc = sweep(tmp_path, "c.csv", "-o", "out", "--grids", "16,8,12",
-                 "--settle-window", "1000")
+                 "--settle-window", "1000", "--scheme", "copy")
     assert proc.returncode == 0, proc.stderr
     out = tmp_path / "out"
     with open(out / "summary.csv", newline="") as fh:

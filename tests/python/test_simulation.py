@@ -289,13 +289,15 @@ def test_paraview_reads_the_netcdf_file_on_the_cavitys_coordinates(tmp_path):
 def test_grid_study_from_python_is_that_of_the_simulations(tmp_path):
     """cavity.run_grid_study runs the program through cavity-sweep; its Nu
     on each grid is the wall-corrected Nu of the same case simulated here,
-    and its table has the GCI columns."""
+    and its table has the GCI columns and names the scheme (by default
+    the second-order bounce-back-trt)."""
     case = cavity.Case(16, 16, Pr=0.71, Ra=1e4, Tau_T=0.65, name="air")
     study = cavity.run_grid_study([case], [8, 12, 16], str(tmp_path / "study"), jobs=2)
     assert {"p", "Nu_extrapolated", "GCI_fine", "GCI_band"} <= set(study.columns)
+    assert (study["scheme"][0], study["order"][0]) == ("bounce-back-trt", 2)
     nus = [float(x) for x in study["Nu_per_grid"][0].split(";")]
     for m, nu in zip((8, 12, 16), nus):
-        sim = cavity.Simulation(case.on_grid(m), settle=1e-5)
+        sim = cavity.Simulation(case.on_grid(m), settle=1e-5, scheme="bounce-back-trt")
         sim.run(progress=None)
         assert sim.nusselt()["Nu_wall_corrected_hot"] == pytest.approx(nu, rel=1e-5)
 

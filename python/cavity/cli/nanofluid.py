@@ -477,7 +477,8 @@ def cmd_sweep(args, passthrough):
         with open(os.path.join(args.outdir, nfs.TIMING_FILE), "w") as fh:
             fh.write("%.1f s wall time for %d case(s), --jobs %s\n"
                      % (wall, len(rows) * len(grids), args.jobs))
-    results = sweep_results(args.outdir, rows, grids if args.grids else None)
+    results = sweep_results(args.outdir, rows, grids if args.grids else None,
+                            *_passed_on(passthrough)[1:])
     text = nfs.report(results, rows[0][1], rows[0][2], wall)
     sys.stdout.write(text)
     nfs.write_csv(os.path.join(args.outdir, "nanofluid_sweep.csv"), results)
@@ -495,19 +496,27 @@ def cmd_sweep(args, passthrough):
     return 1 if bad or returncode else 0
 
 
-def _ladder_spacings(passthrough):
-    """The first grid's spacings across the wall layer the sweep's ladders
-    will use, from the options passed on to it (--layer-spacings, --order,
-    --scheme), so that Tau_T is chosen on that grid."""
-    from cavity import target, target_sweep
+def _passed_on(passthrough):
+    """The options passed on to cavity-sweep that shape a grid study:
+    ({option: value}, the scheme, its formal order), as cavity-sweep takes
+    them for --grids and --target."""
+    from cavity import target_sweep
     given = {}
     for k, opt in enumerate(passthrough[:-1]):
         if opt in ("--layer-spacings", "--order", "--scheme"):
             given[opt] = passthrough[k + 1]
-    if "--layer-spacings" in given:
-        return float(given["--layer-spacings"])
     scheme = given.get("--scheme", target_sweep.DEFAULT_SCHEME)
     order = float(given.get("--order", 2.0 if scheme.startswith("bounce-back") else 1.0))
+    return given, scheme, order
+
+
+def _ladder_spacings(passthrough):
+    """The first grid's spacings across the wall layer the sweep's ladders
+    will use, so that Tau_T is chosen on that grid."""
+    from cavity import target
+    given, _, order = _passed_on(passthrough)
+    if "--layer-spacings" in given:
+        return float(given["--layer-spacings"])
     return target.layer_spacings_for(order)
 
 
@@ -582,9 +591,10 @@ def sweep_to_target(args, passthrough, n, m):
     return returncode or (0 if all(r.get("met") for r in results) else 1)
 
 
-def sweep_results(outdir, rows, grids=None):
+def sweep_results(outdir, rows, grids=None, scheme="copy", order=1.0):
     """The results of a sweep's runs; with ``grids`` [(n, m)], those of the
-    finest grid with the grid study of each phi added."""
+    finest grid with the grid study of each phi added (the runs' scheme and
+    its formal order)."""
     from cavity import grid_study
     from cavity import nanofluid_sweep as nfs
     if not grids:
@@ -594,7 +604,7 @@ def sweep_results(outdir, rows, grids=None):
             for r, s, _ in rows]
     results = nfs.collect(outdir, fine)
     nfs.add_grid_study(outdir, results, [r["name"] for r, _, _ in rows],
-                       [mm for _, mm in grids])
+                       [mm for _, mm in grids], order, scheme)
     return results
 
 

@@ -16,6 +16,7 @@ other option this tool does not know (write those as --opt=value, e.g.
 
 import argparse
 import os
+import shlex
 import sys
 import textwrap
 
@@ -179,7 +180,7 @@ def run(args, passthrough, cases, job=None):
     binary = args.bin if args.transfer and os.sep not in args.bin \
         else os.path.abspath(args.bin)
     settle = None if args.no_settle else (args.settle, args.settle_window)
-    options = sweep.solver_options(settle, args.threads)
+    options = sweep.solver_options(settle, args.threads, args.scheme_options)
     if job:
         binary, options = job[1], job[2]
     command = sweep.job_command(binary, options,
@@ -330,6 +331,7 @@ def main(argv=None):
     except (OSError, folder_lock.Busy) as exc:
         print("cavity-sweep: %s" % exc, file=sys.stderr)
         return 2
+    choose_scheme(args)
     if args.report_only:
         return grid_report(args, table)
     if args.target:
@@ -339,7 +341,7 @@ def main(argv=None):
         args.bin if args.transfer and os.sep not in args.bin
         else os.path.abspath(args.bin),
         sweep.solver_options(settle, args.cpus_per_case if args.slurm
-                             else args.threads), back_end(args))
+                             else args.threads, args.scheme_options), back_end(args))
     try:
         if args.slurm:
             rows = slurm.run(args, cases, args.bin, settle)
@@ -356,6 +358,36 @@ def main(argv=None):
     if args.grids:
         grid_report(args, table, rows)
     return status
+
+
+def _scheme_of_runs(args):
+    """The --scheme the sweep in OUTDIR gave its runs ("copy" for none),
+    from its summary's provenance; None where there is no record."""
+    import json
+    summary = args.summary or os.path.join(os.path.abspath(args.outdir), "summary.csv")
+    try:
+        with open(os.path.splitext(summary)[0] + ".provenance.json") as fh:
+            options = json.load(fh)["solver_options"]
+    except (OSError, ValueError, KeyError, TypeError):
+        return None
+    for k, opt in enumerate(options[:-1]):
+        if opt == "--scheme":
+            return options[k + 1]
+    return "copy"
+
+
+def choose_scheme(args):
+    """The scheme of the runs: with --grids or --target the most accurate
+    (bounce-back-trt) unless --scheme says otherwise; a plain sweep runs
+    the solver's own unless told."""
+    args.scheme_options, args.scheme_label = [], "copy"
+    if args.report_only and not (args.scheme or args.scheme_args):
+        ran = _scheme_of_runs(args)
+        if ran:  # the report of runs made: their scheme, as they recorded it
+            args.scheme = ran
+    if args.grids or args.target or args.scheme or args.scheme_args:
+        args.scheme_label, text = target_sweep.scheme_of(args)
+        args.scheme_options = shlex.split(text)
 
 
 def target_main(args, passthrough, cases, settle_given):
@@ -406,13 +438,13 @@ def grid_report(args, table, rows=None):
         except OSError as exc:
             print("cavity-sweep: --report-only: %s" % exc, file=sys.stderr)
             return 2
-    order = gci.FORMAL_ORDER if args.order is None else args.order
-    results = grid_study.analyse(table, rows, order)
+    order = target_sweep.order_of(args, args.scheme_label)
+    results = grid_study.analyse(table, rows, order, args.scheme_label)
     path = os.path.join(outdir, "grid_study.csv")
     grid_study.write_csv(path, results)
-    print("grid study (second-order mean Nu on the hot wall; error form "
-          "for a scheme of formal order %g, band of the extrapolated Nu, "
-          "cavity.gci):" % order)
+    print("grid study (second-order mean Nu on the hot wall; scheme %s, error "
+          "form for its formal order %g, band of the extrapolated Nu, "
+          "cavity.gci):" % (args.scheme_label, order))
     for line in grid_study.text_table(results):
         print(line)
     print("cavity-sweep: grid study in %s" % path, file=sys.stderr)
