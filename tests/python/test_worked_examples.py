@@ -1,0 +1,177 @@
+"""The worked examples of the README and docs/, run as they are written: the
+figures the text quotes (steps, Nusselt numbers, console and file lines,
+tool transcripts) are read from the Markdown itself and compared with what
+the run gives, so that a change of the program that moves them fails here
+until the text is mended."""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from conftest import tool
+
+TOP = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", ".."))
+EXAMPLE = os.path.join(TOP, "examples")
+
+
+def manual():
+    """The README and the pages of docs/, one text: a quote is found
+    wherever a page holds it."""
+    paths = [os.path.join(TOP, "README.md")]
+    paths += sorted(glob.glob(os.path.join(TOP, "docs", "*.md")))
+    return "\n".join(open(p, encoding="utf-8").read() for p in paths)
+
+
+def flat(text):
+    """Whitespace collapsed, so that a sentence matches across line breaks."""
+    return re.sub(r"\s+", " ", text)
+
+
+def quoted(pattern, text=None):
+    """The groups of the one sentence of the manual that PATTERN matches
+    (spaces in PATTERN match any whitespace)."""
+    found = re.findall(pattern.replace(" ", r"\s+"), text or manual())
+    assert len(found) == 1, "%r is quoted %d times" % (pattern, len(found))
+    return found[0]
+
+
+def number(text):
+    """A quoted figure, its digits grouped by spaces or commas."""
+    return float(re.sub(r"[ ,]", "", text))
+
+
+def fenced_after(lead, which=0):
+    """The lines of the ``` block WHICH (0: the first) after the sentence
+    LEAD."""
+    text = manual()
+    at = re.search(r"\s+".join(map(re.escape, lead.split())), text)
+    assert at, lead
+    blocks = re.findall(r"```[a-z]*\n(.*?)```", text[at.end():], re.S)
+    return blocks[which].rstrip("\n").split("\n")
+
+
+def indented_after(command):
+    """The indented transcript lines after '$ COMMAND' up to the next
+    prompt or the end of the indented block."""
+    text = manual()
+    start = text.index("    $ " + command + "\n") + len(command) + 7
+    lines = []
+    for line in text[start:].split("\n"):
+        if not line.startswith("    ") or line.startswith("    $ "):
+            break
+        lines.append(line[4:])
+    return lines
+
+
+def run(solver, folder, answers, *options):
+    proc = subprocess.run([solver] + list(options), input=answers.encode(),
+                          cwd=folder, capture_output=True, timeout=600)
+    assert proc.returncode == 0, proc.stderr.decode()
+    return proc.stdout.decode().replace("\r", "").split("\n"), proc.stderr.decode().splitlines()
+
+
+def note(err, lead):
+    lines = [line for line in err if line.startswith(lead)]
+    assert len(lines) == 1, err
+    return lines[0]
+
+
+@pytest.fixture
+def real_solver(solver):
+    path, real = solver
+    if not real:
+        pytest.skip("runs the real solver: set CAVITY_BIN")
+    return path
+
+
+def test_the_first_run_is_as_the_readme_quotes_it(real_solver, tmp_path):
+    """The shipped example: its steps, Nu.dat, the wall-corrected Nu and the
+    closing note, the first and the last report, the first lines of the
+    files."""
+    shutil.copy(os.path.join(EXAMPLE, "Input_Parameters.Input"), tmp_path)
+    answers = open(os.path.join(EXAMPLE, "console-answers.txt")).read()
+    out, err = run(real_solver, tmp_path, answers)
+    steps, nu_dat, nu_wall = quoted(
+        r"It converges after ([\d ]+) steps \(a few seconds\) with (\d+(?:\.\d+)?) in "
+        r"`Nu.dat` and a wall-corrected hot-wall Nusselt number of (\d+(?:\.\d+)?)")
+    reports = [int(line.split()[1]) for line in out if line.startswith("Step==")]
+    assert reports[0] == 1 and number(steps) == 50 * reports[-1]
+    report, at_step = quoted(r"its last report \(here report (\d+), at step ([\d ]+)\)")
+    assert (int(report), number(at_step)) == (reports[-1], number(steps))
+
+    closing = note(err, "note: wall-corrected mean Nu")
+    assert quoted(r"`(note: wall-corrected mean Nu \(second order[^`]*)`") == closing
+    hot = float(re.search(r"hot wall (\d+(?:\.\d+)?)", closing).group(1))
+    nu = float(open(tmp_path / "Nu.dat").read())
+    assert (nu_dat, nu_wall) == ("%.4f" % nu, "%.4f" % hot)
+    assert quoted(r"`Nu.dat` holds the single line `( +\d+(?:\.\d+)?)`") == \
+        open(tmp_path / "Nu.dat").read().rstrip("\r\n")
+
+    # the first report in the dialogue, the last one and the closing lines
+    first = out.index(next(line for line in out if line.startswith("Step==")))
+    dialogue = fenced_after("The program asks for the grid size on the console:")
+    at = dialogue.index(out[first])
+    assert dialogue[at + 1] == out[first + 1]
+    end = fenced_after("and the closing lines:")
+    while out[-1] == "":
+        out.pop()
+    assert out[-len(end):] == end
+
+    for which, name in enumerate(("Result.dat", "V_Velocity_MidLine.dat")):
+        shown = fenced_after("What the files of the example look like", which)
+        head = open(tmp_path / name).read().replace("\r", "").split("\n")
+        assert head[:len(shown)] == shown, name
+
+
+def test_the_settle_example_settles_where_the_readme_says(real_solver, tmp_path):
+    """--settle 1e-5 on 64 x 64 at Ra 1e5, Tau_T 0.55 (the example's other
+    parameters)."""
+    step = quoted(r"64 x 64 at `Ra` = 1e5, `Tau_T` = 0.55 settles at step ([\d ]+) ")
+    text = open(os.path.join(EXAMPLE, "Input_Parameters.Input")).read()
+    text = re.sub(r"\n1\.0E4\n", "\n1e5\n", text)
+    text = re.sub(r"\n0\.65\n", "\n0.55\n", text)
+    (tmp_path / "Input_Parameters.Input").write_text(text)
+    _, err = run(real_solver, tmp_path, "64\n64\n\n", "--settle", "1e-5")
+    assert note(err, "note: settled at step ").startswith(
+        "note: settled at step %d:" % number(step))
+
+
+def test_the_nanofluid_example_is_as_written(real_solver, tmp_path):
+    """Cu-water at phi = 0.1 and its base fluid: the transcript of write, the
+    step it settles at, its Nu, and the transcript of nusselt; the README's
+    summary of it."""
+    nf = tool("cavity-nanofluid")
+    command = "cavity-nanofluid write --particle Cu --phi 0.1 --ra-f 1e5 --grid 64x64 -o cu10"
+    written = subprocess.run([nf] + command.split()[1:], cwd=tmp_path, check=True,
+                             capture_output=True, text=True).stdout
+    assert written.rstrip("\n").split("\n") == indented_after(command)
+    subprocess.run([nf, "write", "--phi", "0", "--ra-f", "1e5", "--grid", "64x64",
+                    "-o", "water0"], cwd=tmp_path, check=True, capture_output=True)
+    err = {}
+    for case in ("cu10", "water0"):
+        _, err[case] = run(real_solver, tmp_path / case, "64\n64\n\n", "--settle", "1e-05")
+
+    step, nu_dat, nu_wall = quoted(
+        r"`cu10` settles at step ([\d,]+) with `Nu.dat` (\d+(?:\.\d+)?) and the "
+        r"wall-corrected Nu (\d+(?:\.\d+)?) of its closing note")
+    assert note(err["cu10"], "note: settled at step ").startswith(
+        "note: settled at step %d: Nu = %s," % (number(step), nu_dat))
+    assert "hot wall %s," % nu_wall in note(err["cu10"], "note: wall-corrected")
+    assert quoted(r"`cavity --settle 1e-05` there; it settles at step ([\d,]+)\)") == step
+
+    told = subprocess.run([nf, "nusselt", "cu10", "--base", "water0"], cwd=tmp_path,
+                          check=True, capture_output=True, text=True).stdout
+    assert told.rstrip("\n").split("\n") == indented_after(
+        "cavity-nanofluid nusselt cu10 --base water0")
+    nu, nu_file, referred, more, water = quoted(
+        r"reports the wall-corrected Nu = (\d+(?:\.\d+)?) first \(`Nu.dat`, the file's "
+        r"first-order value, is (\d+(?:\.\d+)?)\), (\d+(?:\.\d+)?) referred to the base fluid's "
+        r"conductivity, (\d+(?:\.\d+)?) % above water's (\d+(?:\.\d+)?)")
+    value = {k: float(v) for k, v in re.findall(r"^ *([\w.-]+) += (\d+(?:\.\d+)?)", told, re.M)}
+    assert (nu, nu_file, referred, more, water) == (
+        "%.3f" % value["Nu"], "%.3f" % value["Nu.dat"], "%.3f" % value["Nu_f-ref"],
+        "%.1f" % value["enhancement"], "%.3f" % value["Nu_f"])
