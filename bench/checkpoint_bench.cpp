@@ -44,6 +44,7 @@ struct Bench_Run {
         Prepare_Stepping(steps, Solver::Fast, n, m, threads, F, Feq, G);
         Run_Options options;
         options.Checkpoint_File = "bench.ckpt";
+        options.Checkpoint_Every = 50; // one at every call, not paced
         Begin_From_Files(options, state, keep);
         for (int k = 0; k < 100; ++k)
             Record_Report(monitor, 1.0f);

@@ -59,11 +59,18 @@ void Record_Residuals(Run_Monitor& monitor, float Residual_T, float Residual_Flo
     monitor.Reports_In_Band = std::min(monitor.Reports_In_Band + 1, 1 << 30);
 }
 
+namespace {
+Settle_Judgement Judge_Drift_And_Swing(const Run_Monitor& monitor, double tolerance);
+} // namespace
+
 bool Steady_Note_Due(Run_Monitor& monitor) {
     if (monitor.Steady_Note_Given || monitor.Reports_In_Band < 2 * Half_Window_Reports(monitor))
         return false;
+    // The drift and the swings alone: a wander at the float floor is no
+    // sign that rounding holds the residual above the stop.
     const double change = Settle_Change(monitor);
-    if (change < 0.0 || change > Steady_Change || !Judge_Settling(monitor, Steady_Change).Settled)
+    if (change < 0.0 || change > Steady_Change ||
+        !Judge_Drift_And_Swing(monitor, Steady_Change).Settled)
         return false;
     monitor.Steady_Note_Given = true;
     return true;
@@ -148,7 +155,10 @@ double Noise_Range(double noise, int span, int reports) {
 // where the drift slows geometrically, the sum of the drifts after the last
 // third; none within the noise or where the drift turns (a swing, which the
 // range judges); unbounded where it does not slow down.
-double Drift_To_Come(const Reports& x, double noise) {
+// `turned` tells where the thirds moved but not as a decay (a turn, or a
+// stop after a move): a swing, whose range the whole window must show.
+double Drift_To_Come(const Reports& x, double noise, bool& turned) {
+    turned = false;
     const std::size_t third = x.count / 3;
     if (third < 2)
         return 0.0;
@@ -165,8 +175,10 @@ double Drift_To_Come(const Reports& x, double noise) {
     // (half a unit in the last place of a float) counts as noise too.
     const double spread = std::max(noise, 0.3 * std::numeric_limits<float>::epsilon()) *
                           std::sqrt(2.0 / double(third));
-    if (std::fabs(d2) <= 3.0 * spread)
+    if (std::fabs(d2) <= 3.0 * spread) {
+        turned = std::fabs(d1) > 3.0 * spread;
         return 0.0;
+    }
     if (std::fabs(d1) <= 3.0 * spread || (d1 > 0.0) == (d2 > 0.0)) {
         // The slowest decay the two drifts allow within their spread.
         const double ratio = (std::fabs(d2) + spread) / (std::fabs(d1) - spread);
@@ -174,7 +186,37 @@ double Drift_To_Come(const Reports& x, double noise) {
             return std::numeric_limits<double>::infinity();
         return std::fabs(d2) * ratio / (1.0 - ratio);
     }
+    turned = true;
     return 0.0;
+}
+
+// Whether the window's sixths move as one geometric decay, or not at all
+// beyond the noise: their five steps of one sign, the middle one the
+// geometric mean of the outer ones within a quarter (a swing near its turn
+// slows faster, a curve that has not yet turned does the opposite).
+bool Decays_Geometrically(const Reports& x, double noise) {
+    const std::size_t sixth = x.count / 6;
+    if (sixth < 2)
+        return false;
+    double mean[6] = {};
+    const std::size_t first = x.count - 6 * sixth;
+    for (std::size_t k = 0; k < 6 * sixth; ++k)
+        mean[k / sixth] += x[first + k] / double(sixth);
+    const double spread = std::max(noise, 0.3 * std::numeric_limits<float>::epsilon()) *
+                          std::sqrt(2.0 / double(sixth));
+    double step[5];
+    bool moved = false;
+    for (int k = 0; k < 5; ++k) {
+        step[k] = mean[k + 1] - mean[k];
+        moved = moved || std::fabs(step[k]) > 3.0 * spread;
+    }
+    if (!moved)
+        return true;
+    for (int k = 0; k < 5; ++k)
+        if (std::fabs(step[k]) <= 3.0 * spread || (step[k] > 0.0) != (step[0] > 0.0))
+            return false;
+    const double bend = step[2] * step[2] / (step[0] * step[4]);
+    return bend >= 0.8 && bend <= 1.25;
 }
 
 // The longest period, in reports, of the swings of the smoothed history
@@ -210,22 +252,28 @@ int Longest_Swing_Period(const Reports& x, int span, double height) {
     return 2 * longest;
 }
 
-// The judgement over the last `reports` reports.
+// The judgement with the drift over the last `reports` reports and the
+// range and swing over the last `range_reports` of them, or over all of
+// them where the drift turns.
 Settle_Judgement Judge_Window(const Run_Monitor& monitor, double tolerance, int reports,
-                              int& span) {
+                              int range_reports, int& span) {
     const Reports x = Last_Reports(monitor, reports);
     Settle_Judgement j;
     j.Window_Steps = reports * Report_Interval;
     j.Noise = Noise_Of(x);
-    span = Smoothing_Span(j.Noise, tolerance, reports);
+    bool turned = false;
+    j.Drift_To_Come = Drift_To_Come(x, j.Noise, turned);
+    if (turned || (range_reports < reports && !Decays_Geometrically(x, j.Noise)))
+        range_reports = reports;
+    const Reports near = Last_Reports(monitor, range_reports);
+    span = Smoothing_Span(j.Noise, tolerance, range_reports);
     double low = std::numeric_limits<double>::infinity(), high = -low;
-    Smoothed(x, span, [&](std::size_t, double y) {
+    Smoothed(near, span, [&](std::size_t, double y) {
         low = std::min(low, y);
         high = std::max(high, y);
     });
     const double range = high - low;
-    j.Swing = std::max(0.0, range - Noise_Range(j.Noise, span, reports));
-    j.Drift_To_Come = Drift_To_Come(x, j.Noise);
+    j.Swing = std::max(0.0, range - Noise_Range(j.Noise, span, range_reports));
     j.Uncertainty = range / 2.0 + j.Drift_To_Come + j.Noise;
     // Swing and drift within the tolerance together, not merely each apart;
     // the scatter of single reports comes on top (noise at the tolerance
@@ -234,35 +282,119 @@ Settle_Judgement Judge_Window(const Run_Monitor& monitor, double tolerance, int 
     return j;
 }
 
-} // namespace
+// The range window: the drift window shortened by the square root of
+// Range_Reference / TOL where TOL is looser, never below Range_Floor_Steps
+// (nor the case's floor) and never above the drift window. The drift
+// window stays long: it is what measures a slow approach (shortened too, it
+// let five of 21 cases end outside their estimate at loose tolerances); the
+// square root keeps the range window over swings just below the tolerance
+// (in proportion to it, Ra 1e6 ended outside at 3e-5), and the caller adds
+// the longest period of the swings beyond it.
+double Range_Share(const Run_Monitor& monitor, double tolerance) {
+    return monitor.Window_Fixed ? 1.0 : std::min(1.0, std::sqrt(Range_Reference / tolerance));
+}
 
-Settle_Judgement Judge_Settling(const Run_Monitor& monitor, double tolerance) {
+int Range_Reports(const Run_Monitor& monitor, double tolerance, int reports) {
+    const int floor = std::min(monitor.Window_Floor, Range_Floor_Steps) / Report_Interval;
+    const double share = Range_Share(monitor, tolerance);
+    return share >= 1.0 ? reports
+                        : std::min(reports, std::max(floor, int(std::ceil(share * reports))));
+}
+
+// The judgement by the drift and the swings: the drift window and the
+// range window, then the longest swing period the history shows.
+Settle_Judgement Judge_Drift_And_Swing(const Run_Monitor& monitor, double tolerance) {
     const int count = int(monitor.Nu_History.size());
     int reports = 2 * Half_Window_Reports(monitor);
     if (!monitor.Window_Fixed)
         reports = std::max(monitor.Window_Floor / Report_Interval, (count + 3) / 4);
     if (count < std::max(reports, 2))
         return {};
+    const int near = Range_Reports(monitor, tolerance, reports);
     int span = 1;
-    Settle_Judgement j = Judge_Window(monitor, tolerance, reports, span);
+    Settle_Judgement j = Judge_Window(monitor, tolerance, reports, near, span);
     if (monitor.Window_Fixed || !j.Settled)
         return j;
-    // Never shorter than the swings the history has shown.
-    const double height = std::max(tolerance, Noise_Range(j.Noise, span, reports));
+    // Never shorter than the swings the history has shown: beyond the
+    // tolerance, or where the range window is shortened beyond that share of
+    // it (a swing below a loose tolerance is still what the range measures).
+    const double height =
+        std::max(tolerance * Range_Share(monitor, tolerance), Noise_Range(j.Noise, span, near));
     const int period = Longest_Swing_Period(Last_Reports(monitor, count), span, height);
-    if (period <= reports)
+    if (period <= near)
         return j;
     if (period > count)
         return {};
-    return Judge_Window(monitor, tolerance, period, span);
+    return Judge_Window(monitor, tolerance, std::max(reports, period), period, span);
+}
+
+// A stationary wander over the last half of the run, once it is Floor_Age
+// window floors long: the means of blocks of Floor_Block reports drift from
+// the older half to the newer by no more than their spread, and range no
+// further than rounding makes Nu range (8 reports' noise, 1e-4 in all).
+// The reported Nu then lies within half that range, the drift between the
+// halves and a report's noise of the middle it wanders about.
+Settle_Judgement Judge_Wander(const Run_Monitor& monitor) {
+    const std::size_t count = monitor.Nu_History.size();
+    if (double(count) * Report_Interval < Floor_Age * double(monitor.Window_Floor))
+        return {};
+    const Reports x = Last_Reports(monitor, int(count / 2));
+    const std::size_t blocks = x.count / Floor_Block;
+    if (blocks < 8)
+        return {};
+    std::vector<double> mean(blocks, 0.0);
+    const std::size_t first = x.count - blocks * Floor_Block;
+    for (std::size_t k = 0; k < blocks * Floor_Block; ++k)
+        mean[k / Floor_Block] += x[first + k] / double(Floor_Block);
+    double sum = 0.0, low = mean[0], high = mean[0];
+    for (double y : mean) {
+        sum += y;
+        low = std::min(low, y);
+        high = std::max(high, y);
+    }
+    double spread = 0.0, older = 0.0, newer = 0.0;
+    for (std::size_t k = 0; k < blocks; ++k) {
+        spread += (mean[k] - sum / double(blocks)) * (mean[k] - sum / double(blocks));
+        (2 * k < blocks ? older : newer) += mean[k];
+    }
+    spread = std::sqrt(spread / double(blocks - 1));
+    const double halves = std::fabs(newer / double(blocks / 2) - older / double(blocks - blocks / 2));
+    Settle_Judgement j;
+    j.Window_Steps = int(x.count) * Report_Interval;
+    j.Noise = Noise_Of(x);
+    j.Swing = high - low;
+    j.Drift_To_Come = halves;
+    j.Uncertainty = j.Swing / 2.0 + halves + j.Noise;
+    j.Wander = true;
+    j.Settled = halves <= spread && j.Swing / 2.0 <= 8.0 * j.Noise && j.Uncertainty <= 1e-4;
+    return j;
+}
+
+} // namespace
+
+Settle_Judgement Judge_Settling(const Run_Monitor& monitor, double tolerance) {
+    const Settle_Judgement j = Judge_Drift_And_Swing(monitor, tolerance);
+    if (j.Settled)
+        return j;
+    const Settle_Judgement w = Judge_Wander(monitor);
+    return w.Settled ? w : j;
 }
 
 // The record of --accelerate after the history, where the run accelerates.
 constexpr std::size_t Acceleration_Bytes = 4 * 4 + 2 * 8;
 
+// The second layout begins with this in place of the window (at least 100
+// in the first) and the flags after it.
+constexpr std::int32_t Second_Layout = -2;
+constexpr std::int32_t Flag_Ended_By_Residual = 1;
+
 std::string Monitor_Bytes(const Run_Monitor& monitor) {
     static_assert(std::endian::native == std::endian::little);
     std::string out;
+    if (monitor.Ended_By_Residual) {
+        Put(out, Second_Layout);
+        Put(out, Flag_Ended_By_Residual);
+    }
     Put(out, std::int32_t(monitor.Window));
     Put(out, std::int32_t(monitor.Steady_Note_Given));
     Put(out, std::int32_t(monitor.Reports_In_Band));
@@ -289,6 +421,15 @@ void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes) {
     m.Window_Fixed = monitor.Window_Fixed;
     m.Window_Floor = monitor.Window_Floor;
     m.Window = Take<std::int32_t>(bytes);
+    if (m.Window == Second_Layout) {
+        const std::int32_t flags = Take<std::int32_t>(bytes);
+        if ((flags & ~Flag_Ended_By_Residual) != 0)
+            throw std::runtime_error("the report history has flags this program does not know");
+        m.Ended_By_Residual = (flags & Flag_Ended_By_Residual) != 0;
+        m.Window = Take<std::int32_t>(bytes);
+    } else if (m.Window < 0) {
+        throw std::runtime_error("the report history has a layout this program does not know");
+    }
     m.Steady_Note_Given = Take<std::int32_t>(bytes) != 0;
     m.Reports_In_Band = Take<std::int32_t>(bytes);
     m.Band_Low = Take<float>(bytes);

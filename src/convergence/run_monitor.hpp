@@ -4,6 +4,7 @@
 // a steady run held above the stop and the progress line read it; a
 // checkpoint keeps it, so that a run that goes on from one decides as the
 // uninterrupted run would.
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,9 @@ struct Run_Monitor {
     int Reports_In_Band = 0;
     float Band_Low = 0.0f, Band_High = 0.0f;
     Acceleration_Record Acceleration;
+    // The state is the run's end by the residual stop, its residuals made (a
+    // checkpoint of it may fall between reports).
+    bool Ended_By_Residual = false;
 };
 
 // The band just above the stop in which rounding can hold a residual of a
@@ -72,26 +76,42 @@ bool Steady_Note_Due(Run_Monitor& monitor);
 double Settle_Change(const Run_Monitor& monitor);
 
 // How far the reported Nu may still be from where it settles, judged over
-// a window of the last reports; every figure relative to the last Nu.
+// windows of the last reports; every figure relative to the last Nu.
 //  - Noise: the report-to-report scatter, from the second differences of
 //    the reports (a smooth swing hardly shows in them; rounding noise does).
 //  - Swing: the range of the reports smoothed over a span that the noise
-//    asks for, less what noise alone would give such a range.
-//  - Drift to come: the drift between the window's thirds, extrapolated
-//    geometrically to its limit; unbounded if the drift does not slow down.
-// Without a fixed window, the window is the longest of the floor, a
-// quarter of the run so far, and the longest period of the swings beyond
-// the tolerance the whole history shows.
+//    asks for, less what noise alone would give such a range, over the
+//    range window.
+//  - Drift to come: the drift between the drift window's thirds,
+//    extrapolated geometrically to its limit; unbounded if the drift does
+//    not slow down.
+// Without a fixed window, the drift window is the longer of the floor and
+// a quarter of the run so far; the range window is that times
+// sqrt(Range_Reference / TOL) where TOL is looser, at least Range_Floor_Steps;
+// both at least the longest period of the swings beyond the tolerance the
+// whole history shows.
+// Where that does not settle, a run Floor_Age window floors old whose Nu
+// wanders about a steady middle over the last half of the run, by no more
+// than rounding makes it, is settled at that wander (Wander): its drift is
+// then that between the two quarters, its swing the range of the means of
+// Floor_Block reports, however they compare with the tolerance.
 struct Settle_Judgement {
     bool Settled = false;
+    bool Wander = false; // judged as a stationary wander over Window_Steps
     int Window_Steps = 0;
     double Swing = 0.0, Drift_To_Come = 0.0, Noise = 0.0;
     double Uncertainty = 0.0; // half the smoothed range, the drift to come and the noise
 };
+inline constexpr double Range_Reference = 1e-5;
+inline constexpr int Range_Floor_Steps = 2000;
+inline constexpr double Floor_Age = 8.0;
+inline constexpr std::size_t Floor_Block = 10;
 Settle_Judgement Judge_Settling(const Run_Monitor& monitor, double tolerance);
 
 // The monitor as bytes (little-endian, for a checkpoint), and back; a
 // damaged text throws std::runtime_error. The window settings are the
-// run's options and stay as they are.
+// run's options and stay as they are. A monitor of a run's end by the
+// residual stop is written in the second layout (a leading -2 and its
+// flags); every other in the first, which older checkpoints hold.
 std::string Monitor_Bytes(const Run_Monitor& monitor);
 void Restore_Monitor(Run_Monitor& monitor, std::string_view bytes);

@@ -29,6 +29,7 @@ Run_Links Checkpoint_Links(Stepping& steps, Run_Monitor& monitor, int n, Field& 
         Restore_Monitor(monitor, bytes);
         monitor.Window = window;
     };
+    links.Ended_Between_Reports = [&monitor] { return monitor.Ended_By_Residual; };
     return links;
 }
 

@@ -138,9 +138,11 @@ the program talks to a person on standard error.
 Options:
   --settle TOL           end the run after a report once the reported Nu has
                          neither drifted nor swung by more than TOL, relative,
-                         over a window that follows the case, and its
+                         over a window that follows the case and TOL, and its
                          estimated distance from where it settles is within
-                         TOL; it then ends as a converged run does
+                         TOL, or once it only wanders as single precision
+                         makes it (the note says how far); it then ends as a
+                         converged run does
   --settle-window STEPS  a fixed window of --settle, in steps
   --accelerate           reach the steady state in fewer steps: every 400
                          to 4000 steps the state is extrapolated from the
@@ -153,14 +155,15 @@ Options:
                          worth it, fewer while fewer go faster); any number
                          gives the same bytes
   --checkpoint FILE      keep the whole state of the run in FILE, replaced at
-                         every report; a run started again with the same FILE,
-                         grid and parameters goes on where it was
+                         reports as often as costs about 5 % of the run's
+                         time, and at its end; a run started again with the
+                         same FILE, grid and parameters goes on where it was
   --checkpoint-every STEPS
                          write FILE at the first report after each STEPS steps
-                         (default with --accelerate: 10000)
+                         and at the end (default with --accelerate: 10000)
   --start-from FILE      start from the state kept in FILE (by --checkpoint)
                          instead of from rest; from another grid, its
-                         fields interpolated onto this one
+                         fields interpolated onto this one in its units
   --files-every STEPS    write the result files at the first report after
                          each STEPS steps and at the end, not at every report
   --help                 this text

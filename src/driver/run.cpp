@@ -111,6 +111,8 @@ void Close_Step(Run& r);
 // settle rule and the blocks of --accelerate, a checkpoint to go on from
 // (its step counts as made and reported; its residuals come next).
 void Prepare_Loop(Run& r) {
+    if (const std::string w = Settle_Tolerance_Warning(r.options.Settle_Tolerance); !w.empty())
+        textio::Console_Note(w);
     Prepare_Stepping(r.steps, r.solver, r.n, r.m, r.threads, r.F, r.Feq, r.G);
     if (!r.plan.empty() || !Thread_Count_Given(r.options.Threads))
         Adapt_Threads(r.steps, r.plan);
@@ -140,7 +142,15 @@ void Prepare_Loop(Run& r) {
     Set_Trap_Step(Kept_Step);
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
-        Close_Step(r);
+        // The checkpoint of a run's end ends this run there too: after its
+        // residuals by the stop, or at its report by --settle as now given.
+        if (r.monitor.Ended_By_Residual)
+            r.ending = Ending::Residual;
+        else if (r.options.Settle_Tolerance > 0.0 &&
+                 Judge_Settling(r.monitor, r.options.Settle_Tolerance).Settled)
+            r.ending = Ending::Settled;
+        else
+            Close_Step(r);
     }
 }
 
@@ -268,8 +278,11 @@ void Make_Step(Run& r) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from.
-    if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
+    // With --checkpoint: the state of this step, to go on from; at the step
+    // limit always, as the run's end.
+    if (Step == Max_Steps)
+        Keep_Final_Checkpoint(r.keep, Step, State_Of(r));
+    else if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
         Restart_Accelerator(r.accelerator);
     Threads_At_Report(r.steps);
 }
@@ -335,6 +348,28 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
                     " and cannot go on; a new Run starts again");
 }
 
+// The relative difference of the walls' second-order Nusselt numbers of a
+// settled run (-1 for none): the heat the rounded weights of the
+// temperature add goes out through the walls, and shows in it.
+double Heat_Balance(const Run& r) {
+    if (r.ending != Ending::Settled || r.n < 3)
+        return -1.0;
+    double hot = 0.0, cold = 0.0;
+    Compute_Wall_Nusselt(r.n, r.m, r.T_Hot, r.T_Cold, r.T, hot, cold);
+    return hot != 0.0 ? std::fabs(hot - cold) / std::fabs(hot) : -1.0;
+}
+
+// With --checkpoint, the state the run ended in, to start another from:
+// settled, that of its report; by the residual stop, that after its
+// residuals, marked so that a run going on from it ends there too. (The
+// step limit keeps its report's, in Make_Step.)
+void Keep_The_End(Run& r) {
+    if (r.ending == Ending::Residual && r.keep.Last_Step != r.Step)
+        r.monitor.Ended_By_Residual = true;
+    if (r.ending == Ending::Residual || r.ending == Ending::Settled)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
+}
+
 } // namespace
 
 Advance_End Advance_Run(Run& r, int max_steps, const std::atomic<bool>* stop_request) {
@@ -364,12 +399,13 @@ void End_Run(Run& r) {
         // would have been.
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
             No_Flow_At_Stop(r);
+        Keep_The_End(r);
         Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.
         textio::Console_Close();
         Tell_The_Ending(r.ending, r.Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow, r.options,
-                        r.monitor);
+                        r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
         textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T) +

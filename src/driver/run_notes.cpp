@@ -64,21 +64,48 @@ std::string Last_Residuals(float Residual_T, float Residual_Flow) {
            Figure(Residual_Flow);
 }
 
-void Tell_Settled(int Step, float Nu_Hot, const Run_Options& options, const Run_Monitor& monitor) {
+void Tell_Settled(int Step, float Nu_Hot, const Run_Options& options, const Run_Monitor& monitor,
+                  double heat_balance) {
     const Settle_Judgement j = Judge_Settling(monitor, options.Settle_Tolerance);
-    textio::Console_Note(
-        "note: settled at step " + std::to_string(Step) + ": Nu = " + Figure(Nu_Hot, "%.7g") +
-        ", within an estimated " + Figure(j.Uncertainty, "%.2g") +
-        " (relative) of where it settles: over the last " + std::to_string(j.Window_Steps) +
-        " steps it swung by " + Figure(j.Swing, "%.2g") + " beyond its noise of " +
-        Figure(j.Noise, "%.2g") + " a report, and its drift extrapolated adds " +
-        Figure(j.Drift_To_Come, "%.2g") + " (--settle " + Figure(options.Settle_Tolerance) + ")");
+    std::string text = "note: settled at step " + std::to_string(Step) +
+                       ": Nu = " + Figure(Nu_Hot, "%.7g") + ", within an estimated " +
+                       Figure(j.Uncertainty, "%.2g") + " (relative) of where it settles: over the last " +
+                       std::to_string(j.Window_Steps) + " steps it ";
+    if (!j.Wander)
+        text += "swung by " + Figure(j.Swing, "%.2g") + " beyond its noise of " +
+                Figure(j.Noise, "%.2g") + " a report, and its drift extrapolated adds " +
+                Figure(j.Drift_To_Come, "%.2g");
+    else
+        text += "wandered by " + Figure(j.Swing / 2.0, "%.2g") +
+                " either way about a steady middle (means of " +
+                std::to_string(Floor_Block * Report_Interval) + " steps), " +
+                Figure(j.Drift_To_Come, "%.2g") + " from one half to the other, with a noise of " +
+                Figure(j.Noise, "%.2g") + " a report: the float floor of this case" +
+                (j.Uncertainty > options.Settle_Tolerance
+                     ? ", which holds Nu less closely than --settle asks"
+                     : "");
+    text += " (--settle " + Figure(options.Settle_Tolerance) + ")";
+    if (heat_balance >= 0.0)
+        text += "; single precision moves where it settles by up to about " +
+                Figure(heat_balance, "%.2g") +
+                " (the walls' heat balance: the rounded weights of the temperature add heat)";
+    textio::Console_Note(text);
 }
 
 } // namespace
 
+std::string Settle_Tolerance_Warning(double tolerance) {
+    if (tolerance <= 0.0 || tolerance >= Float_Floor_Least)
+        return "";
+    return "warning: --settle " + Figure(tolerance) +
+           " asks Nu to hold closer than single precision holds it in any case measured (its "
+           "rounding makes it wander by 2e-6 to 3e-5, relative, about where it settles): the run "
+           "ends where that wander is found, its note saying how far, or at the step limit; "
+           "--settle 1e-05 or more is met";
+}
+
 void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, float Residual_Flow,
-                     const Run_Options& options, const Run_Monitor& monitor) {
+                     const Run_Options& options, const Run_Monitor& monitor, double heat_balance) {
     const std::string stop = Figure(Stop_Threshold);
     if (ending == Ending::Step_Limit) {
         textio::Console_Note("note: step limit: all " + std::to_string(Max_Steps) +
@@ -92,7 +119,7 @@ void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, fl
     } else if (options.Settle_Tolerance <= 0.0) {
         return;
     } else if (ending == Ending::Settled) {
-        Tell_Settled(Step, Nu_Hot, options, monitor);
+        Tell_Settled(Step, Nu_Hot, options, monitor, heat_balance);
     } else {
         const bool by_t = Residual_T < Stop_Threshold;
         textio::Console_Note("note: converged at step " + std::to_string(Step) + ": the " +

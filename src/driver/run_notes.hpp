@@ -23,9 +23,18 @@ void Tell_Steady(int Step, float Nu_Hot, const Run_Monitor& monitor);
 
 // The note on how the run ended: always at the step limit and where its
 // caller ended it, and with --settle for every end, so that a sweep knows the
-// last step.
+// last step. A settled note adds `heat_balance`, the relative difference of
+// the walls' Nusselt numbers, where it is not negative: the heat that the
+// rounded weights of the temperature add shows in it, and it bounds how far
+// single precision moves where Nu settles.
 void Tell_The_Ending(Ending ending, int Step, float Nu_Hot, float Residual_T, float Residual_Flow,
-                     const Run_Options& options, const Run_Monitor& monitor);
+                     const Run_Options& options, const Run_Monitor& monitor,
+                     double heat_balance = -1.0);
+
+// With --settle TOL below Float_Floor_Least: a warning, before the run,
+// that single precision holds no case's Nu so closely (empty otherwise).
+inline constexpr double Float_Floor_Least = 1e-6;
+std::string Settle_Tolerance_Warning(double tolerance);
 
 // With --accelerate: what the extrapolations did, and the exact steps the
 // run ended on; `settled_after_shift` adds that a settled estimate is no

@@ -198,16 +198,20 @@ Header Header_Of(int Step, const Run_State& s, const Checkpointing& keep,
     return h;
 }
 
-// At the first report at or after each multiple of `every` steps.
-bool Is_Due(int every, int Step) {
-    return every == 0 || Step / every > (Step - Report_Interval) / every;
+// At the first report at or after each multiple of `every` steps; paced
+// (every 0): at the first report of the run, then once the time since the
+// last checkpoint is Paced_Factor times what it took.
+bool Is_Due(const Checkpointing& keep, int Step) {
+    if (keep.Every > 0)
+        return Step / keep.Every > (Step - Report_Interval) / keep.Every;
+    if (keep.Last_Done == std::chrono::steady_clock::time_point{})
+        return true;
+    const std::chrono::duration<double> since = std::chrono::steady_clock::now() - keep.Last_Done;
+    return since.count() >= Paced_Factor * keep.Last_Seconds;
 }
 
-} // namespace
-
-bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
-    if (keep.File.empty() || !Is_Due(keep.Every, Step))
-        return false;
+void Write_Now(Checkpointing& keep, int Step, const Run_State& s) {
+    const auto start = std::chrono::steady_clock::now();
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
@@ -216,7 +220,23 @@ bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     Replace_Durably(keep.File, [&](const Text_Sink& write) {
         Write_Checkpoint(write, h, history, s, keep.rows);
     });
+    keep.Last_Step = Step;
+    keep.Last_Done = std::chrono::steady_clock::now();
+    keep.Last_Seconds = std::chrono::duration<double>(keep.Last_Done - start).count();
+}
+
+} // namespace
+
+bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
+    if (keep.File.empty() || !Is_Due(keep, Step))
+        return false;
+    Write_Now(keep, Step, s);
     return true;
+}
+
+void Keep_Final_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
+    if (!keep.File.empty() && keep.Last_Step != Step)
+        Write_Now(keep, Step, s);
 }
 
 namespace {
@@ -414,8 +434,8 @@ void Check_Same_Run(const Source& f, const Header& h, const Run_State& s,
                std::string("was written by a run that started from ") +
                    (h.from_file ? "another file" : "rest") + ", not from this --start-from",
                f.Remedy());
-    if (h.step < Report_Interval || h.step > Max_Steps || h.step % Report_Interval != 0)
-        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a report step");
+    if (h.step < 1 || h.step > Max_Steps)
+        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a step of a run");
 }
 
 // The fields of a checked file into the run: Rho, U, V, T, then (for a run
@@ -453,15 +473,31 @@ void Go_On_From(const Source& f, const Header& h, Run_State& s, Field& rows) {
     } catch (const std::runtime_error& e) {
         Damaged(f, std::string("is damaged: ") + e.what());
     }
+    // Only the checkpoint of a run's end by the residual stop may fall
+    // between reports.
+    if (h.step % Report_Interval != 0 &&
+        !(s.links.Ended_Between_Reports && s.links.Ended_Between_Reports()))
+        Damaged(f, "is damaged: its step " + std::to_string(h.step) + " is not a report step");
     Load_Fields(f, s, rows, true);
     s.Nu_Hot = h.Nu_Hot;
     s.Residual_T = h.Residual_T;
     s.Residual_Flow = h.Residual_Flow;
 }
 
+// The factor that carries a velocity of the other run into this one: the
+// ratio of the reference velocities (with Tau_T held, U_Ref falls as 1/m).
+double Velocity_Scale(const Header& h, const Run_State& s) {
+    const double from = h.d.U_Ref, to = Derive_Constants(s.Parameters, s.m).U_Ref;
+    return from > 0.0 && to > 0.0 ? to / from : 1.0;
+}
+
 // The fields Rho, U, V, T of a checkpoint of another grid, interpolated onto
-// this one; the wall nodes keep Rho 1, U 0, V 0 as at rest (their T is
-// interpolated, the side walls' set by the caller).
+// this one in the other run's units, then made this run's: the velocity
+// scaled by Velocity_Scale, the density's departure from its mean by its
+// square (pressure goes with the velocity squared) about 1, the temperature
+// mapped from the other run's wall temperatures to this one's. The wall
+// nodes keep Rho 1, U 0, V 0 as at rest (their T is interpolated, the side
+// walls' set by the caller).
 void Interpolate_Fields(const Source& f, const Header& h, Run_State& s) {
     const std::size_t nodes = Node_Count(h.n, h.m);
     Field from(nodes);
@@ -471,14 +507,30 @@ void Interpolate_Fields(const Source& f, const Header& h, Run_State& s) {
                 Checkpoint_Header_Bytes + std::uint64_t(k) * nodes * sizeof(float));
         Interpolate_Field(h.n, h.m, from, s.n, s.m, *to[k]);
     }
+    const double scale = Velocity_Scale(h, s);
+    const double span_from = double(h.p.T_Hot) - h.p.T_Cold;
+    const double span_to = double(s.Parameters.T_Hot) - s.Parameters.T_Cold;
+    const double t_scale = span_from != 0.0 ? span_to / span_from : 1.0;
+    double mean = 0.0;
+    std::size_t inside = 0;
+    for (int j = 1; j < s.m; ++j)
+        for (int i = 1; i < s.n; ++i, ++inside)
+            mean += s.Rho[Node(s.n, i, j)];
+    mean = inside > 0 ? mean / double(inside) : 1.0;
     for (int j = 0; j <= s.m; ++j)
-        for (int i = 0; i <= s.n; ++i)
+        for (int i = 0; i <= s.n; ++i) {
+            const std::size_t c = Node(s.n, i, j);
+            s.T[c] = float(double(s.Parameters.T_Cold) + (double(s.T[c]) - h.p.T_Cold) * t_scale);
             if (i == 0 || i == s.n || j == 0 || j == s.m) {
-                const std::size_t c = Node(s.n, i, j);
                 s.Rho[c] = 1.0f;
                 s.U[c] = 0.0f;
                 s.V[c] = 0.0f;
+            } else {
+                s.Rho[c] = float(1.0 + (double(s.Rho[c]) - mean) * scale * scale);
+                s.U[c] = float(double(s.U[c]) * scale);
+                s.V[c] = float(double(s.V[c]) * scale);
             }
+        }
 }
 
 // F and G at the equilibrium of the fields, by the formula of the collisions
@@ -605,6 +657,7 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
     }
     if (going_on) {
         Go_On_From(kept, h, s, keep.rows);
+        keep.Last_Step = h.step;
         textio::Console_Note("note: " + kept.label + ": going on from step " +
                              std::to_string(h.step));
         return h.step;
@@ -617,7 +670,11 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep) {
                              (from.n == s.n && from.m == s.m
                                   ? ""
                                   : ", interpolated from its " + Grid(from.n, from.m) +
-                                        " grid onto " + Grid(s.n, s.m) + " and at equilibrium"));
+                                        " grid onto " + Grid(s.n, s.m) +
+                                        ", its velocity times " +
+                                        Text(float(Velocity_Scale(from, s))) +
+                                        " (the ratio of the reference velocities) and at "
+                                        "equilibrium"));
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "lattice/lattice.hpp"
 #include "setup/parameters.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -30,6 +31,9 @@ struct Run_Links {
     // bytes throw std::runtime_error).
     std::function<std::string()> History;
     std::function<void(std::string_view)> Restore_History;
+    // Whether the history restored is that of a run's end by the residual
+    // stop, whose checkpoint may fall between reports.
+    std::function<bool()> Ended_Between_Reports;
 };
 
 // The state of a run, by reference: what a checkpoint keeps besides the
@@ -46,8 +50,13 @@ struct Run_State {
 // Begin_From_Files; used at reports.
 struct Checkpointing {
     std::string File;       // --checkpoint FILE; empty for none
-    int Every = 0;          // --checkpoint-every STEPS; 0 for every report
+    int Every = 0;          // --checkpoint-every STEPS; 0 for the paced default
     std::string Start_From; // --start-from FILE; empty for none
+    // The step of the last checkpoint written or gone on from (0: none), and
+    // for the paced default the seconds it took and when it was done.
+    int Last_Step = 0;
+    double Last_Seconds = 0.0;
+    std::chrono::steady_clock::time_point Last_Done{};
     // Where the run started: from rest, or from the fields of a file with
     // this checksum (--start-from).
     bool From_File = false;
@@ -77,5 +86,14 @@ std::size_t Checkpoint_Row_Floats(int n);
 int Begin_From_Files(Run_State& s, Checkpointing& keep);
 
 // After the report of step `Step` and the decision to go on: replaces FILE
-// by the state of this step, if one is due; whether it did.
+// by the state of this step, if one is due; whether it did. With Every 0 one
+// is due at the first report and then once the time since the last one is
+// Paced_Factor times what that one took: the checkpoints take about 5 % of
+// the run's time at most, at every report where they cost little beside
+// the steps.
+inline constexpr double Paced_Factor = 20.0;
 bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);
+
+// At the end of a run (converged, settled or at the step limit): replaces
+// FILE by the state of this last step, unless the last checkpoint is of it.
+void Keep_Final_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);

@@ -106,33 +106,46 @@ TEST(Checkpoint, GoingOnFromTheKeptFileGivesTheBytesOfTheRunNeverStopped) {
     Expect_Same_Result_Files(plain, run);
     EXPECT_FALSE(run.Has("run.ckpt.tmp"));
     const std::string kept = run.File("run.ckpt");
-    ASSERT_EQ(Checkpoint_Step(run.dir / "run.ckpt"), 350); // the last report
+    // The run's end, by the residual stop between two reports; the first
+    // report has one too.
+    ASSERT_EQ(Checkpoint_Step(run.dir / "run.ckpt"), 379);
+    EXPECT_EQ(Checkpoint_Step(run.dir / "run.ckpt.prev") % 50, 0);
 
+    // Started again, it ends there at once with the bytes of its end.
     ASSERT_EQ(run.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt"), 0) << run.err;
-    EXPECT_EQ(run.out, Without_Reports_Until(plain.out, 350));
+    EXPECT_EQ(run.out, Without_Reports_Until(plain.out, 379));
     EXPECT_EQ(program::Without_Nu_Note(Without_Warnings(run.err)),
-              "note: --checkpoint run.ckpt: going on from step 350\n");
+              "note: --checkpoint run.ckpt: going on from step 379\n");
     Expect_Same_Result_Files(plain, run);
     EXPECT_EQ(run.File("run.ckpt"), kept);
     EXPECT_FALSE(run.Has("run.ckpt.tmp"));
 
-    // At the first report at or after each multiple of 120 steps.
+    // At the first report at or after each multiple of 120 steps, and at
+    // the end whatever the interval.
     Program_Run every(&params);
     ASSERT_EQ(every.Start(answers, "", CAVITY_BIN, "--checkpoint e.ckpt --checkpoint-every 120"),
               0);
     EXPECT_EQ(every.out, plain.out);
-    EXPECT_EQ(Checkpoint_Step(every.dir / "e.ckpt"), 250);
+    EXPECT_EQ(Checkpoint_Step(every.dir / "e.ckpt.prev"), 250);
+    EXPECT_EQ(every.File("e.ckpt"), kept);
+    Program_Run rare(&params);
+    ASSERT_EQ(rare.Start(answers, "", CAVITY_BIN, "--checkpoint e.ckpt --checkpoint-every 5000"),
+              0);
+    EXPECT_EQ(rare.File("e.ckpt"), kept);
 }
 
 TEST(Checkpoint, StartedFromACheckpointOfTheSameCaseItMakesTheSameStepsFromThere) {
     const std::string params = Golden_Parameters(), answers = "12\n8\n\n";
     Program_Run first(&params);
-    ASSERT_EQ(first.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt"), 0) << first.err;
+    ASSERT_EQ(first.Start(answers, "", CAVITY_BIN, "--checkpoint run.ckpt --checkpoint-every 350"),
+              0)
+        << first.err;
     // The old copies start as the fields, so the first residuals are those
-    // the first run had one step after its checkpoint at step 350: the run
-    // stops where the first one stopped, before a report of its own.
+    // the first run had one step after its checkpoint at step 350 (the one
+    // before its end): the run stops where the first one stopped, before a
+    // report of its own.
     Program_Run next(&params);
-    fs::copy_file(first.dir / "run.ckpt", next.dir / "from.ckpt");
+    fs::copy_file(first.dir / "run.ckpt.prev", next.dir / "from.ckpt");
     ASSERT_EQ(next.Start(answers, "", CAVITY_BIN, "--start-from from.ckpt"), 0) << next.err;
     EXPECT_EQ(next.out, Without_Reports_Until(first.out, 350));
     EXPECT_EQ(program::Without_Nu_Note(Without_Warnings(next.err)),
@@ -154,9 +167,10 @@ TEST(Checkpoint, StartedFromACoarserGridItReachesTheSteadyStateOfARunFromRest) {
     fs::copy_file(coarse.dir / "c.ckpt", next.dir / "c.ckpt");
     ASSERT_EQ(next.Start(answers, "", CAVITY_BIN, "--start-from c.ckpt"), 0) << next.err;
     EXPECT_NE(Without_Warnings(next.err).find(
-                  "note: --start-from c.ckpt: starting from the fields of its step 350 (Pr "
-                  "= 0.71, Ra = 1000), interpolated from its 12 x 8 grid onto 24 x 16 and "
-                  "at equilibrium\n"),
+                  "note: --start-from c.ckpt: starting from the fields of its step 379 (Pr "
+                  "= 0.71, Ra = 1000), interpolated from its 12 x 8 grid onto 24 x 16, its "
+                  "velocity times 0.5 (the ratio of the reference velocities) and at "
+                  "equilibrium\n"),
               std::string::npos)
         << next.err;
     EXPECT_NEAR(std::stod(next.File("Nu.dat")), std::stod(rest.File("Nu.dat")), 1e-5);
@@ -170,7 +184,7 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
     Program_Run source(&params);
     ASSERT_EQ(source.Start("12\n8\n\n", "", CAVITY_BIN, "--checkpoint run.ckpt"), 0);
     const std::string good = source.File("run.ckpt");
-    ASSERT_EQ(good.size(), 11884u);
+    ASSERT_EQ(good.size(), 11892u);
     const std::string afresh = "; to start afresh, name another file or remove it\n";
     auto with = [&](std::size_t at, std::string bytes) {
         std::string b = good;
@@ -201,11 +215,11 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
          "checkpoint before it: moved to run.ckpt, the run goes on from there if it is whole)\n",
          true},
         {"truncation", good.substr(0, 5000), "12\n8\n\n", params, "--checkpoint run.ckpt",
-         "checkpoint error: --checkpoint run.ckpt is cut short: it has 5000 of its 11884 bytes" +
+         "checkpoint error: --checkpoint run.ckpt is cut short: it has 5000 of its 11892 bytes" +
              afresh},
         {"size", good + "x", "12\n8\n\n", params, "--checkpoint run.ckpt",
-         "checkpoint error: --checkpoint run.ckpt has the wrong size: 11885 bytes, where its "
-         "header gives 11884" +
+         "checkpoint error: --checkpoint run.ckpt has the wrong size: 11893 bytes, where its "
+         "header gives 11892" +
              afresh},
         {"version", with(8, std::string("\x02\0\0\0", 4)), "12\n8\n\n", params,
          "--checkpoint run.ckpt",
@@ -252,11 +266,12 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
 // some sixty reports, killed (mostly SIGKILL, some SIGTERM) one to three
 // times at random moments, blindly or just after it has begun to replace its
 // checkpoint, then left to end; checkpoints at every report or every 700
-// steps.
+// steps, and at the end.
 constexpr int Kill_N = 80; // a checkpoint of 656 kB, written in a fraction of a millisecond
 const std::string Kill_Parameters = program::Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
 const std::vector<std::string> Kill_Args[] = {
-    {"--checkpoint", "run.ckpt", "--settle", "1e-2", "--settle-window", "1000"},
+    {"--checkpoint", "run.ckpt", "--checkpoint-every", "50", "--settle", "1e-2", "--settle-window",
+     "1000"},
     {"--checkpoint", "run.ckpt", "--checkpoint-every", "700", "--settle", "1e-2", "--settle-window",
      "1000"}};
 
@@ -367,12 +382,12 @@ int Reports(const std::string& out) {
     return count;
 }
 
-// The checkpoints a run writes between step `from` and its last report
-// `last` (which ends it by --settle and has none).
+// The checkpoints a run writes after step `from` up to its last report
+// `last` (which ends it by --settle and has one whatever the interval).
 int Checkpoints_After(int from, int last, int every) {
     int count = 0;
-    for (int s = from + 50; s < last; s += 50)
-        count += every == 0 || s / every > (s - 50) / every;
+    for (int s = from + 50; s <= last; s += 50)
+        count += s == last || s / every > (s - 50) / every;
     return count;
 }
 
@@ -409,7 +424,7 @@ TEST(Checkpoint, KilledAtRandomMomentsItGoesOnToTheBytesOfTheRunNeverStopped) {
             const int from = Checkpoint_Step(run.dir / "run.ckpt");
             const bool tmp_before = run.Has("run.ckpt.tmp");
             Started started{program::Spawn_Program(run.dir, Kill_Args[variant])};
-            const int due = Checkpoints_After(from, last_report, variant ? 700 : 0);
+            const int due = Checkpoints_After(from, last_report, variant ? 700 : 50);
             if (k < chain_kills && due > 0 && rng() % 2) {
                 // Aimed: inside a replacement; the checkpoint before is whole.
                 ASSERT_TRUE(Kill_Inside_Replacement(started, 1 + int(rng() % unsigned(due)),
@@ -662,7 +677,7 @@ TEST(Checkpoint, EveryStateACrashMayLeaveGoesOnToTheBytesOfTheRunNeverStopped) {
         0)
         << done.err;
     const auto states = Crash_States(Read_Trace(done.File("trace")));
-    ASSERT_GT(states.size(), 20u); // three replacements, the first onto no file
+    ASSERT_GT(states.size(), 20u); // four replacements, the first onto no file
     std::set<int> went_on_from;
     for (const auto& files : states) {
         Program_Run run(&params);
@@ -679,8 +694,8 @@ TEST(Checkpoint, EveryStateACrashMayLeaveGoesOnToTheBytesOfTheRunNeverStopped) {
         Expect_Same_Result_Files(done, run);
         EXPECT_EQ(run.File("run.ckpt"), done.File("run.ckpt"));
     }
-    EXPECT_EQ(went_on_from, (std::set<int>{0, 100, 200, 300}));
-    std::printf("%zu crash states of three checkpoint replacements\n", states.size());
+    EXPECT_EQ(went_on_from, (std::set<int>{0, 100, 200, 300, 379})); // 379: the end
+    std::printf("%zu crash states of four checkpoint replacements\n", states.size());
 
     // A FILE the disk has damaged after all, with a whole one before it.
     Program_Run cut(&params);
@@ -688,11 +703,11 @@ TEST(Checkpoint, EveryStateACrashMayLeaveGoesOnToTheBytesOfTheRunNeverStopped) {
     program::Write_File(cut.dir / "run.ckpt.prev", done.File("run.ckpt.prev"));
     ASSERT_EQ(cut.Start(answers, "", CAVITY_BIN, args), 0) << cut.err;
     const std::string notes =
-        "note: --checkpoint run.ckpt is cut short: it has 5000 of its 11880 bytes; going on from "
+        "note: --checkpoint run.ckpt is cut short: it has 5000 of its 11892 bytes; going on from "
         "run.ckpt.prev, the checkpoint before it (moved to run.ckpt)\n"
-        "note: --checkpoint run.ckpt: going on from step 200\n";
+        "note: --checkpoint run.ckpt: going on from step 300\n";
     EXPECT_EQ(Without_Warnings(cut.err).substr(0, notes.size()), notes);
-    EXPECT_EQ(cut.out, Without_Reports_Until(done.out, 200));
+    EXPECT_EQ(cut.out, Without_Reports_Until(done.out, 300));
     Expect_Same_Result_Files(done, cut);
     EXPECT_EQ(cut.File("run.ckpt"), done.File("run.ckpt"));
 }

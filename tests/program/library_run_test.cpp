@@ -2,6 +2,7 @@
 // of the program after its dialogue, the same warnings and files, and a
 // floating-point trap that ends the run but not the process.
 #include "driver/run.hpp"
+#include "setup/parameters.hpp"
 #include "setup/run_limits.hpp"
 #include "support/program_run.hpp"
 #include "support/temporary_folder.hpp"
@@ -86,6 +87,42 @@ TEST(LibraryRun, TrapEndsTheRunAtItsStepAndTheProcessGoesOn) {
     EXPECT_EQ(program.err.substr(last), "floating-point error: " + kind + " at step " +
                                             std::to_string(r.Step) + ": " +
                                             ended.substr(ended.find(after) + after.size()) + "\n");
+}
+
+TEST(LibraryRun, FromAnotherGridTheFieldsComeInThisRunsUnits) {
+    // A coarse run's fields at its checkpoint of step 500, onto a grid twice
+    // as fine with other wall temperatures: on the shared nodes the velocity
+    // is scaled by the ratio of the reference velocities, the density's
+    // departure from its mean by its square, the temperature mapped between
+    // the walls.
+    In_Temporary_Folder folder;
+    const Physical_Parameters coarse_p{0.71f, 1e4f, 1.0f, 0.0f, 0.5f, 0.6f};
+    const Physical_Parameters fine_p{0.71f, 1e4f, 3.0f, 1.0f, 2.0f, 0.6f};
+    Run_Options keep;
+    keep.Checkpoint_File = "c.ckpt";
+    keep.Checkpoint_Every = 500;
+    ::Run c;
+    Start_Run(c, Solver::Fast, keep, 8, 8, coarse_p);
+    ASSERT_EQ(Advance_Run(c, 500), Advance_End::Paused);
+    Run_Options from;
+    from.Start_From = "c.ckpt";
+    ::Run f;
+    Start_Run(f, Solver::Fast, from, 16, 16, fine_p);
+    const double scale =
+        double(Derive_Constants(fine_p, 16).U_Ref) / Derive_Constants(coarse_p, 8).U_Ref;
+    EXPECT_NEAR(scale, 0.5, 1e-6);
+    for (int j = 1; j < 8; ++j)
+        for (int i = 1; i < 8; ++i) {
+            const std::size_t from_node = Node(8, i, j), to_node = Node(16, 2 * i, 2 * j);
+            EXPECT_NEAR(f.U[to_node], c.U[from_node] * scale, 1e-7) << i << ", " << j;
+            EXPECT_NEAR(f.V[to_node], c.V[from_node] * scale, 1e-7) << i << ", " << j;
+            EXPECT_NEAR(f.T[to_node], 1.0 + 2.0 * c.T[from_node], 1e-6) << i << ", " << j;
+        }
+    // The fine grid's own interior mean of the density is not the coarse
+    // one's, but its departures are the coarse ones' times the square.
+    const double d_coarse = double(c.Rho[Node(8, 4, 6)]) - c.Rho[Node(8, 4, 2)];
+    const double d_fine = double(f.Rho[Node(16, 8, 12)]) - f.Rho[Node(16, 8, 4)];
+    EXPECT_NEAR(d_fine, d_coarse * scale * scale, 1e-7);
 }
 
 } // namespace
