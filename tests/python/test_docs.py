@@ -17,3 +17,22 @@ def test_the_manual_builds_without_a_warning(tmp_path):
         capture_output=True, text=True, timeout=600)
     assert proc.returncode == 0, proc.stderr + proc.stdout
     assert os.path.exists(tmp_path / "html" / "api.html")
+
+
+def test_the_readmes_give_the_solver_search_order_the_tools_follow():
+    """The order in which the tools look for the solver, as the READMEs
+    state it, is that of cavity.programs (which every --bin help prints)."""
+    import re
+    from cavity import programs
+
+    marks = ("CAVITY_BIN", "installed with", "build/cavity", "on the PATH")
+
+    def order(text):
+        text = re.sub(r"\s+", " ", text.replace("`", ""))
+        at = text.index("CAVITY_BIN, else")
+        window = text[at:at + 300]
+        return sorted(marks, key=window.index)
+
+    assert order(programs.SEARCH.replace("$", "")) == list(marks)
+    for readme in ("README.md", os.path.join("python", "README.md")):
+        assert order(open(os.path.join(TOP, readme)).read()) == list(marks), readme
