@@ -30,9 +30,11 @@ struct Bench_Run {
     Stepping steps;
     Run_Monitor monitor;
     Checkpointing keep;
-    Run_State state{
-        n, m, p, Nu_Hot, Residual_T, Residual_Flow, Rho,
-        U, V, T, U_Old,  V_Old,      T_Old,         Checkpoint_Links(steps, monitor, n, F, G)};
+    Scheme scheme;
+    // clang-format off
+    Run_State state{n, m, scheme, p, Nu_Hot, Residual_T, Residual_Flow, Rho, U, V, T, U_Old,
+                    V_Old, T_Old, Checkpoint_Links(steps, monitor, n, F, G)};
+    // clang-format on
 
     explicit Bench_Run(int size, int threads = 1) : n(size), m(size), d(Derive_Constants(p, m)) {
         for (Field* f : {&U, &V, &Rho, &T, &V_Old, &T_Old, &U_Old})

@@ -16,6 +16,10 @@ from .records import FormatError, PARAM_NAMES
 
 MAGIC = b"CAVITYCK"
 VERSION = 1
+# Version 2: version 1 with the scheme (--scheme) in the header's last four
+# bytes, one bit a choice; a run of the original scheme writes version 1.
+VERSIONS = (1, 2)
+SCHEMES = {0: "copy", 1: "bounce-back", 3: "bounce-back-trt"}
 HEADER_BYTES = 128
 
 FIELD_NAMES = ("Rho", "U", "V", "T", "U_Old", "V_Old", "T_Old")
@@ -31,11 +35,13 @@ _HEADER = struct.Struct("<8sIIQ16s3i3I15f")
 
 class Checkpoint:
     """One checkpoint: the header values as attributes, ``parameters`` and
-    ``constants`` as dicts, the node fields (``Rho``, ``U``, ``V``, ``T`` and
-    the old copies) of shape (m+1, n+1) and ``F``, ``G`` of shape
-    (m+1, n+1, 9), all float32 exactly as the solver held them."""
+    ``constants`` as dicts, ``scheme`` (the name --scheme takes), the node
+    fields (``Rho``, ``U``, ``V``, ``T`` and the old copies) of shape
+    (m+1, n+1) and ``F``, ``G`` of shape (m+1, n+1, 9), all float32 exactly
+    as the solver held them."""
 
-    def __init__(self, header, body):
+    def __init__(self, header, body, scheme="copy"):
+        self.scheme = scheme
         (_, self.version, _, self.file_bytes, program, self.n, self.m,
          self.step, from_file, self.start_checksum, history_bytes,
          *values) = header
@@ -64,15 +70,17 @@ def read_checkpoint(path):
     if len(data) < 12:
         raise FormatError("%s: cut short at %d bytes" % (path, len(data)))
     version = struct.unpack_from("<I", data, 8)[0]
-    if version != VERSION:
-        raise FormatError("%s: format version %d, this reader knows %d"
-                          % (path, version, VERSION))
+    if version not in VERSIONS:
+        raise FormatError("%s: format version %d, this reader knows %s"
+                          % (path, version, " and ".join(map(str, VERSIONS))))
     if len(data) < HEADER_BYTES + 4:
         raise FormatError("%s: cut short at %d bytes" % (path, len(data)))
     header = _HEADER.unpack_from(data)
     n, m, history_bytes, file_bytes = header[5], header[6], header[10], header[3]
     nodes = (n + 1) * (m + 1)
-    if n < 1 or m < 1 or file_bytes != HEADER_BYTES + 100 * nodes + history_bytes + 4:
+    code = struct.unpack_from("<I", data, 124)[0] if version == 2 else 0
+    if (n < 1 or m < 1 or file_bytes != HEADER_BYTES + 100 * nodes + history_bytes + 4
+            or code not in SCHEMES):
         raise FormatError("%s: damaged header" % path)
     if len(data) != file_bytes:
         raise FormatError("%s: %d bytes, its header gives %d"
@@ -80,4 +88,4 @@ def read_checkpoint(path):
     stored = struct.unpack_from("<I", data, file_bytes - 4)[0]
     if zlib.crc32(memoryview(data)[:-4]) != stored:
         raise FormatError("%s: damaged (the checksum does not match)" % path)
-    return Checkpoint(header, memoryview(data)[HEADER_BYTES:-4])
+    return Checkpoint(header, memoryview(data)[HEADER_BYTES:-4], SCHEMES[code])

@@ -53,7 +53,7 @@ bool Write_State(const Accelerated_Fields& s, const Field& F, const Field& G) {
     std::fenv_t traps;
     std::feholdexcept(&traps);
     Flow_Macroscopic(s.n, s.m, F, Rho, U, V);
-    Thermal_Temperature(s.n, s.m, G, T);
+    Thermal_Temperature(s.n, s.m, G, T, s.steps.scheme.insulated_walls);
     const bool raised = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
     std::fesetenv(&traps);
     if (raised)

@@ -24,7 +24,7 @@ void Check_Grid_Size(const char* name, int value, int low, int high, int line) {
                                   std::to_string(low) + " to " + std::to_string(high));
 }
 
-void Ask_Grid_Size(int& n, int& m) {
+void Ask_Grid_Size(int& n, int& m, const Scheme& scheme) {
     textio::Line_Source& console = textio::Console_Source();
     Record(Console_Destination()).text("* Please Enter Dimensions(n And m Respectively).*").end();
     Record(Console_Destination()).text("n=").end();
@@ -43,6 +43,11 @@ void Ask_Grid_Size(int& n, int& m) {
                                   "; the line of n held a second number, " + second +
                                   ": give n and m on two lines");
     }
+    if (m == 1 && Min_M(scheme) > 1)
+        throw textio::Input_Error("input error: m (console line " +
+                                  std::to_string(console.line_number) + "): 1 is out of range" +
+                                  Why_Min_M(scheme) + "; m must be from 2 to " +
+                                  std::to_string(Max_M));
     Check_Grid_Size("m", m, 1, Max_M, console.line_number);
 }
 
@@ -51,7 +56,7 @@ void Ask_Grid_Size(int& n, int& m) {
 int Main_Program(Solver solver, const Run_Options& options) {
     // 1. Dialogue: the grid size.
     int n = 0, m = 0;
-    Ask_Grid_Size(n, m);
+    Ask_Grid_Size(n, m, options.Scheme_Used);
 
     // 2. Storage, for the whole run; 3. the set-up: parameters, derived
     // constants, initial state, pause, banner.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string_view>
 
 #ifndef CAVITY_VERSION
@@ -67,6 +68,22 @@ std::string Docs_Pointer() {
     return "";
 }
 
+// The names of the schemes, "a, b or c".
+std::string Scheme_Names() {
+    std::string names;
+    const std::size_t count = std::size(Schemes);
+    for (std::size_t k = 0; k < count; ++k)
+        names += std::string(k == 0 ? "" : k + 1 == count ? " or " : ", ") + Schemes[k].name;
+    return names;
+}
+
+Scheme Scheme_Named(const std::string& name) {
+    for (const Named_Scheme& s : Schemes)
+        if (name == s.name)
+            return s.scheme;
+    Fail("--scheme \"" + name + "\" is not a scheme; the schemes are " + Scheme_Names());
+}
+
 } // namespace
 
 Run_Options Parse_Options(int argc, const char* const* argv) {
@@ -107,7 +124,13 @@ Run_Options Parse_Options(int argc, const char* const* argv) {
             o.Start_From = args.Value(name, value, has_value);
         else if (name == "--files-every")
             o.Files_Every = Whole_Number(name, args.Value(name, value, has_value), 1, 1000000);
-        else
+        else if (name == "--scheme")
+            o.Scheme_Used = Scheme_Named(args.Value(name, value, has_value));
+        else if (name == "--no-residual-stop") {
+            bool set = false;
+            flag(set);
+            o.Residual_Stop = !set;
+        } else
             Fail("unknown option \"" + std::string(arg) + "\"");
     }
     // Accelerated, a checkpoint restarts the history of extrapolated states.
@@ -166,6 +189,20 @@ Options:
                          fields interpolated onto this one in its units
   --files-every STEPS    write the result files at the first report after
                          each STEPS steps and at the end, not at every report
+  --scheme NAME          the rule of the insulated walls and the collisions
+                         (--version with it names it too):
+                         copy (without the option), the program's own: the
+                         rows of the insulated walls collide and copy from the
+                         row beside them, which leaves Nu with an error of
+                         first order in the spacing; bounce-back: those rows
+                         are walls that send the temperature back (and mirror
+                         part of the diagonals), half a spacing inside them
+                         as the other walls, for a Nu of second order;
+                         bounce-back-trt: the same with the two-relaxation-
+                         time collision of the temperature. The checkpoint
+                         keeps the scheme; the note at the end names it
+  --no-residual-stop     no end by the residual stop (1e-7): the run ends by
+                         --settle or after 1000000 steps
   --help                 this text
   --version              the version and the kernels it runs (the environment
                          variable CAVITY_KERNELS=baseline|avx2|avx512 holds them
@@ -188,6 +225,10 @@ message on standard error.
 )" + Docs_Pointer();
 }
 
-std::string Version_Text() {
-    return std::string("cavity ") + CAVITY_VERSION + " (" + Kernels_Text() + ")\n";
+std::string Version_Text(const Scheme& scheme) {
+    const std::string line =
+        std::string("cavity ") + CAVITY_VERSION + " (" + Kernels_Text() + ")\n";
+    if (scheme == Scheme{})
+        return line;
+    return line + "scheme: " + Scheme_Name(scheme) + "\n";
 }

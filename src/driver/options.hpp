@@ -2,6 +2,8 @@
 // The command line. Without options the program is the console dialogue
 // alone; each option adds behaviour the user asks for and changes nothing
 // of a run that does not use it.
+#include "lattice/scheme.hpp"
+
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +30,10 @@ struct Run_Options {
     // --files-every STEPS: the result files at the first report at or after
     // each multiple of STEPS and at the end (0: at every report).
     int Files_Every = 0;
+    // --scheme NAME: the wall rule and the collisions (lattice/scheme.hpp).
+    Scheme Scheme_Used;
+    // --no-residual-stop: the run ends by --settle or the step limit only.
+    bool Residual_Stop = true;
 };
 
 // A command line the program cannot run from.
@@ -39,12 +45,13 @@ struct Usage_Error : std::runtime_error {
 // and the remedy.
 Run_Options Parse_Options(int argc, const char* const* argv);
 
-// The text of --help and --version, each ending with a line break.
+// The text of --help and --version, each ending with a line break; with a
+// scheme other than the original, --version names it on a second line.
 std::string Usage_Text();
-std::string Version_Text();
+std::string Version_Text(const Scheme& scheme = Scheme{});
 
 // The synopsis, also at the end of the line of a usage error.
 inline constexpr const char* Synopsis =
     "usage: cavity [--settle TOL [--settle-window STEPS]] [--accelerate] [--threads N] "
     "[--checkpoint FILE [--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
-    "[--help] [--version]";
+    "[--scheme NAME] [--no-residual-stop] [--help] [--version]";

@@ -48,7 +48,7 @@ int Program_Entry(Solver solver, int argc, const char* const* argv) {
             return 0;
         }
         if (options.version) {
-            Write_Out(Version_Text());
+            Write_Out(Version_Text(options.Scheme_Used));
             return 0;
         }
         // Before the dialogue: a run refused the folder is told at once, and

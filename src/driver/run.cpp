@@ -91,7 +91,7 @@ void Obtain_Storage(Run& r, Run_Host host, Solver solver, const Run_Options& opt
 // The state a checkpoint keeps and restores, by reference.
 Run_State State_Of(Run& r) {
     // clang-format off
-    return {r.n, r.m, r.Parameters, r.Nu_Hot, r.Residual_T, r.Residual_Flow,
+    return {r.n, r.m, r.options.Scheme_Used, r.Parameters, r.Nu_Hot, r.Residual_T, r.Residual_Flow,
             r.Rho, r.U, r.V, r.T, r.U_Old, r.V_Old, r.T_Old,
             Checkpoint_Links(r.steps, r.monitor, r.n, r.F, r.G)};
     // clang-format on
@@ -114,6 +114,7 @@ void Prepare_Loop(Run& r) {
     if (const std::string w = Settle_Tolerance_Warning(r.options.Settle_Tolerance); !w.empty())
         textio::Console_Note(w);
     Prepare_Stepping(r.steps, r.solver, r.n, r.m, r.threads, r.F, r.Feq, r.G);
+    r.steps.scheme = r.options.Scheme_Used;
     if (!r.plan.empty() || !Thread_Count_Given(r.options.Threads))
         Adapt_Threads(r.steps, r.plan);
     r.shares = Report_Shares(r.steps);
@@ -167,11 +168,13 @@ void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m) 
 
 void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m,
                const Physical_Parameters& parameters) {
-    if (n < 1 || n > Max_N || m < 1 || m > Max_M) {
+    const int low_m = Min_M(options.Scheme_Used);
+    if (n < 1 || n > Max_N || m < low_m || m > Max_M) {
         r.ending = Ending::Failed;
         throw Run_Error("run error: a grid of " + std::to_string(n) + " x " + std::to_string(m) +
                         " cannot be run: n must be from 1 to " + std::to_string(Max_N) +
-                        " and m from 1 to " + std::to_string(Max_M));
+                        " and m from " + std::to_string(low_m) + " to " + std::to_string(Max_M) +
+                        (low_m > 1 ? Why_Min_M(options.Scheme_Used) : ""));
     }
     r.host = Run_Host::Library;
     As_Host(r, [&] {
@@ -297,7 +300,8 @@ void Close_Step(Run& r) {
               r.T_Old, Is_Report_Step(Step + 1) || Step == Max_Steps, r.Flow_At_Rest);
     // The stop test. A flow residual over a fluid at rest is 0 over nothing
     // and no sign of convergence.
-    if (r.Residual_T < Stop_Threshold || (r.Residual_Flow < Stop_Threshold && !r.Flow_At_Rest)) {
+    if (r.options.Residual_Stop &&
+        (r.Residual_T < Stop_Threshold || (r.Residual_Flow < Stop_Threshold && !r.Flow_At_Rest))) {
         r.ending = Ending::Residual;
         return;
     }
@@ -408,14 +412,25 @@ void End_Run(Run& r) {
                         r.monitor, Heat_Balance(r));
         if (const std::string note = Threads_Note(r.steps.choice); !note.empty())
             textio::Console_Note(note);
-        textio::Console_Note(Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T) +
-                             Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
+        textio::Console_Note(
+            Wall_Nusselt_Note(n, m, r.T_Hot, r.T_Cold, r.Nu_Hot, r.T, r.options.Scheme_Used) +
+            Cavity_Rayleigh_Words(r.Parameters.Ra, n, m));
         if (r.options.Accelerate)
             Tell_The_Acceleration(r.accelerator, r.Step,
                                   r.ending == Ending::Settled && r.monitor.Acceleration.Shifts > 0);
     });
     if (!done)
         No_Further(r);
+}
+
+int Min_M(const Scheme& scheme) {
+    return scheme.insulated_walls == Insulated_Walls::Bounce_Back ? 2 : 1;
+}
+
+std::string Why_Min_M(const Scheme& scheme) {
+    return std::string(" with --scheme ") + Scheme_Name(scheme) +
+           ", whose insulated walls are the rows 0 and m: a grid one row high has no fluid "
+           "between them";
 }
 
 void Run_Distributions(const Run& r, Field& F, Field& G) {

@@ -26,6 +26,7 @@
 #include "textio/console.hpp"
 
 #include <atomic>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct Run_Error : std::runtime_error {
 
 inline constexpr int Max_N = 2147483646; // n + 1 is written as a 32-bit integer
 inline constexpr int Max_M = 1290;       // m cubed must fit in 32 bits
+
+// The least m of a scheme, and why it is more than 1 (" with --scheme ...").
+int Min_M(const Scheme& scheme);
+std::string Why_Min_M(const Scheme& scheme);
 
 // Who runs the run. The program: reports and closing lines on standard
 // output, notes on standard error, the status line on a terminal, and the

@@ -23,6 +23,8 @@ constexpr float Ex[9] = {0.0f, 1.0f, 0.0f, -1.0f, 0.0f, 1.0f, -1.0f, -1.0f, 1.0f
 constexpr float Ey[9] = {0.0f, 0.0f, 1.0f, 0.0f, -1.0f, 1.0f, 1.0f, -1.0f, -1.0f};
 constexpr float W[9] = {4.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f,  1.0f / 9.0f, 1.0f / 9.0f,
                         1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f, 1.0f / 36.0f};
+// The direction opposite each direction.
+constexpr int Opposite[9] = {0, 3, 4, 1, 2, 7, 8, 5, 6};
 
 static_assert(std::bit_cast<std::uint32_t>(W[0]) == 0x3EE38E39u);
 static_assert(std::bit_cast<std::uint32_t>(W[1]) == 0x3DE38E39u);

@@ -31,8 +31,12 @@ static_assert(std::endian::native == std::endian::little, "checkpoints are littl
 namespace {
 
 // The layout (docs/checkpoint.md): a version changes with any change of it.
+// Version 2 is version 1 with the scheme in the header's last four bytes,
+// which version 1 leaves zero: a run of the original scheme writes version
+// 1, as it always has, and a version 1 file is of the original scheme; a
+// program that knows no schemes refuses a file of another.
 constexpr char Checkpoint_Magic[9] = "CAVITYCK";
-constexpr std::uint32_t Checkpoint_Version = 1;
+constexpr std::uint32_t Checkpoint_Version = 1, Checkpoint_Version_Scheme = 2;
 constexpr std::uint32_t Checkpoint_Header_Bytes = 128;
 
 constexpr std::size_t Rows_Bytes = std::size_t(1) << 20; // rows in transit, about
@@ -48,6 +52,7 @@ struct Header {
     Physical_Parameters p{};
     Derived_Constants d{};
     float Nu_Hot = 0, Residual_T = 0, Residual_Flow = 0;
+    std::uint32_t scheme = 0;   // Scheme_Code (version 2)
     std::uint32_t checksum = 0; // the file's last four bytes (not in the header)
 };
 
@@ -79,6 +84,8 @@ std::string Header_Text(const Header& h) {
                     h.d.Viscosity, h.d.Tau_F, h.d.G_Beta, h.d.U_Ref, h.d.T_Ref, h.Nu_Hot,
                     h.Residual_T, h.Residual_Flow})
         Put(out, v);
+    if (h.version == Checkpoint_Version_Scheme)
+        Put(out, h.scheme);
     out.resize(Checkpoint_Header_Bytes, '\0');
     return out;
 }
@@ -99,6 +106,8 @@ Header Read_Header_Text(const char* in) {
                      &h.d.Diffusivity, &h.d.Viscosity, &h.d.Tau_F, &h.d.G_Beta, &h.d.U_Ref,
                      &h.d.T_Ref, &h.Nu_Hot, &h.Residual_T, &h.Residual_Flow})
         Take(in, *v);
+    if (h.version == Checkpoint_Version_Scheme)
+        Take(in, h.scheme);
     return h;
 }
 
@@ -195,6 +204,9 @@ Header Header_Of(int Step, const Run_State& s, const Checkpointing& keep,
     h.Nu_Hot = s.Nu_Hot;
     h.Residual_T = s.Residual_T;
     h.Residual_Flow = s.Residual_Flow;
+    h.scheme = Scheme_Code(s.scheme);
+    if (h.scheme != 0)
+        h.version = Checkpoint_Version_Scheme;
     return h;
 }
 
@@ -348,13 +360,14 @@ void Check_Kind(const Source& f) {
         Damaged(f, "is cut short: it has " + Bytes(f.size));
     std::uint32_t version;
     std::memcpy(&version, head + 8, 4);
-    if (version != Checkpoint_Version) {
+    if (version != Checkpoint_Version && version != Checkpoint_Version_Scheme) {
         const std::string by(head + 24, strnlen(head + 24, 16));
         Refuse(f,
                "has format version " + std::to_string(version) +
                    (f.size >= 40 && !by.empty() ? " (written by cavity " + by + ")" : "") +
-                   "; this cavity (" CAVITY_VERSION ") reads version " +
-                   std::to_string(Checkpoint_Version),
+                   "; this cavity (" CAVITY_VERSION ") reads versions " +
+                   std::to_string(Checkpoint_Version) + " and " +
+                   std::to_string(Checkpoint_Version_Scheme),
                f.kept ? "go on with the program that wrote it, or, " + f.Remedy()
                       : "start from it with the program that wrote it, or " + f.Remedy());
     }
@@ -368,8 +381,10 @@ Header Check(const Source& f, Field& rows) {
     char text[Checkpoint_Header_Bytes];
     Read_At(f, text, sizeof text, 0);
     Header h = Read_Header_Text(text);
+    Scheme scheme;
     if (h.header_bytes != Checkpoint_Header_Bytes || h.n < 1 || h.m < 1 ||
-        h.file_bytes != File_Bytes(h.n, h.m, h.history_bytes))
+        h.file_bytes != File_Bytes(h.n, h.m, h.history_bytes) ||
+        !Scheme_Of_Code(h.scheme, scheme) || *Scheme_Name(scheme) == '\0')
         Damaged(f, "is damaged: its header does not hold together (grid " + Grid(h.n, h.m) + ", " +
                        Bytes(h.file_bytes) + ")");
     if (f.size < h.file_bytes)
@@ -407,6 +422,15 @@ std::string Differences(const char* const (&names)[N], const float (&there)[N],
 // derived from them, the start, and a step at a report.
 void Check_Same_Run(const Source& f, const Header& h, const Run_State& s,
                     const Checkpointing& keep) {
+    if (h.scheme != Scheme_Code(s.scheme)) {
+        Scheme there;
+        Scheme_Of_Code(h.scheme, there);
+        Refuse(f,
+               std::string("was written under the scheme ") + Scheme_Name(there) + ", not " +
+                   Scheme_Name(s.scheme),
+               std::string("to go on with it, give --scheme ") + Scheme_Name(there) + "; " +
+                   f.Remedy());
+    }
     if (h.n != s.n || h.m != s.m)
         Refuse(f, "was written for a " + Grid(h.n, h.m) + " grid, not " + Grid(s.n, s.m),
                "to go on with it, answer " + std::to_string(h.n) + " and " + std::to_string(h.m) +

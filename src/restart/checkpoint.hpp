@@ -6,6 +6,7 @@
 // fields kept in FILE instead of from rest. The layout of the file is in
 // docs/checkpoint.md.
 #include "lattice/lattice.hpp"
+#include "lattice/scheme.hpp"
 #include "setup/parameters.hpp"
 
 #include <chrono>
@@ -40,6 +41,7 @@ struct Run_Links {
 // step. The constants derived from the parameters are derived again.
 struct Run_State {
     int n, m;
+    const Scheme& scheme; // a run goes on only under the scheme of its checkpoint
     const Physical_Parameters& Parameters;
     float &Nu_Hot, &Residual_T, &Residual_Flow;
     Field &Rho, &U, &V, &T, &U_Old, &V_Old, &T_Old;

@@ -69,11 +69,13 @@ void Compute_Wall_Nusselt(int n, int m, float T_Hot, float T_Cold, const Field& 
     Nu_Cold_2 = Wall_Height_Mean(m, cold);
 }
 
-std::string Wall_Nusselt_Note(int n, int m, float T_Hot, float T_Cold, float Nu_Hot,
-                              const Field& T) {
+std::string Wall_Nusselt_Note(int n, int m, float T_Hot, float T_Cold, float Nu_Hot, const Field& T,
+                              const Scheme& scheme) {
     const std::string head =
         "note: wall-corrected mean Nu (second order, walls half a spacing inside the end "
-        "nodes): ";
+        "nodes" +
+        (scheme == Scheme{} ? std::string() : std::string("; scheme ") + Scheme_Name(scheme)) +
+        "): ";
     if (n < 3)
         return head + "none on a grid " + std::to_string(n) +
                " wide; it needs two fluid columns beside each wall (n at least 3)";

@@ -1,5 +1,6 @@
 #pragma once
 #include "lattice/lattice.hpp"
+#include "lattice/scheme.hpp"
 
 #include <string>
 
@@ -25,6 +26,7 @@ void Compute_Wall_Nusselt(int n, int m, float T_Hot, float T_Cold, const Field& 
 
 // The note at the end of a run: both wall-corrected Nusselt numbers, how far
 // they differ (the heat balance of the run) and where Nu.dat (Nu_Hot, the
-// first-order sum at the nodes) stands against them.
+// first-order sum at the nodes) stands against them; a scheme other than the
+// original is named in it.
 std::string Wall_Nusselt_Note(int n, int m, float T_Hot, float T_Cold, float Nu_Hot,
-                              const Field& T);
+                              const Field& T, const Scheme& scheme = Scheme{});

@@ -54,7 +54,7 @@ void Sweep(Stepping& s, int b, Distribution d, Collide collide, Stream stream) {
 // of its neighbours before they have collided it, and from overwriting the
 // fields of its own rows before the neighbours have read them.
 void Band_Step(Stepping& s, int b, const Step_Fields& a, const Divisor& tau_f,
-               const Divisor& tau_t) {
+               const Thermal_Rule& thermal) {
     const int n = s.n, m = s.m;
     Distribution_Rows &F = s.fast.F, &G = s.fast.G;
     auto flow_collide = [&](int j, Plane_Set out) {
@@ -64,10 +64,10 @@ void Band_Step(Stepping& s, int b, const Step_Fields& a, const Divisor& tau_f,
         Flow_Stream_Row(n, m, j, r, F.Row(j), a.Rho, a.U, a.V);
     };
     auto thermal_collide = [&](int j, Plane_Set out) {
-        Thermal_Collide_Row(n, j, tau_t, a.U, a.V, a.T, G.Row(j), out);
+        Thermal_Collide_Row(n, m, j, thermal, a.U, a.V, a.T, G.Row(j), out);
     };
     auto thermal_stream = [&](int j, const Rows_Around& r) {
-        Thermal_Stream_Row(n, m, j, r, G, a.T, a.T_Hot, a.T_Cold);
+        Thermal_Stream_Row(n, m, j, thermal, r, G, a.T, a.T_Hot, a.T_Cold);
     };
     Collide_Edges(s, b, Flow, flow_collide);
     s.threads.Barrier();
@@ -80,12 +80,13 @@ void Band_Step(Stepping& s, int b, const Step_Fields& a, const Divisor& tau_f,
 } // namespace
 
 int Fast_Step(Stepping& s, const Step_Fields& a) {
-    const Divisor tau_f = Divisor_Of(a.Tau_F), tau_t = Divisor_Of(a.Tau_T);
+    const Divisor tau_f = Divisor_Of(a.Tau_F);
+    const Thermal_Rule thermal = Thermal_Rule_Of(s.scheme, a.Tau_T);
     std::atomic<int> raised{0};
     s.threads.Run([&](int b) {
         std::fenv_t traps;
         std::feholdexcept(&traps);
-        Band_Step(s, b, a, tau_f, tau_t);
+        Band_Step(s, b, a, tau_f, thermal);
         const int flags = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
         std::fesetenv(&traps);
         raised.fetch_or(flags, std::memory_order_relaxed);

@@ -3,6 +3,7 @@
 // fast or straightforward, their storage and their threads, and the values
 // a step reads and writes besides the distributions.
 #include "lattice/lattice.hpp"
+#include "lattice/scheme.hpp"
 #include "lattice/row_workspace.hpp"
 #include "lattice/thread_choice.hpp"
 #include "lattice/thread_team.hpp"
@@ -22,6 +23,7 @@ enum class Solver { Fast, Reference };
 // then left empty, and Copy_Distributions_Out/In reach the distributions.
 struct Stepping {
     Solver solver = Solver::Fast;
+    Scheme scheme; // the same on both procedures
     int n = -1, m = -1;
     Fast_Distributions fast;
     std::vector<Band_Rows> bands; // one a thread, bottom to top

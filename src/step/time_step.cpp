@@ -94,7 +94,7 @@ void Rerun_Straightforward(Stepping& s, const Step_Fields& a) {
     Field& Feq = s.redo_Feq;
     Allocate_Field(Feq, 9 * Node_Count(n, m), "Feq");
     Flow_Step(n, m, a.T_Ref, a.G_Beta, a.Rho, a.U, a.V, a.Tau_F, F, Feq, a.T);
-    Thermal_Step(n, m, a.Tau_T, a.U, a.V, a.T, G, a.T_Hot, a.T_Cold);
+    Thermal_Step(n, m, a.Tau_T, a.U, a.V, a.T, G, a.T_Hot, a.T_Cold, s.scheme);
     Field().swap(Feq);
     Rows_From_Nodes(F.data(), 0, m + 1, d.F);
     Rows_From_Nodes(G.data(), 0, m + 1, d.G);
@@ -219,7 +219,7 @@ void Time_Step(Stepping& s, int n, int m, float T_Ref, float G_Beta, Field& Rho,
                float T_Cold, const Field&, const Field&, const Field&) {
     if (s.solver != Solver::Fast) {
         Flow_Step(n, m, T_Ref, G_Beta, Rho, U, V, Tau_F, F, Feq, T);
-        Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold);
+        Thermal_Step(n, m, Tau_T, U, V, T, G, T_Hot, T_Cold, s.scheme);
         return;
     }
     const Step_Fields a{T_Ref, G_Beta, Tau_F, Tau_T, T_Hot, T_Cold, Rho, U, V, T};

@@ -12,12 +12,21 @@ const Thermal_Kernels& Kernels() {
 }
 } // namespace
 
-void Thermal_Collide_Row(int n, int j, const Divisor& Tau_T, const Field& U, const Field& V,
-                         const Field& T, Plane_Set row, Plane_Set out) {
-    Kernels().collide_row(n, j, Tau_T, U, V, T, row, out);
+Thermal_Rule Thermal_Rule_Of(const Scheme& scheme, float Tau_T) {
+    Thermal_Rule rule;
+    rule.relaxation = scheme.thermal;
+    rule.walls = scheme.insulated_walls;
+    rule.tau = Divisor_Of(Tau_T);
+    rule.tau_even = Divisor_Of(Even_Relaxation_Time(Tau_T));
+    return rule;
 }
 
-void Thermal_Stream_Row(int n, int m, int j, const Rows_Around& collided, Distribution_Rows& out,
-                        Field& T, float T_Hot, float T_Cold) {
-    Kernels().stream_row(n, m, j, collided, out, T, T_Hot, T_Cold);
+void Thermal_Collide_Row(int n, int m, int j, const Thermal_Rule& rule, const Field& U,
+                         const Field& V, const Field& T, Plane_Set row, Plane_Set out) {
+    Kernels().collide_row(n, m, j, rule, U, V, T, row, out);
+}
+
+void Thermal_Stream_Row(int n, int m, int j, const Thermal_Rule& rule, const Rows_Around& collided,
+                        Distribution_Rows& out, Field& T, float T_Hot, float T_Cold) {
+    Kernels().stream_row(n, m, j, rule, collided, out, T, T_Hot, T_Cold);
 }

@@ -42,6 +42,17 @@ TEST(Options, ValuesAfterABlankOrAnEqualsSign) {
     EXPECT_EQ(Parse({}).Files_Every, 0);
     EXPECT_TRUE(Parse({"--help"}).help);
     EXPECT_TRUE(Parse({"--version"}).version);
+    EXPECT_EQ(Parse({}).Scheme_Used, Scheme{});
+    EXPECT_TRUE(Parse({}).Residual_Stop);
+    EXPECT_FALSE(Parse({"--no-residual-stop"}).Residual_Stop);
+    for (const Named_Scheme& s : Schemes) {
+        EXPECT_EQ(Parse({"--scheme", s.name}).Scheme_Used, s.scheme) << s.name;
+        EXPECT_EQ(Scheme_Name(s.scheme), std::string(s.name));
+    }
+    const Scheme trt = Parse({"--scheme=bounce-back-trt"}).Scheme_Used;
+    EXPECT_EQ(trt.insulated_walls, Insulated_Walls::Bounce_Back);
+    EXPECT_EQ(trt.thermal, Relaxation::TRT);
+    EXPECT_EQ(trt.flow, Relaxation::BGK);
 }
 
 TEST(Options, ErrorsNameTheOptionAndEndWithTheSynopsis) {
@@ -56,6 +67,10 @@ TEST(Options, ErrorsNameTheOptionAndEndWithTheSynopsis) {
     EXPECT_EQ(Error_Of({"--settle-window", "5000"}),
               "usage error: --settle-window needs --settle TOL" + tail);
     EXPECT_EQ(Error_Of({"--help=yes"}), "usage error: --help takes no value" + tail);
+    EXPECT_EQ(Error_Of({"--scheme", "bounceback"}),
+              "usage error: --scheme \"bounceback\" is not a scheme; the schemes are copy, "
+              "bounce-back or bounce-back-trt" +
+                  tail);
     EXPECT_EQ(Error_Of({"--checkpoint", "a", "--start-from", "a"})
                   .rfind("usage error: --start-from \"a\" is the --checkpoint file itself", 0),
               0u);

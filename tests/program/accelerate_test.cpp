@@ -55,6 +55,20 @@ TEST(Accelerate, EndsOnTheSteadyStateOfPlainStepsAndUndoesASpoiltExtrapolation) 
     EXPECT_NEAR(Nu_Of(spoilt), steady, 1e-5 * steady);
 }
 
+// In the bounce-back scheme too (its insulated walls' rows take the
+// temperature of the rows beside them, in an extrapolated state as in a
+// step): the steady state of its plain steps.
+TEST(Accelerate, EndsOnTheSteadyStateOfABounceBackRun) {
+    Program_Run plain(&Params), run(&Params);
+    ASSERT_EQ(plain.Start(Answers, "", CAVITY_BIN, "--scheme bounce-back --settle 1e-6"), 0);
+    ASSERT_EQ(run.Start(Answers, "", CAVITY_BIN, "--scheme bounce-back --accelerate --settle 1e-5"),
+              0)
+        << run.err;
+    EXPECT_NE(Acceleration_Note(run.err).find(" extrapolations ("), std::string::npos);
+    EXPECT_NEAR(Nu_Of(run), Nu_Of(plain), 1.5e-5 * Nu_Of(plain));
+    EXPECT_NE(run.err.find("; scheme bounce-back): "), std::string::npos);
+}
+
 // Standard output from the report of step `step` on (its dialogue and
 // banner come before the first report).
 std::string Reports_From(const std::string& out, int step) {

@@ -185,6 +185,14 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
     ASSERT_EQ(source.Start("12\n8\n\n", "", CAVITY_BIN, "--checkpoint run.ckpt"), 0);
     const std::string good = source.File("run.ckpt");
     ASSERT_EQ(good.size(), 11892u);
+    Program_Run bounced(&params); // the same run under another scheme
+    ASSERT_EQ(
+        bounced.Start("12\n8\n\n", "", CAVITY_BIN, "--scheme bounce-back --checkpoint run.ckpt"),
+        0);
+    const std::string other_scheme = bounced.File("run.ckpt");
+    EXPECT_EQ(other_scheme.substr(8, 4), std::string("\x02\0\0\0", 4)); // version 2
+    EXPECT_EQ(other_scheme.substr(124, 4), std::string("\x01\0\0\0", 4));
+    EXPECT_EQ(good.substr(124, 4), std::string(4, '\0')); // version 1 as it always was
     const std::string afresh = "; to start afresh, name another file or remove it\n";
     auto with = [&](std::size_t at, std::string bytes) {
         std::string b = good;
@@ -221,12 +229,21 @@ TEST(Checkpoint, RefusesWhatIsNotThisRunsCheckpointAndWritesNothing) {
          "checkpoint error: --checkpoint run.ckpt has the wrong size: 11893 bytes, where its "
          "header gives 11892" +
              afresh},
-        {"version", with(8, std::string("\x02\0\0\0", 4)), "12\n8\n\n", params,
+        {"version", with(8, std::string("\x03\0\0\0", 4)), "12\n8\n\n", params,
          "--checkpoint run.ckpt",
-         "checkpoint error: --checkpoint run.ckpt has format version 2 (written by cavity " +
+         "checkpoint error: --checkpoint run.ckpt has format version 3 (written by cavity " +
              std::string(good.data() + 24) + "); this cavity (" + std::string(good.data() + 24) +
-             ") reads version 1; go on with the program that wrote it, or, to start afresh, name "
-             "another file or remove it\n"},
+             ") reads versions 1 and 2; go on with the program that wrote it, or, to start "
+             "afresh, name another file or remove it\n"},
+        {"scheme", other_scheme, "12\n8\n\n", params, "--checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt was written under the scheme bounce-back, not "
+         "copy; to go on with it, give --scheme bounce-back" +
+             afresh},
+        {"scheme, the other way", good, "12\n8\n\n", params,
+         "--scheme bounce-back-trt --checkpoint run.ckpt",
+         "checkpoint error: --checkpoint run.ckpt was written under the scheme copy, not "
+         "bounce-back-trt; to go on with it, give --scheme copy" +
+             afresh},
         {"not a checkpoint", "Step== 1\r\n", "12\n8\n\n", params, "--checkpoint run.ckpt",
          "checkpoint error: --checkpoint run.ckpt is not a checkpoint (it does not begin with "
          "CAVITYCK); name another file (this one is left as it is)\n"},

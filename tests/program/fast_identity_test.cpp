@@ -15,6 +15,7 @@ namespace {
 struct Case {
     const char* name;
     std::string parameters, console;
+    std::string scheme = ""; // --scheme NAME for both programs, if given
 };
 
 // Keeps the listings to the case's name.
@@ -31,7 +32,8 @@ class FastAgainstReference : public testing::TestWithParam<Case> {};
 TEST_P(FastAgainstReference, SameBytesOnAnyNumberOfThreads) {
     const Case& c = GetParam();
     program::Program_Run reference(&c.parameters);
-    const int status = reference.Start(c.console, "", CAVITY_REFERENCE_BIN);
+    const std::string scheme = c.scheme.empty() ? "" : "--scheme " + c.scheme + " ";
+    const int status = reference.Start(c.console, "", CAVITY_REFERENCE_BIN, scheme);
     EXPECT_GT(reference.out.size(), 200u); // the dialogue at least
     auto expect_same = [&](const std::string& prefix, const std::string& args) {
         program::Program_Run fast(&c.parameters);
@@ -45,12 +47,13 @@ TEST_P(FastAgainstReference, SameBytesOnAnyNumberOfThreads) {
         }
     };
     for (const char* threads : {"1", "2", "3"})
-        expect_same("", std::string("--threads ") + threads);
+        expect_same("", scheme + "--threads " + threads);
     // Every other set of kernels the build holds and this processor runs
     // (the runs above took the widest).
     for (Kernel_Set set : Kernel_Sets_Built())
         if (Processor_Runs(set) && set != Kernel_Set_In_Use())
-            expect_same(std::string("CAVITY_KERNELS=") + Kernel_Set_Name(set), "--threads 2");
+            expect_same(std::string("CAVITY_KERNELS=") + Kernel_Set_Name(set),
+                        scheme + "--threads 2");
 }
 
 // Without --threads the program takes the machine's threads as far as they
@@ -130,7 +133,16 @@ INSTANTIATE_TEST_SUITE_P(
              "33\n9\n\n"},
         // Enough nodes for threads to pay; blows up after 22 reports.
         Case{"BlowsUpOnALargeGrid", Parameter_File("0.71", "1e8", "1", "0", "0", "0.52"),
-             "100\n100\n\n"}),
+             "100\n100\n\n"},
+        // The other schemes: to a settled end, on odd sizes, and to a fault.
+        Case{"BounceBackToItsEnd", Parameter_File("0.71", "1e4", "1", "0", "0.5", "0.8"),
+             "32\n32\n\n", "bounce-back"},
+        Case{"TwoTimesOddSizes", Parameter_File("0.71", "5e3", "2", "-1", "0.3", "0.75"),
+             "17\n13\n\n", "bounce-back-trt"},
+        Case{"BounceBackTwoRows", Parameter_File("7.0", "1e3", "1", "0", "0.2", "0.9"), "41\n2\n\n",
+             "bounce-back"},
+        Case{"TwoTimesBlowsUp", Parameter_File("0.71", "1e7", "1", "0", "0", "0.505"), "12\n8\n\n",
+             "bounce-back-trt"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 } // namespace

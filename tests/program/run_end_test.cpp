@@ -65,6 +65,21 @@ TEST(RunEnd, StripWithoutFluidRunsToItsTemperatureStop) {
     EXPECT_EQ(Count(run.out, "Residual of Flow==   0.000000E+00"), reports);
 }
 
+// Without the residual stop a run that would meet it goes on to --settle;
+// in the bounce-back scheme the note names the scheme.
+TEST(RunEnd, NoResidualStopLeavesTheEndToSettle) {
+    const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0.5", "0.8");
+    Program_Run plain(&params), on(&params);
+    ASSERT_EQ(plain.Start("20\n20\n\n", "", CAVITY_BIN, "--scheme bounce-back --settle 1e-7"), 0);
+    EXPECT_NE(plain.err.find("note: converged at step "), std::string::npos) << plain.err;
+    ASSERT_EQ(on.Start("20\n20\n\n", "", CAVITY_BIN,
+                       "--scheme bounce-back --settle 1e-7 --no-residual-stop"),
+              0);
+    EXPECT_NE(on.err.find("note: settled at step "), std::string::npos) << on.err;
+    EXPECT_GT(Count(on.out, "Step=="), Count(plain.out, "Step=="));
+    EXPECT_NE(on.err.find("nodes; scheme bounce-back): hot wall "), std::string::npos);
+}
+
 TEST(RunEnd, OneCellGridIsWarnedAndWritesWhatItAlwaysHas) {
     // Pure conduction, whose Nusselt number is 1: Nu.dat's sum over the two
     // rows of one wall column writes 4, as it always has; the warning says
@@ -200,6 +215,17 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     ASSERT_EQ(version.Start("", "", CAVITY_BIN, "--version"), 0);
     EXPECT_EQ(version.out.rfind("cavity ", 0), 0u);
     EXPECT_EQ(Count(version.out, "\n"), 1);
+    // A bounce-back scheme has no fluid between walls one row apart.
+    const std::string strip = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
+    Program_Run one_row(&strip);
+    EXPECT_EQ(one_row.Start("6\n1\n\n", "", CAVITY_BIN, "--scheme bounce-back"), 1);
+    EXPECT_EQ(one_row.err, "input error: m (console line 2): 1 is out of range with --scheme "
+                           "bounce-back, whose insulated walls are the rows 0 and m: a grid one "
+                           "row high has no fluid between them; m must be from 2 to 1290\n");
+    EXPECT_FALSE(one_row.Has("Nu.dat"));
+    Program_Run labelled; // a scheme other than the original on a line of its own
+    ASSERT_EQ(labelled.Start("", "", CAVITY_BIN, "--scheme bounce-back --version"), 0);
+    EXPECT_EQ(labelled.out, version.out + "scheme: bounce-back\n");
 
     // Refused before the dialogue: nothing on standard output, no file.
     const std::string params = Parameter_File("0.71", "1e4", "1", "0", "0", "0.8");
@@ -208,7 +234,7 @@ TEST(CommandLine, HelpVersionAndUnknownOption) {
     EXPECT_EQ(bad.err, "usage error: unknown option \"--setle\"; usage: cavity [--settle TOL "
                        "[--settle-window STEPS]] [--accelerate] [--threads N] [--checkpoint FILE "
                        "[--checkpoint-every STEPS]] [--start-from FILE] [--files-every STEPS] "
-                       "[--help] [--version]\n");
+                       "[--scheme NAME] [--no-residual-stop] [--help] [--version]\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.Stray_Files(), 0);
 }

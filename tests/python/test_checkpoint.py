@@ -46,6 +46,17 @@ def test_fields_and_distributions_are_where_the_layout_says(kept):
     assert c.Residual_T > 0 and c.Nu_Hot == pytest.approx(1.327, abs=1e-3)
 
 
+def test_a_scheme_other_than_copy_is_named(solver, kept, tmp_path):
+    assert checkpoint.read_checkpoint(str(kept)).scheme == "copy"
+    path, _ = solver
+    subprocess.run([path, "--scheme", "bounce-back-trt", "--checkpoint", "trt.ckpt"],
+                   input=b"12\n8\n\n", cwd=tmp_path, check=True, capture_output=True)
+    c = checkpoint.read_checkpoint(str(tmp_path / "trt.ckpt"))
+    assert (c.version, c.scheme) == (2, "bounce-back-trt")
+    # the walls' rows take the temperature of the rows beside them
+    assert np.array_equal(c.T[0], c.T[1]) and np.array_equal(c.T[-1], c.T[-2])
+
+
 def test_damage_and_truncation_are_refused(kept, tmp_path):
     good = kept.read_bytes()
     for name, data, words in (
