@@ -175,3 +175,27 @@ def test_the_nanofluid_example_is_as_written(real_solver, tmp_path):
     assert (nu, nu_file, referred, more, water) == (
         "%.3f" % value["Nu"], "%.3f" % value["Nu.dat"], "%.3f" % value["Nu_f-ref"],
         "%.1f" % value["enhancement"], "%.3f" % value["Nu_f"])
+
+
+def test_a_start_from_a_neighbour_is_as_quoted(real_solver, tmp_path):
+    """Ra 1e5 on 64 x 64 from the steady fields of Ra 1e4, and from rest:
+    the steps each settles at and their Nu."""
+    options = quoted(r"64 x 64 \(Pr = 0.71, Tau_T = 0.6, `([^`]*)`\) the run at Ra = 1e5")
+    near, rest, nu_near, nu_rest = quoted(
+        r"settled after ([\d ]+) steps from the steady fields of Ra = 1e4 \([^)]*\), "
+        r"against ([\d ]+) steps from rest, with Nu = (\d+\.\d+) against (\d+\.\d+)\.")
+    text = open(os.path.join(EXAMPLE, "Input_Parameters.Input")).read()
+    settled = {}
+    for name, ra, start in (("ra1e4", "1e4", ["--checkpoint", "run.ckpt"]),
+                            ("near", "1e5", ["--start-from", "../ra1e4/run.ckpt"]),
+                            ("rest", "1e5", [])):
+        folder = tmp_path / name
+        folder.mkdir()
+        (folder / "Input_Parameters.Input").write_text(
+            re.sub(r"\n0\.65\n", "\n0.6\n", re.sub(r"\n1\.0E4\n", "\n%s\n" % ra, text)))
+        _, err = run(real_solver, folder, "64\n64\n\n", *(options.split() + start))
+        settled[name] = re.match(r"note: settled at step (\d+): Nu = ([\d.]+),",
+                                 note(err, "note: settled at step ")).groups()
+    assert (int(settled["near"][0]), int(settled["rest"][0])) == (number(near), number(rest))
+    assert (float(settled["near"][1]), float(settled["rest"][1])) == (
+        float(nu_near), float(nu_rest))
