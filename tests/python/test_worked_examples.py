@@ -199,3 +199,20 @@ def test_a_start_from_a_neighbour_is_as_quoted(real_solver, tmp_path):
     assert (int(settled["near"][0]), int(settled["rest"][0])) == (number(near), number(rest))
     assert (float(settled["near"][1]), float(settled["rest"][1])) == (
         float(nu_near), float(nu_rest))
+
+
+def test_the_accelerated_run_is_as_its_note_and_row_quote_it(real_solver, tmp_path):
+    """--accelerate on 56 x 56 at Ra 1e5 (the benchmark's case: Ra written
+    as the tools write it, T_Init 0.5, one thread): its closing note on the
+    extrapolations, and the steps and Nu of its row of the table."""
+    steps, nu = quoted(r"\| 1e5 \| 56 \| 0.5531 \|[^|\n]*\|[^|\n]*\|[^|\n]*\| (\d+) \|"
+                       r"[^|\n]*\|[^|\n]*\| (\d+\.\d+) \|")
+    (tmp_path / "Input_Parameters.Input").write_text(
+        "Pr\n0.71\nRa\n%.10g\nT_Hot\n1\nT_Cold\n0\nT_Init\n0.5\nTau_T\n0.5531\n"
+        % (1e5 * (56 / 55) ** 3))
+    _, err = run(real_solver, tmp_path, "56\n56\n\n",
+                 "--threads", "1", "--accelerate", "--settle", "1e-5")
+    told = [line for line in err if re.match(r"note: --accelerate: \d+ extrapolations", line)]
+    assert [flat(quoted(r"`(note: --accelerate: \d+ extrapolations[^`]*)`"))] == told
+    assert note(err, "note: settled at step ").startswith(
+        "note: settled at step %s: Nu = %s," % (steps, nu))
