@@ -13,7 +13,10 @@
 #      build/venv): the Python tools on the real solver, with a sweep over two
 #      ssh "hosts" on this machine (sshd on loopback addresses) and one
 #      through a one-node Slurm cluster on it (both stopped afterwards), its
-#      compiled module and its own build of the solver.
+#      compiled module and its own build of the solver, the solver run in
+#      Python (cavity.Simulation) against the program, and the example
+#      notebook examples/cu_water_study.ipynb run cell by cell with nbclient
+#      (tests/python/test_notebook.py: an error in any cell fails it).
 # JOBS (default 2) sets the build parallelism; QUICK=1 runs step 1 only.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -25,14 +25,14 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$root/build-sanitize" --output-on-failure -j "$jobs"
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-echo "== ThreadSanitizer build (the threaded time step)"
+echo "== ThreadSanitizer build (the threaded time step, two runs on two threads)"
 cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCAVITY_THREAD_SANITIZE=ON -DCAVITY_BENCHMARKS=OFF >/dev/null
 cmake --build "$root/build-tsan" -j "$jobs" --target unit_tests program_tests
 # Any report fails the run. The whole runs are the small cases: under the
 # sanitizer a step costs some twenty times as much.
 export TSAN_OPTIONS=halt_on_error=1
-"$root/build-tsan/tests/unit_tests" --gtest_brief=1 --gtest_filter='FastStep*:Lanes*:ThreadTeam*'
+"$root/build-tsan/tests/unit_tests" --gtest_brief=1 --gtest_filter='FastStep*:Lanes*:ThreadTeam*:RunsOnTwoThreads*'
 "$root/build-tsan/tests/program_tests" --gtest_brief=1 \
   --gtest_filter='*FastAgainst*OddSizes*:*FastAgainst*TwoByTwo*:*FastAgainst*AfterTwoReports*:*FastAgainst*TallCavity*'
 unset TSAN_OPTIONS

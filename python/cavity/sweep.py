@@ -226,6 +226,19 @@ def case_warnings(case):
     return out
 
 
+def parameter_text(case, ra_file=None):
+    """The parameter file of a case: each label names the case and its
+    grid, Ra is converted for the solver (``ra_file``, where given, is
+    written as it stands)."""
+    where = "  (case %s, grid %d x %d)" % (case["name"], case["n"], case["m"])
+    labels = list(records.DEFAULT_LABELS)
+    labels[1] = rayleigh.label(case["Ra"], case["m"])
+    if ra_file is None:
+        ra_file = rayleigh.to_solver(case["Ra"], case["m"])
+    values = dict(case, Ra=ra_file)
+    return records.parameter_text(values, [lab + where for lab in labels])
+
+
 def prepare_case(folder, case):
     """Fresh case folder: parameter file (Ra converted for the solver) and
     the console answers."""
@@ -234,11 +247,8 @@ def prepare_case(folder, case):
         p = os.path.join(folder, name)
         if os.path.exists(p):
             os.remove(p)
-    where = "  (case %s, grid %d x %d)" % (case["name"], case["n"], case["m"])
-    labels = list(records.DEFAULT_LABELS)
-    labels[1] = rayleigh.label(case["Ra"], case["m"])
-    values = dict(case, Ra=rayleigh.to_solver(case["Ra"], case["m"]))
-    records.write_parameters(folder, values, [lab + where for lab in labels])
+    with open(os.path.join(folder, records.PARAM_FILE), "w") as fh:
+        fh.write(parameter_text(case))
     # n, m, then an empty line for the pause
     with open(os.path.join(folder, CONSOLE_IN), "w") as fh:
         fh.write("%d\n%d\n\n" % (case["n"], case["m"]))

@@ -38,16 +38,21 @@ bool As_Host(Run& r, const std::function<void()>& body) {
         }
         struct Keep_Words {
             textio::Console_Keep* before;
-            ~Keep_Words() { textio::Console_Keep_In(before); }
-        } keep{textio::Console_Keep_In(&r.words)};
+            Temporary_Files* files_before;
+            ~Keep_Words() {
+                textio::Console_Keep_In(before);
+                Temporary_Files_In(files_before);
+            }
+        } keep{textio::Console_Keep_In(&r.words), Temporary_Files_In(&r.temporaries)};
         r.trap = Catch_Floating_Point_Traps(body);
+        if (r.trap)
+            Remove_Partial_File_From_Signal(); // a file of this run the trap cut short, if any
     } catch (...) {
         r.ending = Ending::Failed;
         throw;
     }
     if (!r.trap)
         return true;
-    Remove_Partial_File_From_Signal(); // a file the trap cut short, if any
     r.ending = Ending::Trapped;
     return false;
 }
@@ -138,9 +143,12 @@ void Prepare_Loop(Run& r) {
         r.monitor.Acceleration.Active = true;
     }
     Start_Progress(r.progress, r.n, r.m);
-    // A trap's line names the likely cause where the set-up warned of one.
-    Set_Trap_Cause(Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m));
-    Set_Trap_Step(Kept_Step);
+    // A trap's line names the likely cause where the set-up warned of one
+    // (the program's: a library's trap comes back to its caller).
+    if (r.host == Run_Host::Program) {
+        Set_Trap_Cause(Blow_Up_Cause(r.Parameters, Derive_Constants(r.Parameters, r.m), r.n, r.m));
+        Set_Trap_Step(Kept_Step);
+    }
     if (Kept_Step > 0) {
         r.Step = Kept_Step;
         // The checkpoint of a run's end ends this run there too: after its
@@ -177,6 +185,7 @@ void Start_Run(Run& r, Solver solver, const Run_Options& options, int n, int m,
                         (low_m > 1 ? Why_Min_M(options.Scheme_Used) : ""));
     }
     r.host = Run_Host::Library;
+    r.temporaries.owned = 0; // the working folder's temporary files are not this run's
     As_Host(r, [&] {
         Obtain_Storage(r, Run_Host::Library, solver, options, n, m);
         r.Parameters = parameters;
@@ -261,6 +270,28 @@ bool Settled_After_Report(Run& r) {
     return false;
 }
 
+// After a report and the decision to go on: with --checkpoint the state of
+// this step, to go on from, and the one a library asked for. Each restarts
+// the history of the extrapolations of --accelerate.
+void Keep_Checkpoints(Run& r) {
+    // With --checkpoint: the state of this step, to go on from; at the step
+    // limit always, as the run's end.
+    bool kept = false;
+    if (r.Step == Max_Steps)
+        Keep_Final_Checkpoint(r.keep, r.Step, State_Of(r));
+    else
+        kept = Keep_Checkpoint(r.keep, r.Step, State_Of(r));
+    if (!r.checkpoint_wanted.empty()) {
+        if (r.keep.rows.empty())
+            Allocate_Field(r.keep.rows, Checkpoint_Row_Floats(r.n), "the checkpoint rows");
+        Write_Checkpoint_Now(r.keep, r.checkpoint_wanted, r.Step, State_Of(r));
+        r.checkpoint_wanted.clear();
+        kept = true;
+    }
+    if (kept)
+        Restart_Accelerator(r.accelerator);
+}
+
 // The first half of step r.Step: the flow step, then the thermal step; every
 // 50th step the result files, the report, the settle rule, the checkpoint
 // and the choice of threads.
@@ -273,20 +304,17 @@ void Make_Step(Run& r) {
     if (Step == Report_Interval && Fluid_Still(n, m, r.U, r.V))
         No_Flow_At_First_Report(Step, r.G_Beta, r.T_Ref);
     if (Due_At_Report(r.options.Files_Every, Step))
-        Output_Results(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
+        Output_Results(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares, r.output);
     else // --files-every: the report's Nu alone
         r.Nu_Hot = Compute_Nu_Hot(n, m, r.T_Hot, r.T);
     Report(Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow);
+    if (r.host == Run_Host::Library)
+        r.reports.push_back({Step, r.Nu_Hot, r.Residual_T, r.Residual_Flow});
     if (Settled_After_Report(r)) {
         r.ending = Ending::Settled;
         return;
     }
-    // With --checkpoint: the state of this step, to go on from; at the step
-    // limit always, as the run's end.
-    if (Step == Max_Steps)
-        Keep_Final_Checkpoint(r.keep, Step, State_Of(r));
-    else if (Keep_Checkpoint(r.keep, Step, State_Of(r)))
-        Restart_Accelerator(r.accelerator);
+    Keep_Checkpoints(r);
     Threads_At_Report(r.steps);
 }
 
@@ -326,7 +354,9 @@ Advance_End Steps(Run& r, int max_steps, const std::atomic<bool>* stop_request) 
             return Advance_End::Paused;
         if (stop_request && stop_request->load(std::memory_order_relaxed))
             return Advance_End::Interrupted;
-        Set_Trap_Step(++r.Step);
+        ++r.Step;
+        if (r.host == Run_Host::Program)
+            Set_Trap_Step(r.Step);
         Make_Step(r);
         if (r.ending == Ending::Running)
             Close_Step(r);
@@ -404,7 +434,7 @@ void End_Run(Run& r) {
         if (r.ending == Ending::Residual && r.Step < Report_Interval && Fluid_Still(n, m, r.U, r.V))
             No_Flow_At_Stop(r);
         Keep_The_End(r);
-        Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares);
+        Finish_Run(n, m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, r.Nu_Hot, r.shares, r.output);
         // The closing lines complete before the notes, so that a terminal that
         // shows both has the notes below them.
         textio::Console_Close();
@@ -421,6 +451,19 @@ void End_Run(Run& r) {
     });
     if (!done)
         No_Further(r);
+}
+
+void Write_Run_Results(Run& r, const std::string& folder) {
+    if (r.ending == Ending::Trapped || r.ending == Ending::Failed || r.n < 1)
+        No_Further(r);
+    Result_Output out;
+    out.Folder = folder;
+    float Nu_Hot = r.Nu_Hot;
+    if (!As_Host(r, [&] {
+            Output_Results(r.n, r.m, r.T_Hot, r.U_Ref, r.Rho, r.U, r.V, r.T, Nu_Hot, r.shares, out);
+        }))
+        No_Further(r);
+    Remove_Temporary_Files(folder);
 }
 
 int Min_M(const Scheme& scheme) {

@@ -11,16 +11,18 @@
 //       ...; // r.Step, r.Nu_Hot, r.Residual_T, r.monitor.Nu_History, r.words
 //   End_Run(r); // the final snapshot, the closing lines and notes
 //
-// The result files and a checkpoint are written in the working folder, as
-// the program writes them. The console, the floating-point traps and the
-// temporary files are the process's: calls on runs are made from one thread
-// at a time.
+// The program writes the result files and a checkpoint in the working
+// folder; a library's run writes its result files into `output.Folder`, or
+// none. A library's run keeps its console words, its traps and its temporary
+// files to itself for the length of each call, so that runs on several
+// threads may be called at once; calls on one run come one at a time.
 #include "convergence/accelerate.hpp"
 #include "convergence/run_monitor.hpp"
 #include "driver/options.hpp"
 #include "driver/progress_line.hpp"
 #include "driver/run_notes.hpp"
 #include "restart/checkpoint.hpp"
+#include "results/result_files.hpp"
 #include "setup/parameters.hpp"
 #include "step/stepping.hpp"
 #include "textio/console.hpp"
@@ -28,6 +30,7 @@
 #include <atomic>
 #include <string>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 // A run that ends without a solution, or a call that a run cannot take.
@@ -74,9 +77,18 @@ struct Run {
     int Step = 0; // the last step made, with its report and residuals
     bool Flow_At_Rest = true;
     Ending ending = Ending::Running;
-    const char* trap = nullptr; // with Ending::Trapped: its kind, on step Step
-    textio::Console_Keep words; // a library's: what the console would show (its caller may
-                                // take and clear Output and Notes between calls)
+    const char* trap = nullptr;  // with Ending::Trapped: its kind, on step Step
+    textio::Console_Keep words;  // a library's: what the console would show (its caller may
+                                 // take and clear Output and Notes between calls)
+    Result_Output output;        // where the result files go, and their texts
+    Temporary_Files temporaries; // a library's: its files a trap may cut short
+    // A library's: each report as printed (the residuals are the step's before).
+    struct Reported {
+        int Step;
+        float Nu_Hot, Residual_T, Residual_Flow;
+    };
+    std::vector<Reported> reports;
+    std::string checkpoint_wanted; // a library's: a checkpoint to keep at the next report
 };
 
 // The program's start, after the dialogue: the memory check and the storage
@@ -111,6 +123,11 @@ Advance_End Advance_Run(Run& r, int max_steps, const std::atomic<bool>* stop_req
 // (Ending::Stopped); a run that trapped or failed has nothing to write
 // (Run_Error).
 void End_Run(Run& r);
+
+// The five result files of the run's present fields, in `folder`, as a
+// report at this step writes them; the run is left as it was (Nu_Hot stays
+// the last report's). A run that trapped or failed throws Run_Error.
+void Write_Run_Results(Run& r, const std::string& folder);
 
 // The distributions F and G in the order of the field arrays (the nine
 // values of a node side by side), out of whatever storage the step keeps

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
 #include <sched.h>
 #include <string>
@@ -177,11 +178,33 @@ void Enable_Floating_Point_Traps() {
     Set_Traps();
 }
 
+namespace {
+
+// The calls on any thread that hold the trap handler in place, and the action
+// the first of them found: the handler stays while any call runs, and the
+// last one out puts that action back.
+std::mutex handler_mutex;
+int handler_users = 0;
+struct sigaction handler_before {};
+
+void Hold_Trap_Handler() {
+    std::lock_guard<std::mutex> hold(handler_mutex);
+    if (handler_users++ == 0)
+        Handle_Floating_Point_Errors(&handler_before);
+}
+
+void Release_Trap_Handler() {
+    std::lock_guard<std::mutex> hold(handler_mutex);
+    if (--handler_users == 0)
+        sigaction(SIGFPE, &handler_before, nullptr);
+}
+
+} // namespace
+
 const char* Catch_Floating_Point_Traps(const std::function<void()>& body) {
     std::fenv_t caller;
     std::fegetenv(&caller);
-    struct sigaction before {};
-    Handle_Floating_Point_Errors(&before);
+    Hold_Trap_Handler();
     Landing here;
     Landing* const outer = landing;
     std::exception_ptr failure;
@@ -189,7 +212,7 @@ const char* Catch_Floating_Point_Traps(const std::function<void()>& body) {
     landing = outer;
     // A jump leaves the environment the handler ran in; the caller's either way.
     std::fesetenv(&caller);
-    sigaction(SIGFPE, &before, nullptr);
+    Release_Trap_Handler();
     if (failure)
         std::rethrow_exception(failure);
     return returned ? nullptr : Floating_Point_Kind(here.si_code);

@@ -31,7 +31,8 @@ void Set_Trap_Step(int step);
 // action back afterwards, whatever the end. A trap on this thread while body
 // runs ends body at once and its kind is returned ("invalid", "divide by
 // zero", "overflow"); nullptr where body returned. An exception from body is
-// passed on.
+// passed on. Calls may run on several threads at once: the handler stays in
+// place until the last of them returns.
 //
 // The trap leaves body by siglongjmp, so the frames it cuts short are not
 // unwound and what storage they held is not given back. No lock, held trap

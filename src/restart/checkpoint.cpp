@@ -222,16 +222,17 @@ bool Is_Due(const Checkpointing& keep, int Step) {
     return since.count() >= Paced_Factor * keep.Last_Seconds;
 }
 
-void Write_Now(Checkpointing& keep, int Step, const Run_State& s) {
+void Write_Now(Checkpointing& keep, const std::string& file, int Step, const Run_State& s) {
     const auto start = std::chrono::steady_clock::now();
     // The reports before it are out before it: after a crash the console
     // shows every report up to the step the run goes on from.
     textio::Console_Flush();
     const std::string history = s.links.History();
     const Header h = Header_Of(Step, s, keep, history.size());
-    Replace_Durably(keep.File, [&](const Text_Sink& write) {
-        Write_Checkpoint(write, h, history, s, keep.rows);
-    });
+    Replace_Durably(
+        file, [&](const Text_Sink& write) { Write_Checkpoint(write, h, history, s, keep.rows); });
+    if (file != keep.File)
+        return; // a checkpoint a library asks for sets no pace
     keep.Last_Step = Step;
     keep.Last_Done = std::chrono::steady_clock::now();
     keep.Last_Seconds = std::chrono::duration<double>(keep.Last_Done - start).count();
@@ -242,13 +243,18 @@ void Write_Now(Checkpointing& keep, int Step, const Run_State& s) {
 bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     if (keep.File.empty() || !Is_Due(keep, Step))
         return false;
-    Write_Now(keep, Step, s);
+    Write_Now(keep, keep.File, Step, s);
     return true;
+}
+
+void Write_Checkpoint_Now(Checkpointing& keep, const std::string& file, int Step,
+                          const Run_State& s) {
+    Write_Now(keep, file, Step, s);
 }
 
 void Keep_Final_Checkpoint(Checkpointing& keep, int Step, const Run_State& s) {
     if (!keep.File.empty() && keep.Last_Step != Step)
-        Write_Now(keep, Step, s);
+        Write_Now(keep, keep.File, Step, s);
 }
 
 namespace {

@@ -96,6 +96,11 @@ int Begin_From_Files(Run_State& s, Checkpointing& keep);
 inline constexpr double Paced_Factor = 20.0;
 bool Keep_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);
 
+// The same into `file` whether or not one is due (a checkpoint a library
+// asks for), through the rows in transit of `keep`, which the caller has
+// obtained.
+void Write_Checkpoint_Now(Checkpointing& keep, const std::string& file, int Step,
+                          const Run_State& s);
 // At the end of a run (converged, settled or at the step limit): replaces
 // FILE by the state of this last step, unless the last checkpoint is of it.
 void Keep_Final_Checkpoint(Checkpointing& keep, int Step, const Run_State& s);

@@ -11,14 +11,16 @@
 
 namespace {
 
-// The temporary file being written, for a signal handler to remove.
-char partial_path[4096];
-volatile std::sig_atomic_t partial_active = 0;
-// One more temporary file of the run's own (Remove_Temporary_File_Too).
-char other_path[4096];
-volatile std::sig_atomic_t other_active = 0;
-// Whether the result files' temporary files are this process's (Own_Temporary_Files).
-volatile std::sig_atomic_t temporaries_owned = 1;
+// The process's: the temporary file being written, for a signal handler to
+// remove; one more temporary file of the run's own
+// (Remove_Temporary_File_Too); whether the result files' temporary files are
+// this process's (Own_Temporary_Files). A thread may keep its own.
+Temporary_Files process_files;
+thread_local Temporary_Files* thread_files = nullptr;
+
+Temporary_Files& Files() {
+    return thread_files ? *thread_files : process_files;
+}
 
 [[noreturn]] void Fail(const char* what, const char* name, int err) {
     throw Output_Error(std::string("output error: ") + what + " " + name + ": " +
@@ -27,14 +29,21 @@ volatile std::sig_atomic_t temporaries_owned = 1;
 
 } // namespace
 
+Temporary_Files* Temporary_Files_In(Temporary_Files* files) {
+    Temporary_Files* before = thread_files;
+    thread_files = files;
+    return before;
+}
+
 void Remove_Partial_File_From_Signal() {
-    if (partial_active)
-        ::unlink(partial_path);
-    if (temporaries_owned)
+    Temporary_Files& f = Files();
+    if (f.partial_active)
+        ::unlink(f.partial_path);
+    if (f.owned)
         for (const char* tmp : Temporary_File_Names)
             ::unlink(tmp);
-    if (other_active)
-        ::unlink(other_path);
+    if (f.other_active)
+        ::unlink(f.other_path);
 }
 
 namespace {
@@ -75,8 +84,10 @@ void Replace_File(const char* name, const std::string& text) {
 }
 
 void Replace_File(const char* name, const std::function<void(const Text_Sink&)>& write_text) {
+    char* const partial_path = Files().partial_path;
+    volatile std::sig_atomic_t& partial_active = Files().partial_active;
     std::string tmp = std::string(name) + ".tmp";
-    if (tmp.size() >= sizeof partial_path)
+    if (tmp.size() >= sizeof Temporary_Files::partial_path)
         Fail("cannot create", name, ENAMETOOLONG);
     // Only ever exchange with a regular file: a directory or a device of
     // that name is the user's and is left alone.
@@ -146,23 +157,30 @@ void Replace_File(const char* name, const std::function<void(const Text_Sink&)>&
 }
 
 void Remove_Temporary_File_Too(const std::string& tmp) {
-    if (tmp.size() >= sizeof other_path)
+    Temporary_Files& f = Files();
+    if (tmp.size() >= sizeof f.other_path)
         return; // too long to have been created
-    other_active = 0;
+    f.other_active = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::memcpy(other_path, tmp.c_str(), tmp.size() + 1);
+    std::memcpy(f.other_path, tmp.c_str(), tmp.size() + 1);
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    other_active = 1;
+    f.other_active = 1;
 }
 
 void Own_Temporary_Files(bool own) {
-    temporaries_owned = own;
+    Files().owned = own;
 }
 
 void Remove_Temporary_Files() {
-    if (temporaries_owned)
+    Temporary_Files& f = Files();
+    if (f.owned)
         for (const char* tmp : Temporary_File_Names)
             ::unlink(tmp);
-    if (other_active)
-        ::unlink(other_path);
+    if (f.other_active)
+        ::unlink(f.other_path);
+}
+
+void Remove_Temporary_Files(const std::string& folder) {
+    for (const char* tmp : Temporary_File_Names)
+        ::unlink(Result_Path(folder, tmp).c_str());
 }

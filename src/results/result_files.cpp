@@ -116,21 +116,35 @@ void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, co
 void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
                     const Field& V, const Field& T, float& Nu_Hot, const Shares& shares) {
     // Working storage reused from call to call; nothing in it outlives a call.
-    static Field Stream;
-    static std::string r_text, nu_text, v_text, t_text, u_text;
-    Stream.resize(Node_Count(n, m));
-    Compute_Stream(n, m, Rho, U, V, Stream);
-    Result_Text(n, m, U_Ref, Rho, U, V, T, Stream, r_text, shares);
+    static Result_Output out;
+    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares, out);
+}
+
+std::string Result_Path(const std::string& folder, const char* name) {
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                    const Field& V, const Field& T, float& Nu_Hot, const Shares& shares,
+                    Result_Output& out) {
+    if (!out.Files) {
+        Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
+        return;
+    }
+    out.Stream.resize(Node_Count(n, m));
+    Compute_Stream(n, m, Rho, U, V, out.Stream);
+    Result_Text(n, m, U_Ref, Rho, U, V, T, out.Stream, out.Result, shares);
     Nu_Hot = Compute_Nu_Hot(n, m, T_Hot, T);
-    Nu_Text(Nu_Hot, nu_text);
-    Midline_Texts(n, m, U_Ref, U, V, T, v_text, t_text, u_text);
+    Nu_Text(Nu_Hot, out.Nu);
+    Midline_Texts(n, m, U_Ref, U, V, T, out.V_Midline, out.T_Midline, out.U_Midline);
     // All the arithmetic is done before the first file is touched, so a
     // floating-point fault leaves the previous snapshot whole.
-    Replace_File("Result.dat", r_text);
-    Replace_File("Nu.dat", nu_text);
-    Replace_File("V_Velocity_MidLine.dat", v_text);
-    Replace_File("TEMPERATURE_MidLine.dat", t_text);
-    Replace_File("U_Velocity_Vertical_MidLine.dat", u_text);
+    const std::string* texts[] = {&out.Result, &out.Nu, &out.V_Midline, &out.T_Midline,
+                                  &out.U_Midline};
+    for (int k = 0; k < 5; ++k)
+        Replace_File(Result_Path(out.Folder, Result_File_Names[k]).c_str(), *texts[k]);
 }
 
 void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
@@ -138,13 +152,28 @@ void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const 
     Finish_Run(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, Shares());
 }
 
-void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
-                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares) {
-    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
+namespace {
+
+void Closing_Lines() {
     using textio::Console_Destination;
     Record(Console_Destination()).end();
     Record(Console_Destination()).text("Solution Has Finished!").end();
     Record(Console_Destination()).end();
     Record(Console_Destination()).text("Thanks For Using This Code.").end();
     Record(Console_Destination()).end();
+}
+
+} // namespace
+
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares) {
+    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares);
+    Closing_Lines();
+}
+
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares,
+                Result_Output& out) {
+    Output_Results(n, m, T_Hot, U_Ref, Rho, U, V, T, Nu_Hot, shares, out);
+    Closing_Lines();
 }

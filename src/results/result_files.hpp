@@ -1,6 +1,7 @@
 #pragma once
 #include "lattice/lattice.hpp"
 
+#include <csignal>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -32,6 +33,28 @@ void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, co
                     const Field& V, const Field& T, float& Nu_Hot, const Shares& shares);
 void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
                 const Field& V, const Field& T, float& Nu_Hot, const Shares& shares);
+
+// Where a run's result files go, and the working storage their texts are
+// laid out in, kept from report to report (the program's run keeps one, and
+// so does each run a library holds, so that runs on two threads share none).
+struct Result_Output {
+    std::string Folder; // "": the working folder, as the program writes them
+    bool Files = true;  // false: no files, the report's Nu alone
+    Field Stream;
+    std::string Result, Nu, V_Midline, T_Midline, U_Midline;
+};
+
+// The same two with the files in `out.Folder` and the texts laid out in
+// `out`; with `out.Files` false, Nu_Hot alone (and the closing lines).
+void Output_Results(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                    const Field& V, const Field& T, float& Nu_Hot, const Shares& shares,
+                    Result_Output& out);
+void Finish_Run(int n, int m, float T_Hot, float U_Ref, const Field& Rho, const Field& U,
+                const Field& V, const Field& T, float& Nu_Hot, const Shares& shares,
+                Result_Output& out);
+
+// The path of the result file `name` in `folder` ("": the working folder).
+std::string Result_Path(const std::string& folder, const char* name);
 
 // The text of each file, as Output_Results writes it.
 void Result_Text(int n, int m, float U_Ref, const Field& Rho, const Field& U, const Field& V,
@@ -65,6 +88,10 @@ inline constexpr const char* Temporary_File_Names[] = {
 void Remove_Temporary_Files();
 void Remove_Partial_File_From_Signal();
 
+// The temporary files beside the result files in `folder` (a library's run,
+// at its end).
+void Remove_Temporary_Files(const std::string& folder);
+
 // Whether the temporary files of the result files in the folder are this
 // process's to remove (they are unless it says otherwise): a run that may yet
 // be refused the folder leaves another run's alone.
@@ -73,3 +100,20 @@ void Own_Temporary_Files(bool own);
 // One more temporary file to remove with those of the result files, from the
 // moment it is named (a checkpoint's, once the run has begun to write it).
 void Remove_Temporary_File_Too(const std::string& tmp);
+
+// What the calls above keep track of: the temporary file being written, the
+// one more of the run's own, and whether the working folder's temporary
+// result files are ours. The process keeps one, for its signal handlers; a
+// library keeps one a run and puts it in place on the thread that makes a
+// call on the run, so that a trap removes that run's file alone.
+struct Temporary_Files {
+    char partial_path[4096] = {};
+    volatile std::sig_atomic_t partial_active = 0;
+    char other_path[4096] = {};
+    volatile std::sig_atomic_t other_active = 0;
+    volatile std::sig_atomic_t owned = 1;
+};
+
+// Makes `files` this thread's (nullptr: the process's) and returns the one
+// before.
+Temporary_Files* Temporary_Files_In(Temporary_Files* files);

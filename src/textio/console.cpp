@@ -16,13 +16,20 @@ namespace {
 constexpr std::size_t Capacity = 4096;
 char buffer[Capacity];
 std::size_t used = 0;
-bool line_open = false;       // a console line is shown and not yet ended
-bool break_suppressed = true; // first line of the run, or first after a read
+bool real_line_open = false;       // a console line is shown and not yet ended
+bool real_break_suppressed = true; // first line of the run, or first after a read
 
-// Where the console goes instead of standard output and error (none: there),
-// and the line state of standard output while it is away.
-Console_Keep* keep = nullptr;
-Console_Keep real;
+// Where this thread's console goes instead of standard output and error
+// (none: there). A keep holds its own line state and takes its bytes
+// directly, so runs kept on several threads at once share nothing.
+thread_local Console_Keep* keep = nullptr;
+
+bool& Line_Open() {
+    return keep ? keep->line_open : real_line_open;
+}
+bool& Break_Suppressed() {
+    return keep ? keep->break_suppressed : real_break_suppressed;
+}
 
 void Write_All(int fd, const char* p, std::size_t len) {
     while (len > 0) {
@@ -49,7 +56,7 @@ void Draw_Status() {
         return;
     char out[sizeof status + 8];
     std::size_t len = 0;
-    if (!status_shown && status_shared == 1 && line_open) {
+    if (!status_shown && status_shared == 1 && real_line_open) {
         out[len++] = '\n'; // the next console line begins with its own line break
         status_below = true;
     }
@@ -76,10 +83,6 @@ void Erase_Status() {
 
 // Standard output, with the status line out of the way on a shared terminal.
 void Write_Console(const char* p, std::size_t len) {
-    if (keep) {
-        keep->Output.append(p, len);
-        return;
-    }
     const bool around = status_shown && status_shared == 1;
     if (around)
         Erase_Status();
@@ -89,6 +92,10 @@ void Write_Console(const char* p, std::size_t len) {
 }
 
 void Append(const char* p, std::size_t len) {
+    if (keep) {
+        keep->Output.append(p, len);
+        return;
+    }
     if (used + len > Capacity) {
         Write_Console(buffer, used);
         used = 0;
@@ -102,16 +109,16 @@ void Append(const char* p, std::size_t len) {
 }
 
 void Begin_Line() {
-    if (!break_suppressed)
+    if (!Break_Suppressed())
         Append("\r\n", 2);
-    break_suppressed = false;
-    line_open = true;
+    Break_Suppressed() = false;
+    Line_Open() = true;
 }
 
 } // namespace
 
 void Console_Flush() {
-    if (used == 0)
+    if (keep || used == 0)
         return;
     Write_Console(buffer, used);
     used = 0;
@@ -124,25 +131,26 @@ void Console_Line(const char* line, std::size_t len) {
 }
 
 void Console_Plain_Line(std::string_view text) {
-    if (line_open)
+    if (Line_Open())
         Append("\r\n", 2);
     Append(text.data(), text.size());
     Append("\r\n", 2);
-    line_open = false;
-    break_suppressed = true;
+    Line_Open() = false;
+    Break_Suppressed() = true;
 }
 
 void Console_Keyboard_Read() {
-    line_open = false;
-    break_suppressed = true;
+    Line_Open() = false;
+    Break_Suppressed() = true;
 }
 
 void Console_Close() {
-    Console_Status_Clear();
-    if (line_open)
+    if (!keep)
+        Console_Status_Clear();
+    if (Line_Open())
         Append("\r\n", 2);
-    line_open = false;
-    break_suppressed = true;
+    Line_Open() = false;
+    Break_Suppressed() = true;
     Console_Flush();
 }
 
@@ -164,7 +172,7 @@ void Console_Note(std::string_view line) {
         return;
     }
     Erase_Status();
-    if (line_open && Same_Terminal(1, 2))
+    if (real_line_open && Same_Terminal(1, 2))
         Write_All(2, "\n", 1);
     Write_All(2, line.data(), line.size());
     Write_All(2, "\n", 1);
@@ -203,8 +211,11 @@ void Console_Status(std::string_view text) {
 }
 
 void Console_Status_Clear() {
+    if (keep)
+        return; // a kept console draws none
     Erase_Status();
-    status_len = 0;
+    if (status_len != 0) // runs a library keeps on other threads pass here too
+        status_len = 0;
 }
 
 void Console_Close_From_Signal() {
@@ -213,16 +224,12 @@ void Console_Close_From_Signal() {
 }
 
 Console_Keep* Console_Keep_In(Console_Keep* to) {
-    Console_Flush();
-    Console_Status_Clear();
+    if (!keep) {
+        Console_Flush();
+        Console_Status_Clear();
+    }
     Console_Keep* before = keep;
-    Console_Keep& from = before ? *before : real;
-    from.line_open = line_open;
-    from.break_suppressed = break_suppressed;
     keep = to;
-    const Console_Keep& now = to ? *to : real;
-    line_open = now.line_open;
-    break_suppressed = now.break_suppressed;
     return before;
 }
 

@@ -58,16 +58,17 @@ void Console_Close_From_Signal();
 // what the console would show, kept in memory instead. Output gets the bytes
 // standard output would have had, Notes each note of standard error; no
 // status line is drawn. A keep has a line state of its own (a line it left
-// open stays open in it).
+// open stays open in it), and the console is kept per thread: runs kept on
+// two threads at once write into their own keeps alone.
 struct Console_Keep {
     std::string Output;
     std::vector<std::string> Notes;
     bool line_open = false, break_suppressed = true;
 };
 
-// Sends the console to `keep` (nullptr: to standard output and standard
-// error) and returns where it went before; what is pending goes out where it
-// was meant to first.
+// Sends this thread's console to `keep` (nullptr: to standard output and
+// standard error) and returns where it went before; what is pending for
+// standard output goes out first.
 Console_Keep* Console_Keep_In(Console_Keep* keep);
 
 } // namespace textio

@@ -6,7 +6,11 @@
 #include "support/temporary_folder.hpp"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -81,6 +85,67 @@ TEST(RunInPieces, SameBytesAsARunAdvancedAtOnce) {
         for (std::size_t k = 0; k < once.fields.size(); ++k)
             EXPECT_TRUE(Same_Bits(pieces.fields[k], once.fields[k])) << "array " << k;
     }
+}
+
+// A library's run with its result files in `folder`, to its end or its
+// trap, and what it left.
+struct Kept_Run {
+    std::string words, files, trap;
+    std::vector<std::string> notes;
+    int Step = 0;
+};
+
+Kept_Run Run_In_Folder(const std::string& folder, int n, const Physical_Parameters& p) {
+    const char* args[] = {"cavity", "--threads", "2", "--settle", "1e-5"};
+    Run r;
+    r.output.Folder = folder;
+    Start_Run(r, Solver::Fast, Parse_Options(int(std::size(args)), args), n, n, p);
+    Kept_Run k;
+    if (Advance_Run(r, Max_Steps) == Advance_End::Trapped)
+        k.trap = r.trap;
+    else
+        End_Run(r);
+    k.words = r.words.Output;
+    k.notes = r.words.Notes;
+    k.Step = r.Step;
+    for (const char* f : Result_File_Names) {
+        std::ifstream in(Result_Path(folder, f), std::ios::binary);
+        k.files += std::string(std::istreambuf_iterator<char>(in), {}) + "|";
+    }
+    Remove_Temporary_Files(folder);
+    return k;
+}
+
+void Expect_Same(const Kept_Run& a, const Kept_Run& b) {
+    EXPECT_EQ(a.Step, b.Step);
+    EXPECT_EQ(a.trap, b.trap);
+    EXPECT_TRUE(a.words == b.words);
+    EXPECT_EQ(a.notes, b.notes);
+    EXPECT_TRUE(a.files == b.files);
+}
+
+// Two runs a library holds, called at the same time from two threads, keep
+// their words, their result files and their traps to themselves: each makes
+// the bytes it makes alone, and a trap ends only the run it comes from.
+TEST(RunsOnTwoThreads, EachKeepsItsWordsFilesAndTraps) {
+    In_Temporary_Folder here;
+    for (const char* f : {"a", "b", "c", "d"})
+        std::filesystem::create_directory(f);
+    const Physical_Parameters calm{0.71f, 1e4f, 1, 0, 0, 0.6f};
+    const Physical_Parameters wild{0.71f, 1e9f, 1, 0, 0, 0.51f}; // far too fast for 12 x 12
+    const Kept_Run calm_alone = Run_In_Folder("a", 16, calm);
+    const Kept_Run wild_alone = Run_In_Folder("c", 12, wild);
+    ASSERT_TRUE(wild_alone.trap.size() > 0);
+    ASSERT_GT(calm_alone.Step, 1000);
+    Kept_Run calm_beside, wild_beside, calm_again;
+    std::thread other([&] { calm_beside = Run_In_Folder("b", 16, calm); });
+    wild_beside = Run_In_Folder("d", 12, wild);
+    calm_again = Run_In_Folder("d", 16, calm); // while the other may still run
+    other.join();
+    Expect_Same(calm_beside, calm_alone);
+    Expect_Same(wild_beside, wild_alone);
+    Expect_Same(calm_again, calm_alone);
+    EXPECT_FALSE(std::filesystem::exists("Result.dat")); // nothing in the working folder
 }
 
 } // namespace

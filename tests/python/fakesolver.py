@@ -161,6 +161,8 @@ def options(argv):
             if not os.path.exists(val):
                 _die("input error: cannot open --start-from %s: No such file "
                      "or directory" % val)
+        elif opt == "--scheme":
+            pass  # the stand-in's Nu is the same in every scheme
         elif opt == "--checkpoint-every":
             int(val)
         elif opt == "--threads":

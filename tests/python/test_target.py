@@ -26,13 +26,14 @@ def run_target(tmp_path, binary, table, *args, out="out"):
 def test_a_ladder_runs_chained_grids_with_the_tolerance_of_its_target(tmp_path):
     # The stand-in's Nu is 7/3 (1 - 1/n): first order, limit 7/3
     proc, rows = run_target(tmp_path, FAKE_SOLVER, "sq,8,8,0.71,1e3,1,0,0.5,0.8\n",
-                            "10%")
+                            "10%", "--scheme", "copy")
     assert proc.returncode == 0, proc.stderr
     r = rows["sq"]
     m1 = target.first_grid(1e3, 0.71)  # 1 + 2 Ra^1/4 Pr^-1/4 spacings: 14
     assert r["grids"] == "%d;%d;%d" % (m1, 19, 26) and m1 == 14
     assert (r["met"], r["status"], r["scheme"], r["hold"]) == (
-        "yes", "converged", "original", "tau")
+        "yes", "converged", "copy", "tau")
+    assert float(r["order"]) == 1  # the copy scheme's first-order walls
     assert abs(float(r["Nu"]) - 7 / 3) <= float(r["U"])
     # every part of the budget counted; the settle part is A x the target / 40
     assert float(r["settle_tolerance"]) == 0.1 / 40
@@ -60,14 +61,17 @@ def test_ladders_of_the_solver_meet_the_target_or_stop_at_a_limit(tmp_path, solv
     proc, rows = run_target(tmp_path, binary, "three,8,8,0.71,1e3,1,0,0.5,0.8\n"
                             "four,15,8,0.71,1e3,1,0,0.5,0.8\n", "2%", "--jobs", "2")
     assert proc.returncode == 0, proc.stderr
-    assert (rows["three"]["met"], rows["three"]["grids"]) == ("yes", "14;19;26")
-    # the wide cavity needs a fourth grid, and is fitted by least squares
-    assert rows["four"]["met"] == "yes" and rows["four"]["grids"].count(";") == 3
-    assert rows["four"]["form"] in ("h+h^2", "h^1", "h^p")
+    # the default scheme: bounce-back walls, second order, from one spacing
+    # across the wall layer (the least grid, 8, at Ra 1e3)
+    r = rows["three"]
+    assert (r["met"], r["scheme"], float(r["order"])) == ("yes", "bounce-back-trt", 2)
+    # not yet asymptotic on 8: a fourth grid, fitted by least squares
+    assert r["grids"] == "8;11;15;21" and r["form"] in ("h+h^2", "h^2", "h^p")
+    assert rows["four"]["met"] == "yes"
     # de Vahl Davis's 1.118 at Ra 1e3 is inside the answer's uncertainty
-    assert abs(float(rows["three"]["Nu"]) - 1.118) <= float(rows["three"]["U"])
+    assert abs(float(r["Nu"]) - 1.118) <= float(r["U"])
     with open(tmp_path / "out" / "three" / "ladder.csv", newline="") as fh:
-        assert [g["chained"] for g in csv.DictReader(fh)] == ["no", "yes", "yes"]
+        assert [g["chained"] for g in csv.DictReader(fh)] == ["no", "yes", "yes", "yes"]
     assert (tmp_path / "out" / "target.png").stat().st_size > 0
 
     # a target three grids cannot give: the limit said, the answer kept
@@ -75,6 +79,6 @@ def test_ladders_of_the_solver_meet_the_target_or_stop_at_a_limit(tmp_path, solv
                             "0.3%", "--max-grids", "3", out="tight")
     assert proc.returncode == 1
     r = rows["tight"]
-    assert (r["met"], r["grids"]) == ("no", "14;19;26")
+    assert (r["met"], r["grids"]) == ("no", "8;11;15")
     assert r["reason"].startswith("limit: 3 grids") and float(r["Nu"]) > 1
     assert "target NOT met; limit: 3 grids" in proc.stdout

@@ -495,6 +495,22 @@ def cmd_sweep(args, passthrough):
     return 1 if bad or returncode else 0
 
 
+def _ladder_spacings(passthrough):
+    """The first grid's spacings across the wall layer the sweep's ladders
+    will use, from the options passed on to it (--layer-spacings, --order,
+    --scheme), so that Tau_T is chosen on that grid."""
+    from cavity import target, target_sweep
+    given = {}
+    for k, opt in enumerate(passthrough[:-1]):
+        if opt in ("--layer-spacings", "--order", "--scheme"):
+            given[opt] = passthrough[k + 1]
+    if "--layer-spacings" in given:
+        return float(given["--layer-spacings"])
+    scheme = given.get("--scheme", target_sweep.DEFAULT_SCHEME)
+    order = float(given.get("--order", 2.0 if scheme.startswith("bounce-back") else 1.0))
+    return target.layer_spacings_for(order)
+
+
 def sweep_to_target(args, passthrough, n, m):
     """sweep --target: every phi answered to the accuracy by cavity-sweep
     --target (a ladder of grids a case), Tau_T chosen for each phi's first
@@ -505,8 +521,9 @@ def sweep_to_target(args, passthrough, n, m):
     if args.grids:
         raise ValueError("--target chooses the grids itself; leave out --grids")
     rows = case_rows(args, n, m)  # the suspensions; Tau_T chosen again below
+    spacings = _ladder_spacings(passthrough)
     for row, s, ra in rows:
-        m1 = target.first_grid(ra[1], s.props["Pr"])
+        m1 = target.first_grid(ra[1], s.props["Pr"], spacings)
         n1 = max(4, int(round((n - 1.0) * (m1 - 1.0) / (m - 1.0) + 1.0)))
         try:
             row["Tau_T"] = repr(lattice_choice(args, s.props["Pr"], ra[1], n1, m1)[0])

@@ -106,12 +106,13 @@ def parse(argv):
                     "the second-order Nu on each grid, the observed order, the "
                     "extrapolated Nu and its Grid Convergence Index "
                     "(OUTDIR/grid_study.csv)")
-    ap.add_argument("--order", type=float, default=gci.FORMAL_ORDER,
+    ap.add_argument("--order", type=float, default=None,
                     metavar="P",
                     help="formal order of the scheme's Nu, which sets the "
-                    "error form a grid study fits (default %g: the original "
-                    "scheme's insulated walls add a first-order term; 2 for "
-                    "a second-order scheme)" % gci.FORMAL_ORDER)
+                    "error form a grid study fits (default for --grids %g: "
+                    "the program's own scheme's insulated walls add a "
+                    "first-order term; with --target 2 for the bounce-back "
+                    "schemes, 1 for copy)" % gci.FORMAL_ORDER)
     ap.add_argument("--report-only", action="store_true",
                     help="with --grids: report the runs already in OUTDIR "
                     "(its summary.csv) without running anything")
@@ -137,7 +138,7 @@ def check(args, passthrough):
         return "--threads must be at least 1"
     if args.report_only and not args.grids:
         return "--report-only goes with --grids"
-    if not args.order > 0:
+    if args.order is not None and not args.order > 0:
         return "--order needs a formal order above 0, e.g. 1 or 2"
     problem = target_sweep.check(args)
     if problem:
@@ -405,12 +406,13 @@ def grid_report(args, table, rows=None):
         except OSError as exc:
             print("cavity-sweep: --report-only: %s" % exc, file=sys.stderr)
             return 2
-    results = grid_study.analyse(table, rows, args.order)
+    order = gci.FORMAL_ORDER if args.order is None else args.order
+    results = grid_study.analyse(table, rows, order)
     path = os.path.join(outdir, "grid_study.csv")
     grid_study.write_csv(path, results)
     print("grid study (second-order mean Nu on the hot wall; error form "
           "for a scheme of formal order %g, band of the extrapolated Nu, "
-          "cavity.gci):" % args.order)
+          "cavity.gci):" % order)
     for line in grid_study.text_table(results):
         print(line)
     print("cavity-sweep: grid study in %s" % path, file=sys.stderr)
