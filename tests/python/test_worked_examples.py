@@ -50,7 +50,7 @@ def fenced_after(lead, which=0):
     text = manual()
     at = re.search(r"\s+".join(map(re.escape, lead.split())), text)
     assert at, lead
-    blocks = re.findall(r"```[a-z]*\n(.*?)```", text[at.end():], re.S)
+    blocks = re.findall(r"```\w*\n(.*?)```", text[at.end():], re.S)
     return blocks[which].rstrip("\n").split("\n")
 
 
@@ -216,3 +216,19 @@ def test_the_accelerated_run_is_as_its_note_and_row_quote_it(real_solver, tmp_pa
     assert [flat(quoted(r"`(note: --accelerate: \d+ extrapolations[^`]*)`"))] == told
     assert note(err, "note: settled at step ").startswith(
         "note: settled at step %s: Nu = %s," % (steps, nu))
+
+
+def test_the_python_first_run_is_as_the_readme_quotes_it(tmp_path, monkeypatch):
+    """The README's first run in Python, its lines up to sim.run() executed
+    as written: the step it stops at and the Nu its comments quote."""
+    block = fenced_after("The first also makes the solver a Python library.")
+    lines = block[:next(k for k, line in enumerate(block) if line.startswith("sim.run()")) + 1]
+    step = quoted(r"# to its stop \(step ([\d ]+)\)")
+    nu_dat, nu_hot = quoted(r"# Nu.dat's (\d+\.\d+), wall-corrected (\d+\.\d+)")
+    monkeypatch.chdir(tmp_path)
+    scope = {}
+    exec("\n".join(lines), scope)
+    nu = scope["sim"].nusselt()
+    assert nu["step"] == number(step)
+    assert abs(nu["Nu_dat_first_order"] - float(nu_dat)) <= 5e-7
+    assert abs(nu["Nu_wall_corrected_hot"] - float(nu_hot)) <= 5e-7
