@@ -14,7 +14,9 @@ Error forms (``form``)::
                   second-order scheme)
     "h^p"         one term of free order (three grids: Celik et al. 2008,
                   J. Fluids Eng. 130, 078001; more: least squares)
-    "h+h^2"       two terms, f = f0 + a h + b h^2 (four grids or more)
+    "h+h^2"       two terms, f = f0 + a h + b h^2 (four grids or more),
+                  at formal order 1; at order P the terms h^P and h^(P+1)
+                  ("h^2+h^3" at order 2)
 
 The rule that chooses the form:
 
@@ -27,7 +29,7 @@ The rule that chooses the form:
   U = 1.25 ``|f0 - f1|``.
 - Four grids or more (after Eca & Hoekstra 2014, J. Comput. Phys. 262,
   104, with the formal order P): weighted least squares (weights 1/h,
-  the finer grids weigh more) of h^P, h+h^2 and h^p, the last only with
+  the finer grids weigh more) of h^P, h^P+h^(P+1) and h^p, the last only with
   its p from the lower end of the order band to P + 0.1; the form with
   the smallest standard deviation s (over n minus the fitted
   parameters) is taken. With D the data range (f_max - f_min)/(n - 1), e = ``|f0 - f1|``
@@ -250,6 +252,21 @@ def _wlsq(cols, f, w):
     return coef, fit, s
 
 
+def two_term_form(order):
+    """The two-term form of a scheme of formal order P: f0 + a h^P +
+    b h^(P+1), named "h+h^2" at order 1."""
+    q = float(order)
+    return "h+h^2" if q == 1.0 else "h^%g+h^%g" % (q, q + 1.0)
+
+
+def form_exponents(form, p_used=None):
+    """The powers of h of a fitted form: [1, 2] for "h+h^2", [2, 3] for
+    "h^2+h^3", [p_used] for a one-term form."""
+    if "+" in form:
+        return [1.0 if t == "h" else float(t[2:]) for t in form.split("+")]
+    return [float(p_used)]
+
+
 def least_squares(h, f, order=FORMAL_ORDER):
     """Fits of the forms over four grids or more: {form: (f0, p, s, fit
     values)}; the free order by a scan of p over (0, P_MAX]."""
@@ -263,9 +280,10 @@ def least_squares(h, f, order=FORMAL_ORDER):
         if r:
             out["h^%g" % q] = (float(r[0][0]), q, r[2], r[1])
     if len(h) >= 4:
-        r = _wlsq([one, hn, hn * hn], f, w)
+        name = two_term_form(order)
+        r = _wlsq([one] + [hn ** q for q in form_exponents(name)], f, w)
         if r:
-            out["h+h^2"] = (float(r[0][0]), math.nan, r[2], r[1])
+            out[name] = (float(r[0][0]), math.nan, r[2], r[1])
     best = None
     for step, qs in ((0.05, np.arange(0.05, P_MAX + 1e-9, 0.05)), (0.002, None)):
         if qs is None:  # refine around the coarse scan's best
@@ -294,7 +312,7 @@ def many_grids(h, f, order=FORMAL_ORDER, noise=NOISE):
     out["fits"] = {k: v[0] for k, v in fits.items()}
     free = fits.get("h^p")
     lo = order_band(order)[0]
-    pool = ["h^%g" % order, "h+h^2"]
+    pool = ["h^%g" % order, two_term_form(order)]
     if free and lo <= free[1] < order + 0.1:
         pool.append("h^p")
     name = min((k for k in pool if k in fits), key=lambda k: fits[k][2])

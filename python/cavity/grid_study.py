@@ -155,8 +155,9 @@ status            converged, too close to resolve, oscillatory, divergent, order
                   out of band, not asymptotic, noisy fit or fewer than three
                   grids: only a converged band is a 95 % band (cavity.gci)
 form              the error form fitted: h^1 or h^2 (fixed order), h^p (free
-                  order), h+h^2 (two terms, four grids or more)
-order_used        the order of that form (empty for h+h^2)
+                  order), h+h^2 or h^2+h^3 (two terms at formal order 1
+                  or 2, four grids or more)
+order_used        the order of that form (empty for two terms)
 Fs                the safety factor of the band (1.25, or 3 where the grids do
                   not confirm the form)
 fit_residual      the standard deviation of the least-squares fit (four grids

@@ -144,13 +144,13 @@ def weights(res, hs):
     form, q = res.get("form"), res.get("p_used")
     if not form:
         return [1.0]
-    if res.get("n_grids", 3) == 3 and form != "h+h^2":
+    if res.get("n_grids", 3) == 3 and "+" not in form:
         d = math.expm1(q * math.log(hs[1] / hs[0]))
         return [1.0 + 1.0 / d, -1.0 / d]
     import numpy as np
     h = np.asarray(hs, float)
     hn = h / h.max()
-    cols = [np.ones_like(h), hn, hn * hn] if form == "h+h^2" else [np.ones_like(h), hn ** q]
+    cols = [np.ones_like(h)] + [hn ** e for e in gci.form_exponents(form, q)]
     a = np.column_stack(cols)
     w = (1.0 / h) / np.sum(1.0 / h)
     pinv = np.linalg.pinv(a * np.sqrt(w)[:, None]) * np.sqrt(w)[None, :]

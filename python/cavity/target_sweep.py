@@ -49,8 +49,9 @@ compressibility   the Tau_T study's bound at the held Mach number (0 with hold t
 amplification     the sum of the absolute weights of the grids' values in the
                   extrapolated Nu: how much an error of each run can move it
 form              error form fitted: h^1, h^2 (fixed order), h^p (free), h+h^2
+                  (order 1) or h^2+h^3 (order 2), two terms
 p_observed        observed order (three finest grids, or the least-squares fit)
-order_used        order of the form fitted (empty for h+h^2)
+order_used        order of the form fitted (empty for two terms)
 Fs                safety factor of the band
 fit_residual      standard deviation of the least-squares fit (four grids or more)
 grids             grid heights m, coarse to fine (; between them)
@@ -321,11 +322,12 @@ def fit_curve(r, hs, nus):
     h = np.asarray(hs, float)
     f = np.asarray(nus, float)
     x = np.linspace(0.0, h.max(), 60)
-    if form == "h+h^2":
-        a = np.column_stack([np.ones_like(h), h, h * h])
+    if "+" in form:
+        powers = gci.form_exponents(form)
+        a = np.column_stack([np.ones_like(h)] + [h ** e for e in powers])
         w = np.sqrt((1.0 / h) / np.sum(1.0 / h))
         c = np.linalg.lstsq(a * w[:, None], f * w, rcond=None)[0]
-        return x, c[0] + c[1] * x + c[2] * x * x
+        return x, c[0] + sum(ck * x ** e for ck, e in zip(c[1:], powers))
     q = r["p_used"]
     if len(hs) == 3:
         hmin = h.min()

@@ -36,17 +36,8 @@ void Flow_Collision(int n, int m, float T_Ref, float G_Beta, const Field& Rho, c
 
 void Flow_Walls(int n, int m, Field& F) {
     auto f = [&](int k, int i, int j) -> float& { return F[Dist(n, k, i, j)]; };
-    const int bottom = 0, top = m, cold_wall = n, hot_wall = 0;
-    for (int i = 0; i <= n; ++i) {
-        f(2, i, bottom) = f(4, i, bottom);
-        f(5, i, bottom) = f(7, i, bottom);
-        f(6, i, bottom) = f(8, i, bottom);
-    }
-    for (int i = 0; i <= n; ++i) {
-        f(7, i, top) = f(5, i, top);
-        f(4, i, top) = f(2, i, top);
-        f(8, i, top) = f(6, i, top);
-    }
+    const int cold_wall = n, hot_wall = 0;
+    Bounce_Back_Floor_And_Ceiling(n, m, F);
     for (int j = 0; j <= m; ++j) {
         f(3, cold_wall, j) = f(1, cold_wall, j);
         f(7, cold_wall, j) = f(5, cold_wall, j);

@@ -35,3 +35,18 @@ void Stream_Distribution(int n, int m, Field& F) {
         for (int i = n; i >= 1; --i)
             f(8, i, j) = f(8, i - 1, j + 1);
 }
+
+void Bounce_Back_Floor_And_Ceiling(int n, int m, Field& F) {
+    auto f = [&](int k, int i, int j) -> float& { return F[Dist(n, k, i, j)]; };
+    const int bottom = 0, top = m;
+    for (int i = 0; i <= n; ++i) {
+        f(2, i, bottom) = f(4, i, bottom);
+        f(5, i, bottom) = f(7, i, bottom);
+        f(6, i, bottom) = f(8, i, bottom);
+    }
+    for (int i = 0; i <= n; ++i) {
+        f(7, i, top) = f(5, i, top);
+        f(4, i, top) = f(2, i, top);
+        f(8, i, top) = f(6, i, top);
+    }
+}

@@ -68,18 +68,7 @@ void Side_Walls(int n, int m, Field& G, float T_Hot, float T_Cold) {
 // along the wall (they turn the flux along it around) then cancel in pairs
 // at every node of the row beside it, the corner's included.
 void Insulated_Bounce_Back(int n, int m, Field& G) {
-    auto g = [&](int k, int i, int j) -> float& { return G[Dist(n, k, i, j)]; };
-    const int top = m, bottom = 0;
-    for (int i = 0; i <= n; ++i) {
-        g(2, i, bottom) = g(4, i, bottom);
-        g(5, i, bottom) = g(7, i, bottom);
-        g(6, i, bottom) = g(8, i, bottom);
-    }
-    for (int i = 0; i <= n; ++i) {
-        g(7, i, top) = g(5, i, top);
-        g(4, i, top) = g(2, i, top);
-        g(8, i, top) = g(6, i, top);
-    }
+    Bounce_Back_Floor_And_Ceiling(n, m, G);
 }
 
 } // namespace

@@ -8,17 +8,17 @@ import os
 import sys
 
 
-def run(spec, folder):
-    """Runs the case of ``spec`` (n, m, the parameter file's text, the
+def run(job, folder):
+    """Runs the case of ``job`` (n, m, the parameter file's text, the
     simulation's options) with its result files in FOLDER/files; returns
     the simulation, its words and reports written to FOLDER."""
     import cavity
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, "Input_Parameters.Input")
     with open(path, "w") as fh:
-        fh.write(spec["parameters"])
-    case = cavity.Case.read(path, spec["n"], spec["m"])
-    sim = cavity.Simulation(case, folder=os.path.join(folder, "files"), **spec["options"])
+        fh.write(job["parameters"])
+    case = cavity.Case.read(path, job["n"], job["m"])
+    sim = cavity.Simulation(case, folder=os.path.join(folder, "files"), **job["options"])
     sim.run(progress=None)
     with open(os.path.join(folder, "output.txt"), "wb") as fh:
         fh.write(sim.output.encode("latin-1"))

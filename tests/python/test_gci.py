@@ -175,6 +175,11 @@ def test_first_order_grids_are_extrapolated_with_their_own_order():
     h = [1 / 15, 1 / 21, 1 / 29, 1 / 41]
     r = gci.many_grids(h, [2 - 3 * x + 10 * x * x for x in h])
     assert r["form"] == "h+h^2" and r["f_ext"] == pytest.approx(2.0, abs=1e-9)
+    # at order 2 the two terms are h^2 and h^3: a water ladder of the
+    # bounce-back scheme whose h+h^2 fit fell below its finest grid
+    r = gci.study([19, 26, 36, 50], [4.56474, 4.65569, 4.6917, 4.70613], order=2)
+    assert r["form"] == "h^2+h^3" and r["f_ext"] > 4.70613
+    assert gci.in_band(r, 4.7249)  # the finite-volume code's limit
 
 
 def test_close_noisy_and_random_triples_never_raise():

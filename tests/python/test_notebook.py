@@ -16,9 +16,9 @@ NOTEBOOK = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
 def kernel_of_this_interpreter(folder):
     """A kernel manager whose kernel runs this interpreter (the one the
     package is installed for), whatever kernels the machine has."""
-    spec = os.path.join(folder, "cavity-tests")
-    os.makedirs(spec)
-    with open(os.path.join(spec, "kernel.json"), "w") as fh:
+    kernel_dir = os.path.join(folder, "cavity-tests")
+    os.makedirs(kernel_dir)
+    with open(os.path.join(kernel_dir, "kernel.json"), "w") as fh:
         json.dump({"argv": [sys.executable, "-m", "ipykernel_launcher", "-f",
                             "{connection_file}"],
                    "display_name": "cavity tests", "language": "python"}, fh)

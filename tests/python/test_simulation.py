@@ -84,10 +84,10 @@ def test_simulation_makes_the_programs_bytes_on_every_kernel_set(tmp_path, name)
     compared = 0
     for kernels in cavity._solver.kernel_sets_built():
         for threads in (1, 2):
-            spec = {"n": n, "m": m, "parameters": EXAMPLE,
+            job = {"n": n, "m": m, "parameters": EXAMPLE,
                     "options": dict(options, threads=threads)}
             folder = str(tmp_path / ("%s-%d" % (kernels, threads)))
-            run = subprocess.run([sys.executable, simulated.__file__, json.dumps(spec), folder],
+            run = subprocess.run([sys.executable, simulated.__file__, json.dumps(job), folder],
                                  capture_output=True, env=environment(CAVITY_KERNELS=kernels),
                                  timeout=600)
             if b"does not run these kernels" in run.stderr:
