@@ -127,17 +127,32 @@ def test_the_first_run_is_as_the_readme_quotes_it(real_solver, tmp_path):
         assert head[:len(shown)] == shown, name
 
 
-def test_the_settle_example_settles_where_the_readme_says(real_solver, tmp_path):
-    """--settle 1e-5 on 64 x 64 at Ra 1e5, Tau_T 0.55 (the example's other
-    parameters)."""
-    step = quoted(r"64 x 64 at `Ra` = 1e5, `Tau_T` = 0.55 settles at step ([\d ]+) ")
-    text = open(os.path.join(EXAMPLE, "Input_Parameters.Input")).read()
-    text = re.sub(r"\n1\.0E4\n", "\n1e5\n", text)
-    text = re.sub(r"\n0\.65\n", "\n0.55\n", text)
-    (tmp_path / "Input_Parameters.Input").write_text(text)
-    _, err = run(real_solver, tmp_path, "64\n64\n\n", "--settle", "1e-5")
+def test_the_first_shell_run_settles_where_the_text_says(real_solver, tmp_path):
+    """The README's first run from the shell, its parameter file and options
+    as its commands give them: the step it settles at, its Nu.dat, its
+    wall-corrected Nu and the cavity's Ra, as the README quotes them, and
+    the step as the options page quotes it (64 x 64 at Ra 1e5, Tau_T 0.55)."""
+    block = fenced_after("## A first run from the shell")
+    (tmp_path / "Input_Parameters.Input").write_text(re.search(
+        r"^printf '(.*)' > Input_Parameters.Input$", "\n".join(block), re.M)
+        .group(1).replace("\\n", "\n"))
+    answers, options = re.search(r"^printf '(.*)' \| cavity (.*) > console.txt$",
+                                 "\n".join(block), re.M).groups()
+    _, err = run(real_solver, tmp_path, answers.replace("\\n", "\n"), *options.split())
+    step, note_step, nu_dat, nu_hot, nu_file = quoted(
+        r"This one ends at step ([\d ]+), and its notes on standard error say so "
+        r"\(`note: settled at step (\d+): Nu = (\d+\.\d+), \.\.\.`\) and give, last, the "
+        r"wall-corrected hot-wall Nu (\d+\.\d+) to quote: `Nu.dat` holds (\d+\.\d+),")
+    ra = quoted(r"its own Rayleigh number, which the same note gives, is ([\d ]+),")
+    assert number(step) == int(note_step) == number(quoted(
+        r"64 x 64 at `Ra` = 1e5, `Tau_T` = 0.55 settles at step ([\d ]+) "))
     assert note(err, "note: settled at step ").startswith(
-        "note: settled at step %d:" % number(step))
+        "note: settled at step %s: Nu = %s," % (note_step, nu_dat))
+    closing = note(err, "note: wall-corrected mean Nu")
+    assert "hot wall %s," % nu_hot in closing
+    assert nu_file == nu_dat == open(tmp_path / "Nu.dat").read().strip()
+    cavity_ra = float(re.search(r"Ra = ([\d.]+) for the cavity between the walls", closing).group(1))
+    assert round(cavity_ra) == number(ra)
 
 
 def test_the_nanofluid_example_is_as_written(real_solver, tmp_path):
