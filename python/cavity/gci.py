@@ -6,7 +6,7 @@ over the spacings between the walls). Every result carries a ``status``
 and never raises on its numbers: close, noisy, oscillatory or diverging
 grids give a flagged result, not a traceback.
 
-Error forms (``form``):
+Error forms (``form``)::
 
     "h^1", "h^2"  one term of fixed order, f = f0 + a h^p (the scheme's
                   formal order: 1 for the original insulated walls, whose
@@ -26,18 +26,18 @@ The rule that chooses the form:
   root or none). The form is h^p with p = min(observed, formal) (Roache:
   an observed order above the scheme's is not trusted, one below it is),
   f0 = f1 + (f1 - f2)/(r21^p - 1), and the half-width of the band
-  U = 1.25 |f0 - f1|.
+  U = 1.25 ``|f0 - f1|``.
 - Four grids or more (after Eca & Hoekstra 2014, J. Comput. Phys. 262,
   104, with the formal order P): weighted least squares (weights 1/h,
   the finer grids weigh more) of h^P, h^P+h^(P+1) and h^p, the last only with
   its p from the lower end of the order band to P + 0.1; the form with
   the smallest standard deviation s (over n minus the fitted
-  parameters) is taken. With D the data range (f_max - f_min)/(n - 1), e = |f0 - f1|
-  and d = |f1 - f_fit(h1)|: U = Fs e + s + d, Fs = 1.25, where s < D and
+  parameters) is taken. With D the data range (f_max - f_min)/(n - 1), e = ``|f0 - f1|``
+  and d = ``|f1 - f_fit(h1)|``: U = Fs e + s + d, Fs = 1.25, where s < D and
   the free order was in its band; else Fs = 3 and U = 3 (s/D) (e + s + d)
   when s >= D ("noisy fit").
 
-The band is f0 +- U; ``gci`` = U / |f1| (relative, as GCI_fine is). The
+The band is f0 +- U; ``gci`` = U / ``|f1|`` (relative, as GCI_fine is). The
 ``status`` says how far to trust it: "converged"; "too close to resolve"
 (the grids differ by less than the noise of the results: U is then three
 times the largest difference, plus the noise); "oscillatory" (the
@@ -137,7 +137,7 @@ def three_grid(h, f, order=FORMAL_ORDER, noise=NOISE):
     here, finest first), for a scheme of formal order ``order``; ``noise``
     is the relative noise of each result. Returns a dict: h1..h3, f1..f3,
     r21, r32, p (observed), p_used, form, fs, f_ext, e_a, e_ext, gci
-    (U / |f1|), gci_32, ratio (GCI_32 / (r21^p GCI_fine)), band (U,
+    (U / ``|f1|``), gci_32, ratio (GCI_32 / (r21^p GCI_fine)), band (U,
     absolute), s (nan: no residual), fits (f0 of each form), oscillatory,
     status and flags (reasons for a status other than "converged")."""
     if len(h) != 3 or len(f) != 3:
@@ -368,5 +368,5 @@ def study(ms, values, wall_at=0.5, order=FORMAL_ORDER, noise=NOISE):
 
 def in_band(res, value):
     """Whether ``value`` lies within the band around the extrapolated
-    result: |value - f_ext| <= U."""
+    result: ``|value - f_ext| <= U``."""
     return abs(float(value) - res["f_ext"]) <= res["band"]

@@ -59,8 +59,8 @@ Nu                  the number in Nu.dat at the end of a run that ended normally
 Nu_2nd_order_hot, Nu_2nd_order_cold
                     the wall-corrected mean Nu of the hot and of the cold wall
                     from the solver's last note (second order, the walls half a
-                    spacing inside the end nodes; README, "What the program says
-                    on standard error"): the number to quote; Nu.dat reads
+                    spacing inside the end nodes; docs/messages.md, "What the program
+                    says on standard error"): the number to quote; Nu.dat reads
                     above it (by about 1/m); empty when the note gives none
 Nu_last_report_before_failure
                     for a failed or killed case only: the Nu of its last progress

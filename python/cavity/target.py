@@ -18,7 +18,7 @@ The ladder (``plan``):
   U_Ref held instead (``hold`` = "mach") it does not, and the Tau_T
   study's bound at that Mach number is added to the budget.
 
-The budget (``budget``), every part relative to Nu:
+The budget (``budget``), every part relative to Nu::
 
     discretisation   the band's half-width U (cavity.gci) over |Nu_ext|
     settle           A x the settle tolerance of each run
