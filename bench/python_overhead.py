@@ -17,7 +17,10 @@ medians over the rounds, and the median and mean of the rounds' ratios.
 Then what a call of advance() costs beyond its steps. Run it with the
 interpreter of the package's environment:
 
-    nice build/venv/bin/python bench/python_overhead.py [rounds (8)] [steps (2000)]
+    nice build/venv/bin/python bench/python_overhead.py [rounds (8)] [steps (2000)] [apart]
+
+With "apart" (for a quiet machine) the two threads' runs are timed one after
+the other, in turn first, so that neither takes the other's cores.
 """
 
 import os
@@ -141,9 +144,19 @@ def time_pair(case, threads, steps, folder, cores):
     return times["program"], times["python"]
 
 
+def time_apart(case, threads, steps, folder, first_python):
+    """(program, simulation) times of one round, one after the other."""
+    order = [("python", time_simulation, "s"), ("program", time_program, "p")]
+    times = {}
+    for who, timer, sub in (order if first_python else order[::-1]):
+        times[who] = timer(case, threads, steps, os.path.join(folder, sub))
+    return times["program"], times["python"]
+
+
 def main(argv):
     rounds = int(argv[1]) if len(argv) > 1 else 8
     steps = int(argv[2]) if len(argv) > 2 else 2000
+    apart = len(argv) > 3 and argv[3] == "apart"
     case = cavity.Case(GRID, GRID, Pr=0.71, Ra=1e5, name="bench")
     print("== %s" % machine())
     print("== %r, steps %d to %d, %d rounds" % (case, WARM, WARM + steps, rounds))
@@ -161,7 +174,10 @@ def main(argv):
                 if threads == 1 and pinned:  # each on a core of its own, swapped each round
                     a, b = sorted(ALL_CORES)[:2]
                     cores = ({a}, {b}) if r % 2 == 0 else ({b}, {a})
-                got.append(time_pair(case, threads, steps, folder, cores))
+                if apart and threads > 1:
+                    got.append(time_apart(case, threads, steps, folder, r % 2 == 0))
+                else:
+                    got.append(time_pair(case, threads, steps, folder, cores))
             ms = [[statistics.median(g[who][k] for g in got) / steps * 1e3 for k in (0, 1)]
                   for who in (0, 1)]
             cpu = [g[1][1] / g[0][1] for g in got]
