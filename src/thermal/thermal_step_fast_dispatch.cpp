@@ -12,15 +12,6 @@ const Thermal_Kernels& Kernels() {
 }
 } // namespace
 
-Thermal_Rule Thermal_Rule_Of(const Scheme& scheme, float Tau_T) {
-    Thermal_Rule rule;
-    rule.relaxation = scheme.thermal;
-    rule.walls = scheme.insulated_walls;
-    rule.tau = Divisor_Of(Tau_T);
-    rule.tau_even = Divisor_Of(Even_Relaxation_Time(Tau_T));
-    return rule;
-}
-
 void Thermal_Collide_Row(int n, int m, int j, const Thermal_Rule& rule, const Field& U,
                          const Field& V, const Field& T, Plane_Set row, Plane_Set out) {
     Kernels().collide_row(n, m, j, rule, U, V, T, row, out);
