@@ -190,12 +190,7 @@ def csv_rows(results):
 
 
 def write_csv(path, results):
-    with open(path, "w", newline="") as fh:
-        w = csv.DictWriter(fh, fieldnames=COLUMNS)
-        w.writeheader()
-        w.writerows(csv_rows(results))
-    with open(os.path.splitext(path)[0] + ".columns.txt", "w") as fh:
-        fh.write(LEGEND)
+    records.write_table(path, COLUMNS, csv_rows(results), LEGEND)
 
 
 def text_table(results):

@@ -221,3 +221,15 @@ def derived_constants(params, m):
         "U_Ref": u_ref,
         "T_Ref": 0.5 * (params["T_Cold"] + params["T_Hot"]),
     }
+
+
+def write_table(path, columns, rows, legend):
+    """A CSV table of ``rows`` (dicts) in ``columns``, and its legend in
+    PATH's name with .columns.txt."""
+    import csv
+    with open(path, "w", newline="") as fh:
+        w = csv.DictWriter(fh, fieldnames=columns)
+        w.writeheader()
+        w.writerows(rows)
+    with open(os.path.splitext(path)[0] + ".columns.txt", "w") as fh:
+        fh.write(legend)

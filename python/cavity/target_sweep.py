@@ -2,13 +2,12 @@
 accuracy by a ladder of grids (cavity.target), one job a case on the
 sweep's back end, and the summary, figures and report of the answers."""
 
-import csv
 import math
 import os
 import platform
 import sys
 
-from . import gci, nanofluid, target
+from . import gci, nanofluid, records, target
 
 COLUMNS = (
     "name", "Pr", "Ra", "Tau_T", "hold", "scheme", "order", "target", "met",
@@ -70,6 +69,7 @@ flags             the grid study's reasons for a status other than converged
 # (observed 1.9 to 2.6) and within 0.1 % of the benchmarks; the TRT collision
 # keeps that where Tau_T exceeds 0.6
 DEFAULT_SCHEME = "bounce-back-trt"
+
 
 def add_arguments(ap):
     g = ap.add_argument_group(
@@ -240,12 +240,7 @@ def csv_rows(results):
 
 
 def write_csv(path, results):
-    with open(path, "w", newline="") as fh:
-        w = csv.DictWriter(fh, fieldnames=COLUMNS)
-        w.writeheader()
-        w.writerows(csv_rows(results))
-    with open(os.path.splitext(path)[0] + ".columns.txt", "w") as fh:
-        fh.write(LEGEND)
+    records.write_table(path, COLUMNS, csv_rows(results), LEGEND)
 
 
 def text_lines(results):
